@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need. Idempotent: on a ready
+# machine it only checks and returns within seconds.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+deps=${VC_DEPS_DIR:-$root/build/deps}
+xz_prefix=$deps/mingw-xz
+
+packages=(
+  build-essential cmake ninja-build pkg-config dpkg-dev xz-utils
+  g++-mingw-w64-i686 binutils-mingw-w64-i686
+  liblzma-dev zlib1g-dev libgcrypt20-dev libasio-dev nlohmann-json3-dev
+  googletest libgtest-dev
+  libz-mingw-w64-dev libgcrypt-mingw-w64-dev
+  wine wine32:i386 xvfb xauth x11-utils xdotool imagemagick fonts-wqy-zenhei
+)
+
+log() { printf 'bootstrap: %s\n' "$*"; }
+
+need_root() {
+  if [ "$(id -u)" -ne 0 ]; then
+    if command -v sudo >/dev/null; then SUDO=sudo; else
+      log "missing packages and not root: $*"; exit 1; fi
+  else SUDO=; fi
+}
+
+missing=()
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  need_root i386
+  log "adding the i386 architecture"
+  $SUDO dpkg --add-architecture i386
+  missing=("${packages[@]}")
+else
+  for p in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${db:Status-Abbrev}' "$p" 2>/dev/null || true)
+    [ "${status:0:2}" = "ii" ] || missing+=("$p")
+  done
+fi
+
+if [ ${#missing[@]} -gt 0 ]; then
+  need_root "${missing[@]}"
+  log "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# liblzma for the Windows build, from Debian's own xz-utils source package.
+# A private source list keeps the system's apt configuration untouched.
+if [ ! -f "$xz_prefix/lib/liblzma.a" ]; then
+  log "building liblzma for Windows"
+  work=$deps/xz-src
+  rm -rf "$work"; mkdir -p "$work/lists/partial" "$work/cache/archives/partial"
+  suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
+  echo "deb-src http://deb.debian.org/debian $suite main" > "$work/sources.list"
+  apt_opts=(-o Dir::Etc::SourceList="$work/sources.list" -o Dir::Etc::SourceParts=-
+            -o Dir::State::Lists="$work/lists" -o Dir::Cache="$work/cache"
+            -o APT::Sandbox::User=root)
+  apt-get "${apt_opts[@]}" update -qq
+  (cd "$work" && apt-get "${apt_opts[@]}" source -qq xz-utils >/dev/null)
+  src=$(find "$work" -maxdepth 1 -type d -name 'xz-utils-*' | head -n 1)
+  [ -n "$src" ] || { log "xz-utils source not unpacked"; exit 1; }
+  cmake -S "$src" -B "$work/build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF \
+    -DCMAKE_INSTALL_PREFIX="$xz_prefix" >/dev/null
+  cmake --build "$work/build" --target liblzma >/dev/null
+  cmake --install "$work/build" --component liblzma_Development >/dev/null 2>&1 \
+    || cmake --install "$work/build" >/dev/null 2>&1 || true
+  if [ ! -f "$xz_prefix/lib/liblzma.a" ]; then
+    mkdir -p "$xz_prefix/lib" "$xz_prefix/include"
+    cp "$work/build/liblzma.a" "$xz_prefix/lib/"
+    cp -r "$src/src/liblzma/api/"* "$xz_prefix/include/"
+  fi
+  rm -rf "$work"
+fi
+log "ready"
