@@ -1,0 +1,39 @@
+#pragma once
+// The 12-byte instance marker group of a program file: marker word 1, marker
+// word 2, header offset, at an 8-byte aligned file position.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace package {
+
+struct MarkerPair {
+  uint32_t word1, word2;
+  bool operator==(const MarkerPair&) const = default;
+};
+
+constexpr MarkerPair kFreshMarker{0xEEEEEEEEu, 0xFFFFFFFFu};
+constexpr MarkerPair kUninstallerMarker{0x87654321u, 0xAAAAAAAAu};
+constexpr MarkerPair kUpdateMarker{0xBBBBBBBBu, 0xDDDDDDDDu};
+
+enum class Role { FreshPackage, Uninstaller, UpdatePackage };
+Role RoleOfMarker(const MarkerPair& pair);  // any other pair: a fresh package
+const char* RoleName(Role role);
+
+// Positions of every 8-byte aligned occurrence of `pair` (scanning while the
+// position is below size - 8, as the uninstaller writer does).
+std::vector<size_t> FindMarkerPositions(const uint8_t* image, size_t size, const MarkerPair& pair);
+
+// The one marker group of a program image, whichever of the three pairs it
+// holds. Empty when there is none or more than one.
+struct MarkerGroup {
+  size_t position;
+  MarkerPair pair;
+  uint32_t headerOffset;
+};
+std::optional<MarkerGroup> FindMarkerGroup(const uint8_t* image, size_t size);
+
+void PatchMarkerGroup(uint8_t* image, size_t position, const MarkerPair& pair, uint32_t headerOffset);
+
+}  // namespace package

@@ -1,0 +1,182 @@
+#include "setup/package/lzma_stream.h"
+
+#include <lzma.h>
+
+#include <cstring>
+
+#include "base/le_int.h"
+
+namespace package {
+namespace {
+
+constexpr size_t kOutPiece = 1 << 16;
+
+void WriteStreamHeader(uint8_t* h, uint32_t size, bool stored) {
+  h[0] = kLzmaProperties;
+  vx::WriteLE32(h + 1, kLzmaDictionary);
+  vx::WriteLE32(h + 5, size);
+  h[9] = h[10] = h[11] = 0;
+  h[12] = stored ? 1 : 0;
+}
+
+lzma_options_lzma Options(uint32_t size) {
+  lzma_options_lzma opt;
+  lzma_lzma_preset(&opt, 9);
+  opt.dict_size = kLzmaDictionary;
+  opt.lc = 3;
+  opt.lp = 0;
+  opt.pb = 2;
+  opt.ext_flags = 0;
+  opt.ext_size_low = size;
+  opt.ext_size_high = 0;
+  return opt;
+}
+
+}  // namespace
+
+bool CompressStream(const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
+  if (size > 0xFFFFFFFFu) return false;
+  lzma_options_lzma opt = Options(static_cast<uint32_t>(size));
+  lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &opt}, {LZMA_VLI_UNKNOWN, nullptr}};
+  lzma_stream strm = LZMA_STREAM_INIT;
+  if (lzma_raw_encoder(&strm, filters) != LZMA_OK) return false;
+  out.assign(kStreamHeaderSize + size / 2 + 4096, 0);
+  WriteStreamHeader(out.data(), static_cast<uint32_t>(size), false);
+  strm.next_in = data;
+  strm.avail_in = size;
+  size_t used = kStreamHeaderSize;
+  lzma_ret ret;
+  do {
+    if (used == out.size()) out.resize(out.size() * 2);
+    strm.next_out = out.data() + used;
+    strm.avail_out = out.size() - used;
+    ret = lzma_code(&strm, LZMA_FINISH);
+    used = out.size() - strm.avail_out;
+  } while (ret == LZMA_OK);
+  lzma_end(&strm);
+  if (ret != LZMA_STREAM_END) return false;
+  out.resize(used);
+  return true;
+}
+
+std::vector<uint8_t> StoreStream(const uint8_t* data, size_t size) {
+  std::vector<uint8_t> out(kStreamHeaderSize + size);
+  WriteStreamHeader(out.data(), static_cast<uint32_t>(size), true);
+  if (size) std::memcpy(out.data() + kStreamHeaderSize, data, size);
+  return out;
+}
+
+std::vector<uint8_t> EncodeStream(const uint8_t* data, size_t size, bool* stored) {
+  std::vector<uint8_t> packed;
+  const bool ok = CompressStream(data, size, packed);
+  const bool store = !ok || packed.size() >= kStreamHeaderSize + size;
+  if (stored) *stored = store;
+  return store ? StoreStream(data, size) : packed;
+}
+
+uint32_t DeclaredSize(const uint8_t* stream) { return vx::ReadLE32(stream + 5); }
+bool IsStoredStream(const uint8_t* stream) { return stream[12] == 1; }
+
+StreamDecoder::StreamDecoder(Sink sink) : m_sink(std::move(sink)) {}
+
+StreamDecoder::~StreamDecoder() {
+  if (m_pLzma) {
+    lzma_end(static_cast<lzma_stream*>(m_pLzma));
+    delete static_cast<lzma_stream*>(m_pLzma);
+  }
+}
+
+StreamDecoder::Status StreamDecoder::Start() {
+  m_bStarted = true;
+  m_nDeclared = DeclaredSize(m_header);
+  m_bStored = IsStoredStream(m_header);
+  if (m_bStored) return Status::NeedInput;
+  lzma_options_lzma opt;
+  if (!lzma_lzma_preset(&opt, 0)) {
+    // Properties from the stream: lc/lp/pb byte and dictionary size.
+    uint8_t props = m_header[0];
+    if (props >= 9 * 5 * 5) return Status::Error;
+    opt.lc = props % 9;
+    props /= 9;
+    opt.lp = props % 5;
+    opt.pb = props / 5;
+    opt.dict_size = vx::ReadLE32(m_header + 1);
+    if (opt.dict_size < 4096) opt.dict_size = 4096;
+    opt.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
+    opt.ext_size_low = m_nDeclared;
+    opt.ext_size_high = 0;
+  }
+  if (opt.lc + opt.lp > 4) return Status::Error;
+  lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &opt}, {LZMA_VLI_UNKNOWN, nullptr}};
+  auto* strm = new lzma_stream;
+  *strm = LZMA_STREAM_INIT;
+  m_pLzma = strm;
+  if (lzma_raw_decoder(strm, filters) != LZMA_OK) return Status::Error;
+  m_out.resize(kOutPiece);
+  return Status::NeedInput;
+}
+
+StreamDecoder::Status StreamDecoder::Emit(const uint8_t* data, size_t size) {
+  if (size == 0) return Status::NeedInput;
+  m_nProduced += size;
+  return m_sink(data, size) ? Status::NeedInput : Status::SinkFailed;
+}
+
+StreamDecoder::Status StreamDecoder::Feed(const uint8_t* data, size_t size, bool last) {
+  if (m_bFinished) return Status::Done;
+  while (m_nHeader < kStreamHeaderSize && size > 0) {
+    m_header[m_nHeader++] = *data++;
+    --size;
+  }
+  if (m_nHeader < kStreamHeaderSize) return last ? Status::Error : Status::NeedInput;
+  if (!m_bStarted) {
+    if (Status s = Start(); s != Status::NeedInput) return s;
+  }
+  if (m_bStored) {
+    // The stored form is copied as is.
+    while (size > 0) {
+      const size_t piece = size < kOutPiece ? size : kOutPiece;
+      if (Status s = Emit(data, piece); s != Status::NeedInput) return s;
+      data += piece;
+      size -= piece;
+    }
+    if (last) m_bFinished = true;
+    return last ? Status::Done : Status::NeedInput;
+  }
+  auto* strm = static_cast<lzma_stream*>(m_pLzma);
+  strm->next_in = data;
+  strm->avail_in = size;
+  for (;;) {
+    strm->next_out = m_out.data();
+    strm->avail_out = m_out.size();
+    const lzma_ret ret = lzma_code(strm, last ? LZMA_FINISH : LZMA_RUN);
+    const size_t produced = m_out.size() - strm->avail_out;
+    if (Status s = Emit(m_out.data(), produced); s != Status::NeedInput) return s;
+    if (ret == LZMA_STREAM_END) {
+      m_bFinished = true;
+      return Status::Done;
+    }
+    if (ret == LZMA_BUF_ERROR && last) {
+      // The input ended before the declared size: keep what was decoded.
+      m_bFinished = true;
+      return Status::Done;
+    }
+    if (ret != LZMA_OK) return Status::Error;
+    if (strm->avail_in == 0 && produced < m_out.size()) {
+      if (!last) return Status::NeedInput;
+    }
+  }
+}
+
+int64_t DecodeStreamToVector(const uint8_t* stream, size_t size, std::vector<uint8_t>& out) {
+  out.clear();
+  StreamDecoder decoder([&](const uint8_t* d, size_t n) {
+    out.insert(out.end(), d, d + n);
+    return true;
+  });
+  const StreamDecoder::Status s = decoder.Feed(stream, size, true);
+  if (s != StreamDecoder::Status::Done) return -1;
+  return static_cast<int64_t>(out.size());
+}
+
+}  // namespace package

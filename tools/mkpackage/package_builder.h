@@ -1,0 +1,31 @@
+#pragma once
+// Builds a package: a copy of the setup program (the stub) with the header and
+// the payload appended and the instance marker group patched.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace mkpackage {
+
+struct BuildOptions {
+  std::string manifestPath;
+  std::string filesDir;
+  std::string stubPath;
+  std::string outputPath;
+  bool update = false;     // write the update-package marker pair
+  unsigned threads = 0;    // 0: all cores
+  std::function<void(const std::string&)> progress;  // progress lines, may be empty
+};
+
+struct BuildSummary {
+  uint32_t files = 0;
+  uint32_t stored = 0;
+  uint64_t totalSize = 0;
+  uint64_t packageSize = 0;
+  uint32_t headerOffset = 0;
+};
+
+// Nothing is written when it fails; `error` names the cause.
+bool BuildPackage(const BuildOptions& options, BuildSummary& summary, std::string& error);
+
+}  // namespace mkpackage

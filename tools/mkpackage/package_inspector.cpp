@@ -1,0 +1,144 @@
+#include "base/fs_path.h"
+#include "tools/mkpackage/package_inspector.h"
+
+#include <filesystem>
+#include <fstream>
+
+#include "base/utf16.h"
+#include "setup/package/lzma_stream.h"
+
+namespace mkpackage {
+namespace {
+
+// Enough of the program image to hold the marker group.
+constexpr size_t kImageScanLimit = 64 << 20;
+
+std::string U8(const std::u16string& s) { return vx::Utf16ToUtf8(s); }
+
+}  // namespace
+
+bool ReadPackage(const std::string& path, PackageInfo& info, std::string& error) {
+  info = {};
+  std::ifstream in(vx::PathFromUtf8(path), std::ios::binary);
+  if (!in) {
+    error = "cannot open \"" + path + "\"";
+    return false;
+  }
+  std::vector<uint8_t> image(kImageScanLimit);
+  in.read(reinterpret_cast<char*>(image.data()), image.size());
+  image.resize(static_cast<size_t>(in.gcount()));
+  auto group = package::FindMarkerGroup(image.data(), image.size());
+  if (!group) {
+    error = "no single instance marker group: not a setup program";
+    return false;
+  }
+  info.marker = *group;
+  if (group->headerOffset == 0) {
+    error = "no package attached (header offset 0)";
+    return false;
+  }
+  package::FileSource source(path, group->headerOffset);
+  if (!source.ok()) {
+    error = "cannot seek to the header offset";
+    return false;
+  }
+  size_t total = 0;
+  const package::HeaderError he = package::ReadHeader(source, info.header, total);
+  if (he != package::HeaderError::None) {
+    error = std::string("header: ") + package::HeaderErrorText(he);
+    return false;
+  }
+  info.payloadOffset = group->headerOffset + total;
+  const package::PayloadError pe = package::ReadPayloadTable(source, info.payload);
+  if (pe != package::PayloadError::None) {
+    error = std::string("payload: ") + package::PayloadErrorText(pe);
+    return false;
+  }
+  return true;
+}
+
+void PrintInfo(const PackageInfo& info, std::ostream& out) {
+  using namespace package;
+  out << "role: " << RoleName(RoleOfMarker(info.marker.pair)) << "\n";
+  out << "marker group at: " << info.marker.position << "\n";
+  out << "header offset: " << info.marker.headerOffset << "\n";
+  out << "payload offset: " << info.payloadOffset << "\n";
+  const PackageHeader& h = info.header;
+  for (const FixedField& f : FixedFields()) {
+    out << f.name << ": ";
+    if (f.text)
+      out << '"' << U8(h.*f.text) << "\"\n";
+    else
+      out << h.*f.number << "\n";
+  }
+  out << "AutostartPrograms: " << h.AutostartPrograms.size() << "\n";
+  for (const auto& name : h.AutostartPrograms) out << "  \"" << U8(name) << "\"\n";
+  for (const ShortcutList& l : ShortcutLists()) {
+    const auto& list = h.*l.list;
+    out << l.name << ": " << list.size() << "\n";
+    if (l.list == &PackageHeader::ProgramGroupShortcuts && !list.empty())
+      for (const GroupNameField& g : GroupNameFields()) out << "  " << g.name << ": \"" << U8(h.*g.text) << "\"\n";
+    for (const ShortcutEntry& e : list) {
+      out << " ";
+      for (const ShortcutField& f : ShortcutFields()) out << " " << f.name << "=\"" << U8(e.*f.text) << '"';
+      out << "\n";
+    }
+  }
+  out << "PackageKind: \"" << U8(info.payload.PackageKind) << "\"\n";
+  out << "files: " << info.payload.entries.size() << "\n";
+  for (const PayloadEntry& e : info.payload.entries) {
+    out << "  " << U8(e.path) << "  ";
+    if (e.streamSize == 0)
+      out << "empty";
+    else if (e.streamSize < kStreamHeaderSize)
+      out << "short stream, " << e.streamSize << " bytes";
+    else
+      out << (IsStoredStream(e.streamHead) ? "stored" : "LZMA") << ", " << e.streamSize
+          << " bytes, declared " << DeclaredSize(e.streamHead);
+    out << "\n";
+  }
+  out << "ExtraFolders: " << info.payload.ExtraFolders.size() << "\n";
+  for (const auto& f : info.payload.ExtraFolders) out << "  \"" << U8(f) << "\"\n";
+}
+
+bool VerifyPackage(const std::string& path, const PackageInfo& info, std::ostream& out,
+                   std::string& error) {
+  std::ifstream in(vx::PathFromUtf8(path), std::ios::binary);
+  std::vector<uint8_t> buffer(1 << 20);
+  for (const package::PayloadEntry& e : info.payload.entries) {
+    const std::string name = U8(e.path);
+    if (e.streamSize == 0) {
+      out << "ok  " << name << " (empty)\n";
+      continue;
+    }
+    in.clear();
+    in.seekg(static_cast<std::streamoff>(info.payloadOffset + e.streamOffset));
+    package::StreamDecoder decoder([](const uint8_t*, size_t) { return true; });
+    package::StreamDecoder::Status status = package::StreamDecoder::Status::NeedInput;
+    size_t left = e.streamSize;
+    while (status == package::StreamDecoder::Status::NeedInput) {
+      const size_t piece = std::min(left, buffer.size());
+      in.read(reinterpret_cast<char*>(buffer.data()), piece);
+      if (static_cast<size_t>(in.gcount()) != piece) {
+        error = name + ": stream ends early";
+        return false;
+      }
+      left -= piece;
+      status = decoder.Feed(buffer.data(), piece, left == 0);
+    }
+    if (status != package::StreamDecoder::Status::Done) {
+      error = name + ": stream cannot be decoded";
+      return false;
+    }
+    if (decoder.Produced() == 0 || decoder.Produced() != decoder.Declared()) {
+      error = name + ": decoded " + std::to_string(decoder.Produced()) + " bytes, declared " +
+              std::to_string(decoder.Declared());
+      return false;
+    }
+    out << "ok  " << name << " (" << (decoder.Stored() ? "stored" : "lzma") << ", " << e.streamSize
+        << " -> " << decoder.Produced() << ")\n";
+  }
+  return true;
+}
+
+}  // namespace mkpackage
