@@ -152,7 +152,9 @@ StreamDecoder::Status StreamDecoder::Feed(const uint8_t* data, size_t size, bool
     const lzma_ret ret = lzma_code(strm, last ? LZMA_FINISH : LZMA_RUN);
     const size_t produced = m_out.size() - strm->avail_out;
     if (Status s = Emit(m_out.data(), produced); s != Status::NeedInput) return s;
-    if (ret == LZMA_STREAM_END) {
+    // The declared size bounds the output: once it is reached the file is
+    // complete, whatever follows in the stream.
+    if (ret == LZMA_STREAM_END || m_nProduced >= m_nDeclared) {
       m_bFinished = true;
       return Status::Done;
     }
