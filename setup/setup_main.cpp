@@ -1,8 +1,107 @@
 #include <windows.h>
+#include <shellapi.h>
 
+#include <string>
+#include <vector>
+
+#include "base/utf16.h"
 #include "setup/instance_data.h"
+#include "setup/relaunch.h"
+#include "setup/setup_state.h"
+#include "setup/startup_rules.h"
+#include "setup/win_header_environment.h"
+#include "setup/wizard/system_check.h"
+
+namespace {
+
+using setup::StartupPlan;
+
+// Written at every start, in every role; failures are ignored.
+void RegisterCompatibilityLayer() {
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                    L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Layers", 0,
+                    KEY_WRITE, &key) != ERROR_SUCCESS)
+    return;
+  const std::wstring self = vx::ToWide(setup::OwnModulePath());
+  static const wchar_t kLayer[] = L"VISTARTM";
+  RegSetValueExW(key, self.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(kLayer), sizeof kLayer);
+  RegCloseKey(key);
+}
+
+std::vector<std::u16string> Arguments() {
+  int count = 0;
+  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::u16string> args;
+  for (int i = 0; argv && i < count; ++i) args.push_back(vx::FromWide(argv[i]));
+  if (argv) LocalFree(argv);
+  return args;
+}
+
+void PresetLanguage(setup::SetupState& s) {
+  s.Language = s.SystemLanguage = setup::LanguageFromLocale(GetSystemDefaultLCID());
+}
+
+// The wizard, the uninstall run and the driven install run join here as their
+// parts land; until then each role stops cleanly where they would start.
+void WizardStart(setup::SetupState& s) {
+  PresetLanguage(s);
+  if (!setup::CheckOperatingSystem(s)) return;
+  if (!setup::ReadPackageHeader()) return;
+}
+
+void UninstallStart(setup::SetupState& s, const std::u16string& folder) {
+  s.UninstallMode = true;
+  s.InstallDir = folder;
+}
+
+void DrivenStart(setup::SetupState& s, const StartupPlan& plan) {
+  s.DrivenMode = true;
+  s.ControllerWindow = plan.controllerWindow;
+  s.Language = plan.language;
+  if (!setup::CheckOperatingSystem(s)) return;
+  if (!setup::ReadPackageHeader()) return;
+  if (plan.hasDestination) s.InstallDir = plan.folder;
+}
+
+}  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   if (setup::HeaderOffset() == 0) return -1;  // no package attached
+  RegisterCompatibilityLayer();
+
+  setup::SetupState& s = setup::State();
+  const std::vector<std::u16string> args = Arguments();
+  const int systemLanguage = setup::LanguageFromLocale(GetSystemDefaultLCID());
+  s.SystemLanguage = systemLanguage;
+  const StartupPlan plan =
+      setup::PlanStartup({setup::MarkerWord1(), setup::MarkerWord2()}, args, systemLanguage);
+  switch (plan.action) {
+    case StartupPlan::Action::RelaunchUninstaller:
+      if (!setup::RelaunchFromTemporaryCopy(0)) {
+        // The "Initializtion failed!" prompt joins with the message tables.
+      }
+      break;
+    case StartupPlan::Action::RelaunchUpdate:
+      setup::RelaunchFromTemporaryCopy(2000);
+      break;
+    case StartupPlan::Action::Wizard:
+      WizardStart(s);
+      break;
+    case StartupPlan::Action::UpdateRun:
+      s.PreviousDir = plan.folder;
+      setup::RunPreviousUninstaller(plan.folder);
+      s.UpdateMode = true;
+      WizardStart(s);
+      break;
+    case StartupPlan::Action::DrivenNoWindow:
+      break;
+    case StartupPlan::Action::Driven:
+      DrivenStart(s, plan);
+      break;
+    case StartupPlan::Action::Uninstall:
+      UninstallStart(s, plan.folder);
+      break;
+  }
   return 0;
 }

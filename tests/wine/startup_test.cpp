@@ -38,3 +38,49 @@ TEST(Startup, NoPackageAttachedExitsMinusOne) {
   EXPECT_EQ(RunAndWait(setup, L""), -1);
   EXPECT_EQ(RunAndWait(setup, L"-d 0 123"), -1);
 }
+
+namespace {
+
+const wchar_t kLayers[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Layers";
+
+std::wstring LayerValue(const std::wstring& program) {
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kLayers, 0, KEY_READ, &key) != ERROR_SUCCESS) return L"<no key>";
+  wchar_t value[64] = {};
+  DWORD size = sizeof value - sizeof(wchar_t);
+  const LONG r = RegQueryValueExW(key, program.c_str(), nullptr, nullptr,
+                                  reinterpret_cast<BYTE*>(value), &size);
+  RegCloseKey(key);
+  return r == ERROR_SUCCESS ? std::wstring(value) : L"<none>";
+}
+
+std::wstring FullPath(const std::wstring& path) {
+  wchar_t full[MAX_PATH];
+  GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+  return full;
+}
+
+}  // namespace
+
+TEST(Startup, PackagedRolesStopCleanlyAndRegisterTheLayer) {
+  const std::wstring package = FullPath(ProgramFolder() + L"sample_package.exe");
+  ASSERT_NE(GetFileAttributesW(package.c_str()), INVALID_FILE_ATTRIBUTES);
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLayers, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                            nullptr),
+            ERROR_SUCCESS);
+  RegDeleteValueW(key, package.c_str());
+  RegCloseKey(key);
+
+  // Driven start with window item 0 returns at once; exit code 0.
+  EXPECT_EQ(RunAndWait(package, L"-d 0 0"), 0);
+  EXPECT_EQ(LayerValue(package), L"VISTARTM");
+  // "-D" is an uninstall folder; the wizard start reads the header.
+  EXPECT_EQ(RunAndWait(package, L"-D"), 0);
+  EXPECT_EQ(RunAndWait(package, L""), 0);
+
+  // Without a package nothing is written before the exit.
+  const std::wstring bare = FullPath(ProgramFolder() + L"setup.exe");
+  EXPECT_EQ(RunAndWait(bare, L""), -1);
+  EXPECT_EQ(LayerValue(bare), L"<none>");
+}

@@ -1,0 +1,64 @@
+#include "setup/relaunch.h"
+
+#include <windows.h>
+
+#include <cwchar>
+
+#include "base/utf16.h"
+#include "setup/win_header_environment.h"
+
+namespace setup {
+namespace {
+
+// A new unique "zz~" file in the temporary folder; empty on failure.
+std::wstring NewTemporaryFile(std::wstring& tempFolder) {
+  wchar_t folder[MAX_PATH] = {};
+  if (!GetTempPathW(MAX_PATH, folder)) return {};
+  wchar_t file[MAX_PATH] = {};
+  if (!GetTempFileNameW(folder, L"zz~", 0, file)) return {};
+  tempFolder = folder;
+  return file;
+}
+
+// Starts "<program> \"<argument>\"" in `folder`; returns the process
+// information (handles left open for the caller) or false.
+bool Start(const std::wstring& program, const std::wstring& argument, const std::wstring& folder,
+           PROCESS_INFORMATION& pi) {
+  std::wstring commandLine = program + L" \"" + argument + L"\"";
+  STARTUPINFOW si;
+  ZeroMemory(&si, sizeof si);
+  si.cb = sizeof si;  // 68 bytes
+  ZeroMemory(&pi, sizeof pi);
+  return CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(),
+                        &si, &pi) != FALSE;
+}
+
+}  // namespace
+
+bool RelaunchFromTemporaryCopy(unsigned delayMs) {
+  const std::wstring self = vx::ToWide(OwnModulePath());
+  const size_t slash = self.find_last_of(L'\\');
+  if (slash == std::wstring::npos) return false;
+  const std::wstring ownFolder = self.substr(0, slash);
+  std::wstring tempFolder;
+  const std::wstring copy = NewTemporaryFile(tempFolder);
+  if (copy.empty() || !CopyFileW(self.c_str(), copy.c_str(), FALSE)) return false;
+  if (delayMs) Sleep(delayMs);
+  PROCESS_INFORMATION pi;
+  return Start(copy, ownFolder, tempFolder, pi);  // neither waited for nor closed
+}
+
+void RunPreviousUninstaller(const std::u16string& previousDir) {
+  const std::wstring dir = vx::ToWide(previousDir);
+  const std::wstring uninstaller = dir + L"\\uninstall.exe";
+  std::wstring tempFolder;
+  const std::wstring copy = NewTemporaryFile(tempFolder);
+  if (copy.empty() || !CopyFileW(uninstaller.c_str(), copy.c_str(), FALSE)) return;
+  PROCESS_INFORMATION pi;
+  if (!Start(copy, dir, tempFolder, pi)) return;
+  if (pi.hThread) WaitForSingleObject(pi.hThread, INFINITE);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+}
+
+}  // namespace setup

@@ -1,0 +1,10 @@
+#include "setup/setup_state.h"
+
+namespace setup {
+
+SetupState& State() {
+  static SetupState state;
+  return state;
+}
+
+}  // namespace setup

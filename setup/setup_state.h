@@ -1,0 +1,58 @@
+#pragma once
+// The Setup state: the one process-wide record of header fields, the strings
+// of the current language, the user's choices, the modes and the run's
+// outputs. Every step reads and writes it directly; the wizard does not change
+// it while a worker thread runs.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "setup/package/package_header.h"
+
+namespace setup {
+
+// Internal language numbers.
+enum Language : int { kEnglish = 1, kChineseSimplified = 2, kChineseTraditional = 3, kJapanese = 4 };
+
+struct SetupState {
+  // Header, as read (lists include the uninstall shortcut node, see below).
+  package::PackageHeader header;
+  bool hasProgramGroup = false;  // presence flags; the last three double as check boxes
+  bool hasStartMenu = false;
+  bool hasDesktop = false;
+  bool hasQuickLaunch = false;
+
+  // Derived.
+  uint64_t payloadOffset = 0;
+  std::u16string ProductName, FolderName, ProgramGroup;
+  std::u16string ProgramsBase;  // with trailing backslash
+  std::vector<std::u16string> ExistingGroups;
+  bool AskServerAddress = false;
+
+  // Language.
+  int Language = kEnglish;
+  int SystemLanguage = kEnglish;
+
+  // Choices.
+  std::u16string InstallDir;
+  std::u16string ServerAddress;
+
+  // Modes.
+  bool UninstallMode = false;
+  bool DrivenMode = false;
+  bool UpdateMode = false;
+  std::u16string PreviousDir;
+  uintptr_t ControllerWindow = 0;
+
+  // System.
+  bool AllUsers = true;
+
+  // Run.
+  uint32_t FileCount = 0;
+  std::u16string PackageKind;
+  std::vector<std::u16string> InstalledFiles;
+};
+
+SetupState& State();
+
+}  // namespace setup
