@@ -8,7 +8,7 @@ deps=${VC_DEPS_DIR:-$root/build/deps}
 xz_prefix=$deps/mingw-xz
 
 packages=(
-  build-essential cmake ninja-build pkg-config dpkg-dev xz-utils
+  build-essential cmake ninja-build pkg-config dpkg-dev xz-utils bc
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   liblzma-dev zlib1g-dev libgcrypt20-dev libasio-dev nlohmann-json3-dev
   googletest libgtest-dev
