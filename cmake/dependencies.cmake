@@ -30,6 +30,11 @@ if(VC_WINDOWS)
   add_library(vc_zlib INTERFACE)
   target_link_libraries(vc_zlib INTERFACE ${VC_ZLIB})
 
+  find_library(VC_GCRYPT NAMES libgcrypt.a REQUIRED)
+  find_library(VC_GPG_ERROR NAMES libgpg-error.a REQUIRED)
+  add_library(vc_gcrypt INTERFACE)
+  target_link_libraries(vc_gcrypt INTERFACE ${VC_GCRYPT} ${VC_GPG_ERROR} ws2_32)
+
   # Everything links statically: no MinGW DLLs next to the programs.
   add_link_options(-static -static-libgcc -static-libstdc++)
   add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
@@ -52,6 +57,11 @@ else()
   find_package(ZLIB REQUIRED)
   add_library(vc_zlib INTERFACE)
   target_link_libraries(vc_zlib INTERFACE ZLIB::ZLIB)
+
+  find_library(VC_GCRYPT NAMES gcrypt REQUIRED)
+  find_library(VC_GPG_ERROR NAMES gpg-error REQUIRED)
+  add_library(vc_gcrypt INTERFACE)
+  target_link_libraries(vc_gcrypt INTERFACE ${VC_GCRYPT} ${VC_GPG_ERROR})
 
   find_package(GTest REQUIRED)
   add_library(vc_gtest INTERFACE)
