@@ -1,0 +1,52 @@
+#include "update/update_log.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "base/fs_path.h"
+
+#ifdef _WIN32
+#include <share.h>
+#include "base/utf16.h"
+#endif
+
+namespace update {
+
+std::string LogTime(const std::tm& t) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%d-%d-%d %d:%d:%d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
+                t.tm_hour, t.tm_min, t.tm_sec);
+  return text;
+}
+
+std::string LogLine(const std::tm& t, const std::string& message) {
+  return "<" + LogTime(t) + "> " + message + "\r\n";
+}
+
+FileUpdateLog::FileUpdateLog(std::string programFolder, std::string moduleName, unsigned long processId)
+    : m_strFolder(std::move(programFolder)), m_strModule(std::move(moduleName)), m_nPid(processId) {}
+
+void FileUpdateLog::Write(const std::string& message) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  const std::filesystem::path folder = vx::PathFromUtf8(m_strFolder) / "log" / "update";
+  if (m_strPath.empty()) {
+    m_strPath = vx::PathToUtf8(folder / (m_strModule + " " + std::to_string(m_nPid) + ".log"));
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &now);
+  FILE* f = _wfsopen(vx::ToWide(vx::Utf8ToUtf16(m_strPath)).c_str(), L"ab", _SH_DENYNO);
+#else
+  localtime_r(&now, &local);
+  FILE* f = std::fopen(m_strPath.c_str(), "ab");
+#endif
+  if (!f) return;
+  const std::string line = LogLine(local, message);
+  std::fwrite(line.data(), 1, line.size(), f);
+  std::fclose(f);
+}
+
+}  // namespace update
