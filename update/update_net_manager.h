@@ -1,0 +1,57 @@
+#pragma once
+// The update network manager: TCP connections over Asio carrying plain PDUs
+// (4-byte header, body). One I/O thread runs every connection; events reach
+// the sink on that thread. Connections are named by small integer handles.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace update {
+
+class UpdateLog;
+
+class UpdateNetSink {
+ public:
+  virtual ~UpdateNetSink() = default;
+  // error 0: connected. Otherwise the connection is already gone.
+  virtual void OnConnect(int error, int hConn) = 0;
+  // A server's accepted connection (error 0).
+  virtual void OnAccept(int hConn, const std::string& peer) {}
+  // error 0: one PDU. Otherwise the connection is gone and there is no data.
+  virtual void OnPdu(int error, int hConn, uint16_t type, const uint8_t* body, uint16_t length) = 0;
+};
+
+class UpdateNetManager {
+ public:
+  static constexpr unsigned kUnrecvTimeoutMs = 180000;
+  static constexpr unsigned kUnsendTimeoutMs = 60000;
+
+  explicit UpdateNetManager(UpdateLog* log = nullptr);
+  ~UpdateNetManager();  // closes everything and stops the I/O thread
+  UpdateNetManager(const UpdateNetManager&) = delete;
+  UpdateNetManager& operator=(const UpdateNetManager&) = delete;
+
+  void SetSink(UpdateNetSink* sink);
+  void SetTimeouts(unsigned unrecvMs, unsigned unsendMs);
+
+  // Returns the handle, or -1.
+  int CreateConnection(const std::string& address, uint16_t port);
+  // Starts connecting; the sink's OnConnect follows. False when not started.
+  bool Connect(int hConn, const std::string& address, uint16_t port);
+  // `buffer` begins with 4 reserved bytes that receive type and body length.
+  // False (and a log line) without such a connection, or when the body is too
+  // long to be framed.
+  bool SendPdu(int hConn, uint16_t type, std::vector<uint8_t> buffer, size_t totalLength);
+  void CloseAll();
+  std::string PeerAddress(int hConn);
+
+  // Server side: accepts on address:port (0: any free port, returned).
+  bool Listen(const std::string& address, uint16_t& port);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> m_pImpl;
+};
+
+}  // namespace update
