@@ -34,6 +34,9 @@ class PduCutter {
   bool Broken() const { return m_bBroken; }
 
  private:
+  // Delivers the PDU at `data` when complete; returns its total or 0.
+  size_t Cut(const uint8_t* data, size_t size);
+
   Sink m_sink;
   std::vector<uint8_t> m_buffer;
   bool m_bBroken = false;

@@ -3,7 +3,6 @@
 #include <asio.hpp>
 
 #include <cstdio>
-#include <deque>
 #include <future>
 #include <map>
 #include <mutex>
@@ -16,7 +15,7 @@
 namespace update {
 namespace {
 
-constexpr size_t kReceiveChunk = 1 << 16;
+constexpr size_t kReceiveChunk = 1 << 18;
 
 }  // namespace
 
@@ -28,7 +27,11 @@ struct UpdateNetManager::Impl {
     asio::steady_timer unsend;
     net::PduCutter cutter;
     std::vector<uint8_t> inbox;
-    std::deque<std::vector<uint8_t>> outbox;
+    std::mutex sendLock;                        // guards pending and flushPosted
+    std::vector<std::vector<uint8_t>> pending;  // queued by SendPdu from any thread
+    bool flushPosted = false;
+    std::vector<std::vector<uint8_t>> writing;  // the batch on the wire
+    bool writeBusy = false;
     std::string address;
     uint16_t port = 0;
     bool open = true;
@@ -118,22 +121,34 @@ struct UpdateNetManager::Impl {
     Receive(c);
   }
 
+  // Writes everything queued so far as one gathered write.
   void Flush(const std::shared_ptr<Connection>& c) {
-    if (c->outbox.empty() || !c->open) return;
+    if (!c->open || c->writeBusy) return;
+    {
+      std::lock_guard<std::mutex> g(c->sendLock);
+      c->flushPosted = false;
+      if (c->pending.empty()) return;
+      c->writing.swap(c->pending);
+    }
+    c->writeBusy = true;
+    std::vector<asio::const_buffer> buffers;
+    buffers.reserve(c->writing.size());
+    for (const auto& b : c->writing) buffers.emplace_back(asio::buffer(b));
     c->unsend.expires_after(std::chrono::milliseconds(unsendMs));
     c->unsend.async_wait([this, c](const std::error_code& ec) {
       if (ec || !c->open) return;
       Log("[WARNING] OnSocketUnsendTimer");
       Drop(c, -1, true);
     });
-    asio::async_write(c->socket, asio::buffer(c->outbox.front()), [this, c](const std::error_code& ec, size_t) {
+    asio::async_write(c->socket, buffers, [this, c](const std::error_code& ec, size_t) {
       if (!c->open) return;
       c->unsend.cancel();
+      c->writeBusy = false;
+      c->writing.clear();
       if (ec) {
         Drop(c, ec.value(), true);
         return;
       }
-      c->outbox.pop_front();
       Flush(c);
     });
   }
@@ -226,11 +241,14 @@ bool UpdateNetManager::SendPdu(int hConn, uint16_t type, std::vector<uint8_t> bu
   buffer.resize(totalLength);
   vx::WriteLE16(&buffer[0], type);
   vx::WriteLE16(&buffer[2], static_cast<uint16_t>(totalLength - net::kPduHeaderSize));
-  asio::post(m_pImpl->io, [this, c, b = std::move(buffer)]() mutable {
-    if (!c->open) return;
-    c->outbox.push_back(std::move(b));
-    if (c->outbox.size() == 1) m_pImpl->Flush(c);
-  });
+  bool post = false;
+  {
+    std::lock_guard<std::mutex> g(c->sendLock);
+    c->pending.push_back(std::move(buffer));
+    post = !c->flushPosted;
+    c->flushPosted = true;
+  }
+  if (post) asio::post(m_pImpl->io, [this, c] { m_pImpl->Flush(c); });
   return true;
 }
 

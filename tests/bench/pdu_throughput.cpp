@@ -1,0 +1,93 @@
+// Benchmark: PDU throughput between two update network managers over
+// loopback, against a plain Asio socket copy of the same bytes, in one run.
+//   bench_pdu_throughput [MB] [body bytes]
+#include <asio.hpp>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "update/update_net_manager.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double PlainCopy(size_t total, size_t chunk) {
+  asio::io_context io;
+  asio::ip::tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"), 0});
+  const uint16_t port = acceptor.local_endpoint().port();
+  std::thread reader([&] {
+    asio::ip::tcp::socket s = acceptor.accept();
+    std::vector<uint8_t> buf(1 << 16);
+    size_t got = 0;
+    std::error_code ec;
+    while (got < total && !ec) got += s.read_some(asio::buffer(buf), ec);
+  });
+  asio::ip::tcp::socket out(io);
+  out.connect({asio::ip::make_address("127.0.0.1"), port});
+  std::vector<uint8_t> data(chunk + 4, 0x5A);
+  const auto start = Clock::now();
+  for (size_t sent = 0; sent < total; sent += data.size()) asio::write(out, asio::buffer(data));
+  reader.join();
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+class CountingSink : public update::UpdateNetSink {
+ public:
+  void OnConnect(int, int) override {
+    std::lock_guard<std::mutex> g(m);
+    connected = true;
+    cv.notify_all();
+  }
+  void OnPdu(int error, int, uint16_t, const uint8_t*, uint16_t n) override {
+    std::lock_guard<std::mutex> g(m);
+    if (!error) bytes += n + 4;
+    cv.notify_all();
+  }
+  std::mutex m;
+  std::condition_variable cv;
+  bool connected = false;
+  size_t bytes = 0;
+};
+
+double Managers(size_t total, size_t body) {
+  CountingSink serverSink, clientSink;
+  update::UpdateNetManager server, client;
+  server.SetSink(&serverSink);
+  client.SetSink(&clientSink);
+  uint16_t port = 0;
+  server.Listen("127.0.0.1", port);
+  const int h = client.CreateConnection("127.0.0.1", port);
+  client.Connect(h, "127.0.0.1", port);
+  {
+    std::unique_lock<std::mutex> g(clientSink.m);
+    clientSink.cv.wait(g, [&] { return clientSink.connected; });
+  }
+  const auto start = Clock::now();
+  size_t sent = 0;
+  for (; sent < total; sent += body + 4) {
+    std::vector<uint8_t> buffer(body + 4, 0x5A);
+    client.SendPdu(h, 1, std::move(buffer), body + 4);
+  }
+  std::unique_lock<std::mutex> g(serverSink.m);
+  serverSink.cv.wait(g, [&] { return serverSink.bytes >= sent; });
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const size_t mb = argc > 1 ? std::stoul(argv[1]) : 512;
+  const size_t body = argc > 2 ? std::stoul(argv[2]) : 65531;
+  const size_t total = mb << 20;
+  const double plain = PlainCopy(total, body);
+  const double ours = Managers(total, body);
+  std::printf("bytes: %zu MB in PDUs of %zu bytes\n", mb, body);
+  std::printf("plain Asio copy:  %8.1f MB/s\n", mb / plain);
+  std::printf("update managers:  %8.1f MB/s (%.0f%% of plain)\n", mb / ours, 100.0 * plain / ours);
+  return 0;
+}
