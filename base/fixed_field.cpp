@@ -14,6 +14,11 @@ bool EncodeFixedField(std::u16string_view text, size_t width, uint8_t* out) {
   return true;
 }
 
+std::string FieldTooLongError(const std::string& name, size_t characters, size_t width) {
+  return name + ": text of " + std::to_string(characters) + " characters exceeds its field (" +
+         std::to_string(FieldCapacity(width)) + " characters)";
+}
+
 std::u16string DecodeFixedField(const uint8_t* in, size_t width) {
   std::u16string text;
   for (size_t i = 0; i + 1 < width; i += 2) {

@@ -20,6 +20,9 @@ constexpr size_t FieldCapacity(size_t width) { return width / 2 - 1; }
 // Returns false (and writes nothing) when the text does not fit.
 bool EncodeFixedField(std::u16string_view text, size_t width, uint8_t* out);
 
+// "<name>: text of N characters exceeds its field (M characters)"
+std::string FieldTooLongError(const std::string& name, size_t characters, size_t width);
+
 // Reads a field of `width` bytes: up to the first NUL, or the whole width when
 // there is none.
 std::u16string DecodeFixedField(const uint8_t* in, size_t width);

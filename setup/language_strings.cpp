@@ -47,30 +47,23 @@ package::ShortcutEntry UninstallShortcut(const package::PackageHeader& h) {
 }
 
 void SelectLanguageStrings(SetupState& s, std::u16string_view programFilesBase) {
-  const package::PackageHeader& h = s.header;
-  switch (s.Language) {
-    case kChineseSimplified:
-      s.ProductName = h.ProductNameGb;
-      s.FolderName = h.FolderNameGb;
-      if (s.hasProgramGroup) s.ProgramGroup = h.ProgramGroupGb;
-      break;
-    case kChineseTraditional:
-      s.ProductName = h.ProductNameBig5;
-      s.FolderName = h.FolderNameBig5;
-      if (s.hasProgramGroup) s.ProgramGroup = h.ProgramGroupBig5;
-      break;
-    case kEnglish:
-      s.ProductName = h.ProductNameEn;
-      s.FolderName = h.FolderNameEn;
-      if (s.hasProgramGroup) s.ProgramGroup = h.ProgramGroupEn;
-      break;
-    case kJapanese:
-      s.ProductName = h.ProductNameJp;
-      s.FolderName = h.FolderNameJp;
-      if (s.hasProgramGroup) s.ProgramGroup = h.ProgramGroupJp;
-      break;
-    default:
-      break;
+  using H = package::PackageHeader;
+  struct LanguageFields {
+    int language;
+    std::u16string H::*productName, H::*folderName, H::*programGroup;
+  };
+  static const LanguageFields kFields[] = {
+      {kChineseSimplified, &H::ProductNameGb, &H::FolderNameGb, &H::ProgramGroupGb},
+      {kChineseTraditional, &H::ProductNameBig5, &H::FolderNameBig5, &H::ProgramGroupBig5},
+      {kEnglish, &H::ProductNameEn, &H::FolderNameEn, &H::ProgramGroupEn},
+      {kJapanese, &H::ProductNameJp, &H::FolderNameJp, &H::ProgramGroupJp},
+  };
+  const H& h = s.header;
+  for (const LanguageFields& f : kFields) {
+    if (f.language != s.Language) continue;
+    s.ProductName = h.*f.productName;
+    s.FolderName = h.*f.folderName;
+    if (s.hasProgramGroup) s.ProgramGroup = h.*f.programGroup;
   }
   if (h.ServerPackage != 0) s.FolderName = h.FolderNameEn;
   s.InstallDir = DefaultDestination(programFilesBase, s.FolderName);

@@ -117,8 +117,7 @@ bool WriteHeader(const PackageHeader& h, std::vector<uint8_t>& out, std::string&
   std::vector<uint8_t> buf(HeaderSize(h), 0);
   auto text = [&](size_t at, size_t width, const std::u16string& s, const std::string& name) {
     if (vx::EncodeFixedField(s, width, &buf[at])) return true;
-    error = name + ": text of " + std::to_string(s.size()) + " characters exceeds its field (" +
-            std::to_string(vx::FieldCapacity(width)) + " characters)";
+    error = vx::FieldTooLongError(name, s.size(), width);
     return false;
   };
   for (const FixedField& f : FixedFields()) {

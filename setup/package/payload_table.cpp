@@ -20,8 +20,7 @@ bool PutText(std::vector<uint8_t>& out, const std::u16string& s, size_t width,
   out.resize(at + width);
   if (vx::EncodeFixedField(s, width, &out[at])) return true;
   out.resize(at);
-  error = name + ": text of " + std::to_string(s.size()) + " characters exceeds its field (" +
-          std::to_string(vx::FieldCapacity(width)) + " characters)";
+  error = vx::FieldTooLongError(name, s.size(), width);
   return false;
 }
 

@@ -24,8 +24,7 @@ std::u16string Text(const json& v, const std::string& field, size_t width) {
   if (!v.is_string()) Fail(field, std::string("expected a string, got ") + v.type_name());
   const std::u16string s = vx::Utf8ToUtf16(v.get<std::string>());
   if (s.size() > vx::FieldCapacity(width))
-    Fail(field, "text of " + std::to_string(s.size()) + " characters exceeds its field (" +
-                    std::to_string(vx::FieldCapacity(width)) + " characters)");
+    throw Failure{vx::FieldTooLongError(field, s.size(), width)};
   return s;
 }
 
