@@ -160,8 +160,11 @@ struct UpdateNetManager::Impl {
       c->socket = std::move(socket);
       std::error_code e;
       const auto peer = c->socket.remote_endpoint(e);
-      c->address = e ? "" : peer.address().to_string();
-      c->port = e ? 0 : peer.port();
+      {
+        std::lock_guard<std::mutex> g(lock);
+        c->address = e ? "" : peer.address().to_string();
+        c->port = e ? 0 : peer.port();
+      }
       c->socket.set_option(asio::ip::tcp::no_delay(true), e);
       if (UpdateNetSink* s = Sink()) s->OnAccept(c->handle, c->address);
       Started(c);
@@ -207,9 +210,12 @@ bool UpdateNetManager::Connect(int hConn, const std::string& address, uint16_t p
   std::error_code ec;
   const auto ip = asio::ip::make_address(address, ec);
   if (ec) return false;
-  asio::post(m_pImpl->io, [this, c, ip, address, port] {
+  {
+    std::lock_guard<std::mutex> g(m_pImpl->lock);
     c->address = address;
     c->port = port;
+  }
+  asio::post(m_pImpl->io, [this, c, ip, port] {
     c->socket.async_connect({ip, port}, [this, c](const std::error_code& ec) {
       if (!c->open) return;
       if (ec) {
@@ -272,8 +278,9 @@ void UpdateNetManager::CloseAll() {
 }
 
 std::string UpdateNetManager::PeerAddress(int hConn) {
-  auto c = m_pImpl->Find(hConn);
-  return c ? c->address : std::string();
+  std::lock_guard<std::mutex> g(m_pImpl->lock);
+  auto it = m_pImpl->table.find(hConn);
+  return it == m_pImpl->table.end() ? std::string() : it->second->address;
 }
 
 bool UpdateNetManager::Listen(const std::string& address, uint16_t& port) {

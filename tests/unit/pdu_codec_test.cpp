@@ -210,3 +210,80 @@ TEST(QrBaseNet, MutatedInputNeverCrashes) {
     net::UnscrambleDatagram(exact.get(), wire.size(), inner);
   }
 }
+
+#include "base/vx_assert.h"
+#include "net/qr_base_net.h"
+
+namespace {
+
+struct Collect : net::QR_PduHandler {
+  void OnPdu(uint16_t type, uint16_t length, const uint8_t* body) override {
+    got.push_back({type, Bytes(body, body + length)});
+  }
+  std::vector<Delivered> got;
+};
+
+struct AssertionSeen {
+  std::string expression;
+};
+void Throw(const char* e, const char*, int) { throw AssertionSeen{e}; }
+
+}  // namespace
+
+TEST(QrBaseNet, ConnectionsTalkThroughTheWrapper) {
+  Bytes wire;
+  std::vector<int> errors;
+  net::QR_BaseNet a([&](const uint8_t* d, size_t n) { wire.insert(wire.end(), d, d + n); return true; },
+                    [&](int e, const char*) { errors.push_back(e); });
+  net::QR_BaseNet b(nullptr, [&](int e, const char*) { errors.push_back(e); });
+  Collect first, second;
+  b.RegisterPduHandler(&first);
+  b.RegisterPduHandler(&second);
+  const Bytes big = Pattern(3000);
+  ASSERT_EQ(a.SendPdu(10, big.data(), big.size(), net::kFlagCompressed | net::kFlagEncrypted), 0);
+  ASSERT_EQ(a.SendPdu(11, nullptr, 0, net::kFlagEncrypted), 0);  // empty: flags cleared
+  const Bytes flagsZero = {0, 0, 2, 0, 0, 0};                   // wrapper with flags 0: dropped
+  wire.insert(wire.end(), flagsZero.begin(), flagsZero.end());
+  ASSERT_EQ(a.SendPdu(12, big.data(), 50, 0), 0);
+  for (size_t at = 0; at < wire.size(); at += 7) b.OnStreamData(&wire[at], std::min<size_t>(7, wire.size() - at));
+  ASSERT_EQ(first.got.size(), 3u);
+  EXPECT_EQ(first.got[0].type, 10);
+  EXPECT_EQ(first.got[0].body, big);
+  EXPECT_EQ(first.got[1].type, 11);
+  EXPECT_EQ(first.got[2].body, Bytes(big.begin(), big.begin() + 50));
+  EXPECT_EQ(second.got.size(), 3u);
+  EXPECT_TRUE(errors.empty());
+
+  // A corrupt wrapper reports -4 and the stream goes on.
+  Bytes bad = {0, 0, 6, 0, 2, 0, 1, 2, 3, 4};
+  b.OnStreamData(bad.data(), bad.size());
+  ASSERT_EQ(errors, std::vector<int>{net::kErrorWrapper});
+  const Bytes plain = Pdu(13, {5});
+  b.OnStreamData(plain.data(), plain.size());
+  EXPECT_EQ(first.got.back().type, 13);
+
+  // Datagrams, scrambled or not.
+  const Bytes dg = net::ScrambleDatagram(plain.data(), plain.size());
+  b.OnDatagram(dg.data(), dg.size());
+  b.OnDatagram(plain.data(), 1);  // too short: ignored
+  EXPECT_EQ(first.got.size(), 5u);
+
+  // Registering twice and library timer events are assertions.
+  const auto previous = vx::SetAssertHandler(&Throw);
+  try {
+    b.RegisterPduHandler(&first);
+    ADD_FAILURE();
+  } catch (const AssertionSeen& s) {
+    EXPECT_EQ(s.expression, "m_arrayPduHandler.GetAt(i) != lpHandler");
+  }
+  try {
+    b.OnTimerEvent(1);
+    ADD_FAILURE();
+  } catch (const AssertionSeen& s) {
+    EXPECT_EQ(s.expression, "event >= TE_BASE");
+  }
+  vx::SetAssertHandler(previous);
+  // Encryption on a connection without key context fails the send.
+  net::QR_BaseNet none([](const uint8_t*, size_t) { return true; }, nullptr, false);
+  EXPECT_EQ(none.SendPdu(1, big.data(), 200, net::kFlagEncrypted), -1);
+}
