@@ -4,6 +4,7 @@
 #include "setup/language_strings.h"
 #include "setup/startup_rules.h"
 #include "setup/wizard/os_classification.h"
+#include "setup/wizard/version_compare.h"
 
 using namespace setup;
 using Action = StartupPlan::Action;
@@ -223,4 +224,15 @@ TEST(HeaderLoader, EmptyProgramGroupAndFailures) {
   std::vector<uint8_t> bytes(4219, 0);
   package::MemorySource src(bytes.data(), bytes.size());
   EXPECT_FALSE(LoadPackageHeader(src, 0, s, env));
+}
+
+TEST(VersionCompare, TextualRuns) {
+  EXPECT_EQ(CompareVersions(u"2.9", u"2.10"), 1);  // installed sorts after: "newer"
+  EXPECT_EQ(CompareVersions(u"V3.0.2 build", u"3.0.2"), 0);
+  EXPECT_EQ(CompareVersions(u"3.10", u"3.9"), -1);
+  EXPECT_EQ(CompareVersions(u"3.0", u"3.0.1"), -1);
+  EXPECT_EQ(CompareVersions(u"v3.0.2012", u"v4.0.2026"), -1);
+  EXPECT_EQ(CompareVersions(u"no digits", u""), 0);
+  EXPECT_EQ(CompareVersions(u"x", u"1"), -1);
+  EXPECT_EQ(VersionRun(u"ver 1.2a3"), u"1.2");
 }

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "setup/wizard/product_record.h"
+
 namespace {
 
 std::wstring ProgramFolder() {
@@ -83,4 +85,31 @@ TEST(Startup, PackagedRolesStopCleanlyAndRegisterTheLayer) {
   const std::wstring bare = FullPath(ProgramFolder() + L"setup.exe");
   EXPECT_EQ(RunAndWait(bare, L""), -1);
   EXPECT_EQ(LayerValue(bare), L"<none>");
+}
+
+TEST(ProductRecord, ReadsAllThreeValuesOrNothing) {
+  const wchar_t* path = L"Software\\Record Test Product";
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  auto set = [&](const wchar_t* name, const std::wstring& value) {
+    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  };
+  set(L"InstallPath", L"C:\\Program Files\\Record");
+  set(L"Version", L"v3.0.2012");
+  setup::ProductRecord r;
+  r.guid = u"untouched";
+  EXPECT_FALSE(setup::ReadProductRecord(u"Record Test Product", r));  // GUID missing
+  EXPECT_EQ(r.guid, u"untouched");
+  set(L"GUID", L"{3C0B5D2E-8A41-4F7C-B6D3-1E9A2F4C7B80}");
+  ASSERT_TRUE(setup::ReadProductRecord(u"Record Test Product", r));
+  EXPECT_EQ(r.installPath, u"C:\\Program Files\\Record");
+  EXPECT_EQ(r.version, u"v3.0.2012");
+  EXPECT_EQ(r.guid, u"{3C0B5D2E-8A41-4F7C-B6D3-1E9A2F4C7B80}");
+  set(L"Version", std::wstring(41, L'9'));  // over its limit
+  EXPECT_FALSE(setup::ReadProductRecord(u"Record Test Product", r));
+  EXPECT_FALSE(setup::ReadProductRecord(u"No Such Product", r));
+  RegCloseKey(key);
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, path);
 }
