@@ -15,7 +15,7 @@
 namespace update {
 namespace {
 
-constexpr size_t kReceiveChunk = 1 << 18;
+constexpr size_t kReceiveChunk = 1 << 16;
 
 }  // namespace
 
@@ -35,6 +35,7 @@ struct UpdateNetManager::Impl {
     std::string address;
     uint16_t port = 0;
     bool open = true;
+    std::chrono::steady_clock::time_point lastReceive;
     Connection(int h, asio::io_context& io, net::PduCutter::Sink sink)
         : handle(h), socket(io), unrecv(io), unsend(io), cutter(std::move(sink)), inbox(kReceiveChunk) {}
   };
@@ -91,10 +92,17 @@ struct UpdateNetManager::Impl {
       if (UpdateNetSink* s = Sink()) s->OnPdu(error ? error : -1, c->handle, 0, nullptr, 0);
   }
 
-  void ArmUnrecv(const std::shared_ptr<Connection>& c) {
-    c->unrecv.expires_after(std::chrono::milliseconds(unrecvMs));
+  // One timer per connection, re-armed from the time of the last receive
+  // when it fires rather than reset by every receive.
+  void ArmUnrecv(const std::shared_ptr<Connection>& c, std::chrono::steady_clock::time_point from) {
+    c->unrecv.expires_at(from + std::chrono::milliseconds(unrecvMs));
     c->unrecv.async_wait([this, c](const std::error_code& ec) {
       if (ec || !c->open) return;
+      const auto deadline = c->lastReceive + std::chrono::milliseconds(unrecvMs);
+      if (std::chrono::steady_clock::now() < deadline) {
+        ArmUnrecv(c, c->lastReceive);
+        return;
+      }
       Log("[WARNING] OnSocketUnrecvTimer");
       Drop(c, -1, true);
     });
@@ -107,7 +115,7 @@ struct UpdateNetManager::Impl {
         Drop(c, ec.value() ? ec.value() : -1, true);
         return;
       }
-      ArmUnrecv(c);
+      c->lastReceive = std::chrono::steady_clock::now();
       if (!c->cutter.Feed(c->inbox.data(), n)) {
         Drop(c, -1, true);  // a length no sender can frame
         return;
@@ -117,7 +125,8 @@ struct UpdateNetManager::Impl {
   }
 
   void Started(const std::shared_ptr<Connection>& c) {
-    ArmUnrecv(c);
+    c->lastReceive = std::chrono::steady_clock::now();
+    ArmUnrecv(c, c->lastReceive);
     Receive(c);
   }
 
