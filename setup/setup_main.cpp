@@ -38,14 +38,10 @@ std::vector<std::u16string> Arguments() {
   return args;
 }
 
-void PresetLanguage(setup::SetupState& s) {
-  s.Language = s.SystemLanguage = setup::LanguageFromLocale(GetSystemDefaultLCID());
-}
-
 // The wizard, the uninstall run and the driven install run join here as their
 // parts land; until then each role stops cleanly where they would start.
 void WizardStart(setup::SetupState& s) {
-  PresetLanguage(s);
+  s.Language = s.SystemLanguage;
   if (!setup::CheckOperatingSystem(s)) return;
   if (!setup::ReadPackageHeader()) return;
 }
