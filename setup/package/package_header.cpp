@@ -212,21 +212,31 @@ HeaderError ReadHeader(ByteSource& source, PackageHeader& h, size_t& byteTotal) 
       h.*f.number = vx::ReadLE32Signed(fixed + f.offset);
   }
 
-  // Each list: count and entries must together be count x entry size + 4.
-  auto readCount = [&](int32_t& count, size_t& got) -> HeaderError {
+  // One list: the count, for a non-empty program-group list the four group
+  // names, then the entries. Count and entries together must be
+  // count x entry size + 4 bytes (the group names are not counted).
+  std::vector<uint8_t> data;
+  auto readList = [&](size_t entrySize, bool groupNames, int32_t& count) -> HeaderError {
     uint8_t b[4];
-    got = source.Read(b, 4);
+    size_t got = source.Read(b, 4);
     byteTotal += got;
     if (got != 4) return HeaderError::ShortRead;
     count = vx::ReadLE32Signed(b);
     if (count < 0) return HeaderError::NegativeCount;
     if (count > kMaxListCount) return HeaderError::Allocation;
-    return HeaderError::None;
-  };
-  auto readEntries = [&](size_t count, size_t entrySize, std::vector<uint8_t>& data,
-                         size_t& got) -> HeaderError {
+    if (groupNames && count != 0) {
+      uint8_t names[kGroupNamesSize];
+      const size_t r = source.Read(names, kGroupNamesSize);
+      byteTotal += r;
+      if (r != kGroupNamesSize) return HeaderError::ShortRead;
+      size_t at = 0;
+      for (const GroupNameField& g : GroupNameFields()) {
+        h.*g.text = vx::DecodeFixedField(names + at, g.width);
+        at += g.width;
+      }
+    }
     // Grow with what the file really holds, so a hostile count costs nothing.
-    const size_t want = count * entrySize;
+    const size_t want = static_cast<size_t>(count) * entrySize;
     size_t n = 0;
     data.clear();
     try {
@@ -240,39 +250,23 @@ HeaderError ReadHeader(ByteSource& source, PackageHeader& h, size_t& byteTotal) 
     } catch (const std::bad_alloc&) {
       return HeaderError::Allocation;
     }
-    data.resize(n);
     got += n;
     byteTotal += n;
-    return n == want ? HeaderError::None : HeaderError::ShortRead;
+    if (n != want) return HeaderError::ShortRead;
+    if (got != want + 4) return HeaderError::ListLength;
+    return HeaderError::None;
   };
 
   int32_t count = 0;
-  size_t got = 0;
-  std::vector<uint8_t> data;
-  if (HeaderError e = readCount(count, got); e != HeaderError::None) return e;
-  if (HeaderError e = readEntries(count, kNameEntrySize, data, got); e != HeaderError::None)
-    return e;
-  if (got != static_cast<size_t>(count) * kNameEntrySize + 4) return HeaderError::ListLength;
+  if (HeaderError e = readList(kNameEntrySize, false, count); e != HeaderError::None) return e;
   h.AutostartPrograms.clear();
   for (int32_t i = 0; i < count; ++i)
     h.AutostartPrograms.push_back(vx::DecodeFixedField(&data[i * kNameEntrySize], kNameEntrySize));
 
   for (const ShortcutList& l : ShortcutLists()) {
-    if (HeaderError e = readCount(count, got); e != HeaderError::None) return e;
-    if (l.list == &H::ProgramGroupShortcuts && count != 0) {
-      uint8_t names[kGroupNamesSize];
-      const size_t r = source.Read(names, kGroupNamesSize);
-      byteTotal += r;
-      if (r != kGroupNamesSize) return HeaderError::ShortRead;
-      size_t at = 0;
-      for (const GroupNameField& g : GroupNameFields()) {
-        h.*g.text = vx::DecodeFixedField(names + at, g.width);
-        at += g.width;
-      }
-    }
-    if (HeaderError e = readEntries(count, kShortcutEntrySize, data, got); e != HeaderError::None)
+    const bool groupNames = l.list == &H::ProgramGroupShortcuts;
+    if (HeaderError e = readList(kShortcutEntrySize, groupNames, count); e != HeaderError::None)
       return e;
-    if (got != static_cast<size_t>(count) * kShortcutEntrySize + 4) return HeaderError::ListLength;
     auto& list = h.*l.list;
     list.assign(count, {});
     for (int32_t i = 0; i < count; ++i) {
