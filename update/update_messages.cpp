@@ -31,9 +31,7 @@ std::vector<uint8_t> EncodeFileList(const std::vector<FileInfo>& files) {
   Archive a(s);
   int32_t count = static_cast<int32_t>(files.size());
   a(count);
-  for (FileInfo f : files) {
-    a(f.nFileID); a(f.type); a(f.size); a(f.strFileKey); a(f.fileIdText);
-  }
+  for (FileInfo f : files) f.Fields(a);
   return s.TakeBytes();
 }
 
@@ -47,9 +45,7 @@ bool DecodeFileList(const uint8_t* data, size_t size, std::vector<FileInfo>& fil
     // Each record takes at least 14 bytes: a count beyond that is a lie.
     if (count < 0 || static_cast<size_t>(count) > s.Remaining() / 14) return false;
     out.resize(static_cast<size_t>(count));
-    for (FileInfo& f : out) {
-      a(f.nFileID); a(f.type); a(f.size); a(f.strFileKey); a(f.fileIdText);
-    }
+    for (FileInfo& f : out) f.Fields(a);
   } catch (const vx::VX_StreamError&) {
     return false;
   }

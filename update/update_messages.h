@@ -273,6 +273,7 @@ struct FileInfo {
   int32_t size = 0;
   std::u16string strFileKey;  // relative path with backslashes
   std::u16string fileIdText;
+  template <class A> void Fields(A& a) { a(nFileID); a(type); a(size); a(strFileKey); a(fileIdText); }
   bool operator==(const FileInfo&) const = default;
 };
 constexpr int32_t kFileTypeDirectory = -1;
