@@ -9,12 +9,7 @@ QR_BaseNet::QR_BaseNet(Writer writer, ErrorSink errors, bool withCipher)
     : m_writer(std::move(writer)),
       m_errors(std::move(errors)),
       m_pCipher(withCipher ? new ConnectionCipher : nullptr),
-      m_cutter([this](uint16_t type, const uint8_t* body, uint16_t length) {
-        // The cutter hands the body; the codec wants the whole PDU.
-        std::vector<uint8_t> pdu;
-        FramePdu(type, body, length, pdu);
-        Dispatch(pdu.data(), pdu.size());
-      }) {}
+      m_cutter([this](uint16_t type, const uint8_t* body, uint16_t length) { Dispatch(type, body, length); }) {}
 
 void QR_BaseNet::RegisterPduHandler(QR_PduHandler* lpHandler) {
   for (size_t i = 0; i < m_arrayPduHandler.GetSize(); ++i)
@@ -29,18 +24,20 @@ int QR_BaseNet::SendPdu(uint16_t type, const uint8_t* body, size_t length, uint1
   return m_writer && m_writer(wire.data(), wire.size()) ? 0 : -1;
 }
 
-void QR_BaseNet::Dispatch(const uint8_t* pdu, size_t size) {
+void QR_BaseNet::Dispatch(uint16_t type, const uint8_t* body, uint16_t length) {
   std::vector<uint8_t> inner;
-  bool dropped = false;
-  if (DecodePdu(pdu, size, m_pCipher.get(), inner, dropped) != 0) {
-    if (m_errors) m_errors(kErrorWrapper, "Error PDU_QR_ENCRYPT_DATA");
-    return;
+  if (type == kWrapperType) {
+    bool dropped = false;
+    if (DecodeWrapper(body, length, m_pCipher.get(), inner, dropped) != 0) {
+      if (m_errors) m_errors(kErrorWrapper, "Error PDU_QR_ENCRYPT_DATA");
+      return;
+    }
+    if (dropped) return;
+    type = vx::ReadLE16(inner.data());
+    length = vx::ReadLE16(inner.data() + 2);
+    body = inner.data() + kPduHeaderSize;
   }
-  if (dropped) return;
-  const uint16_t type = vx::ReadLE16(inner.data());
-  const uint16_t length = vx::ReadLE16(inner.data() + 2);
-  for (size_t i = 0; i < m_arrayPduHandler.GetSize(); ++i)
-    m_arrayPduHandler.GetAt(i)->OnPdu(type, length, inner.data() + kPduHeaderSize);
+  for (size_t i = 0; i < m_arrayPduHandler.GetSize(); ++i) m_arrayPduHandler.GetAt(i)->OnPdu(type, length, body);
 }
 
 bool QR_BaseNet::OnStreamData(const uint8_t* data, size_t size) {
@@ -55,8 +52,7 @@ void QR_BaseNet::OnDatagram(const uint8_t* data, size_t size) {
   // A datagram holds one PDU; bytes beyond its stated length are ignored.
   const size_t total = kPduHeaderSize + vx::ReadLE16(&pdu[2]);
   if (total > pdu.size()) return;
-  pdu.resize(total);
-  Dispatch(pdu.data(), pdu.size());
+  Dispatch(vx::ReadLE16(pdu.data()), pdu.data() + kPduHeaderSize, vx::ReadLE16(&pdu[2]));
 }
 
 void QR_BaseNet::OnTimerEvent(uint32_t event) { VX_ASSERT(event >= TE_BASE); }

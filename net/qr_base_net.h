@@ -60,7 +60,7 @@ class QR_BaseNet {
   void OnTimerEvent(uint32_t event);
 
  private:
-  void Dispatch(const uint8_t* pdu, size_t size);
+  void Dispatch(uint16_t type, const uint8_t* body, uint16_t length);
 
   Writer m_writer;
   ErrorSink m_errors;

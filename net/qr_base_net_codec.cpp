@@ -148,13 +148,20 @@ int DecodePdu(const uint8_t* pdu, size_t size, ConnectionCipher* cipher, std::ve
     inner.assign(pdu, pdu + size);
     return 0;
   }
+  return DecodeWrapper(pdu + kPduHeaderSize, length, cipher, inner, dropped);
+}
+
+int DecodeWrapper(const uint8_t* body, uint16_t length, ConnectionCipher* cipher,
+                  std::vector<uint8_t>& inner, bool& dropped) {
+  dropped = false;
+  inner.clear();
   if (length < 2) return kErrorWrapper;
-  const uint16_t flags = vx::ReadLE16(pdu + 4);
+  const uint16_t flags = vx::ReadLE16(body);
   if (flags == 0) {
     dropped = true;
     return 0;
   }
-  std::vector<uint8_t> payload(pdu + 6, pdu + size);
+  std::vector<uint8_t> payload(body + 2, body + length);
   if (flags & kFlagEncrypted) {
     if (!cipher || payload.size() % 16 != 0 || !cipher->Decrypt(payload.data(), payload.size()))
       return kErrorWrapper;

@@ -54,6 +54,10 @@ bool EncodePdu(uint16_t type, const uint8_t* body, size_t size, uint16_t flags,
 int DecodePdu(const uint8_t* pdu, size_t size, ConnectionCipher* cipher, std::vector<uint8_t>& inner,
               bool& dropped);
 
+// The same for the body of a wrapper (type 0) already cut from the stream.
+int DecodeWrapper(const uint8_t* body, uint16_t length, ConnectionCipher* cipher,
+                  std::vector<uint8_t>& inner, bool& dropped);
+
 // A datagram: scrambled ones are unscrambled (the PDU starts at offset 3).
 // Returns false for datagrams to ignore (shorter than 2 bytes, or a scrambled
 // one too short to hold a PDU header).
