@@ -107,24 +107,21 @@ bool CompressAll(const std::vector<SourceFile>& files, unsigned threads,
   std::vector<std::thread> pool;
   for (unsigned t = 0; t < threads; ++t) pool.emplace_back(worker);
 
-  // A progress line once the run takes longer than a second.
-  const auto start = std::chrono::steady_clock::now();
+  // A progress line every second once the run takes longer than a second.
   uint64_t total = 0;
   for (const auto& f : files) total += f.size;
+  auto nextReport = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   bool shown = false;
   while (done < files.size() && !failed) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    if (progress && elapsed > std::chrono::seconds(1) &&
-        std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() % 1000 < 100) {
-      char line[128];
-      std::snprintf(line, sizeof line, "compressing: %zu/%zu files, %llu/%llu MB",
-                    done.load(), files.size(),
-                    static_cast<unsigned long long>(bytesDone.load() >> 20),
-                    static_cast<unsigned long long>(total >> 20));
-      progress(line);
-      shown = true;
-    }
+    if (!progress || std::chrono::steady_clock::now() < nextReport) continue;
+    nextReport += std::chrono::seconds(1);
+    char line[128];
+    std::snprintf(line, sizeof line, "compressing: %zu/%zu files, %llu/%llu MB", done.load(),
+                  files.size(), static_cast<unsigned long long>(bytesDone.load() >> 20),
+                  static_cast<unsigned long long>(total >> 20));
+    progress(line);
+    shown = true;
   }
   for (auto& t : pool) t.join();
   if (shown && progress && !failed) progress("compressing: done");
