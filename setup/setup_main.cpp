@@ -10,6 +10,7 @@
 #include "setup/setup_state.h"
 #include "setup/startup_rules.h"
 #include "setup/win_header_environment.h"
+#include "setup/wizard/prompts.h"
 #include "setup/wizard/system_check.h"
 
 namespace {
@@ -74,9 +75,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
       setup::PlanStartup({setup::MarkerWord1(), setup::MarkerWord2()}, args, systemLanguage);
   switch (plan.action) {
     case StartupPlan::Action::RelaunchUninstaller:
-      if (!setup::RelaunchFromTemporaryCopy(0)) {
-        // The "Initializtion failed!" prompt joins with the message tables.
-      }
+      if (!setup::RelaunchFromTemporaryCopy(0)) setup::Prompt(nullptr, 0x40102);
       break;
     case StartupPlan::Action::RelaunchUpdate:
       setup::RelaunchFromTemporaryCopy(2000);

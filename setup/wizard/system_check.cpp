@@ -3,10 +3,12 @@
 #include <windows.h>
 
 #include "setup/wizard/os_classification.h"
+#include "setup/wizard/prompts.h"
 
 namespace setup {
 
 bool CheckOperatingSystem(SetupState& s) {
+  if (s.DrivenMode) ReportStatus(s.ControllerWindow, 0x10000);
   OSVERSIONINFOW info;
   ZeroMemory(&info, sizeof info);
   info.dwOSVersionInfoSize = sizeof info;  // the basic 276-byte structure
@@ -18,15 +20,21 @@ bool CheckOperatingSystem(SetupState& s) {
                           : OsClass::Unknown;
   switch (c) {
     case OsClass::Unsupported:
-      return false;  // prompt 0x10101 joins with the message tables
+      if (s.DrivenMode)
+        ReportStatus(s.ControllerWindow, 0x10101);
+      else
+        Prompt(nullptr, 0x10101);
+      return false;
     case OsClass::Unknown:
-      if (!s.DrivenMode) MessageBoxW(nullptr, L"check os version false!", L"", MB_OK);
+      if (s.DrivenMode)
+        ReportStatus(s.ControllerWindow, 0x40102);
+      else
+        MessageBoxW(nullptr, L"check os version false!", L"", MB_OK);
       return false;
     case OsClass::Windows95Family:
-      s.AllUsers = false;
-      return true;
     case OsClass::NtFamily:
-      s.AllUsers = true;
+      s.AllUsers = c == OsClass::NtFamily;
+      if (s.DrivenMode) ReportStatus(s.ControllerWindow, 0x20000);
       return true;
   }
   return false;

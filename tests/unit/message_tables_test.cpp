@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include "base/utf16.h"
+#include "setup/setup_state.h"
+#include "setup/wizard/message_catalogue.h"
+#include "setup/wizard/message_tables.h"
+#include "setup/wizard/text_format.h"
+#include "tests/support/string_table_file.h"
+
+using namespace setup;
+
+namespace {
+
+const testing_support::StringTableFile& Table() {
+  static const auto file = testing_support::ReadStringTableFile(VC_STRING_TABLE);
+  return file;
+}
+
+// The "%s"/"%d" directives of a format, in order.
+std::string Directives(const std::u16string& text) {
+  std::string out;
+  for (size_t i = 0; i + 1 < text.size(); ++i)
+    if (text[i] == u'%') {
+      out += char(text[i + 1]);
+      ++i;
+    }
+  return out;
+}
+
+}  // namespace
+
+TEST(StringTable, EveryKeyHasATextInEveryLanguageWithTheSameDirectives) {
+  ASSERT_EQ(Table().error, "");
+  const auto& texts = Table().texts;
+  for (uint16_t key : CatalogueKeys()) {
+    const auto english = texts.find(key);
+    ASSERT_NE(english, texts.end()) << key;
+    for (int language = 1; language <= 4; ++language) {
+      const uint16_t id = TextId(key, language);
+      const auto it = texts.find(id);
+      ASSERT_NE(it, texts.end()) << "key " << key << " language " << language << " id " << id;
+      EXPECT_FALSE(it->second.empty()) << id;
+      EXPECT_EQ(Directives(it->second), Directives(english->second)) << "key " << key << " id " << id;
+      EXPECT_LE(id, 805);
+    }
+  }
+}
+
+TEST(StringTable, LanguageIndependentAndQuotedTexts) {
+  const auto& texts = Table().texts;
+  EXPECT_EQ(texts.at(10), u" Quorin ");
+  EXPECT_EQ(texts.at(12), u"宋体");
+  EXPECT_EQ(texts.at(148), u"English");
+  EXPECT_EQ(texts.at(761), u"日本語");
+  // Stored exactly, doubled quotation marks and the backslash included.
+  EXPECT_EQ(texts.at(373),
+            u"Create folder \"\"%s\"\" failed!\n\nA filename can't have a long name, or contain any "
+            u"of the following characters:\n\n  \\/:*?\"\"\"\"<>|\n\nPlease select the folder over again.");
+  EXPECT_EQ(texts.at(339), u"\r\n\r\nProgram Manager Group:\r\n    ");
+  EXPECT_EQ(texts.at(768), u"Size：%s/%s");
+  EXPECT_EQ(texts.at(11), u"卸载  %s");
+  // Captions fit their 10-character buffer.
+  for (uint16_t caption : {423, 437, 443})
+    for (int language = 1; language <= 4; ++language)
+      EXPECT_LT(texts.at(TextId(caption, language)).size(), size_t(kCaptionCapacity));
+}
+
+TEST(MessageCatalogue, LookupByLanguageAndFamilies) {
+  // Listed, argument line, triplet, group of four (and the 758-761 group).
+  struct Row { uint16_t e, zh, tw, jp; };
+  for (const Row& r : {Row{161, 8, 160, 593}, Row{367, 126, 366, 703}, Row{401, 136, 400, 713},
+                       Row{491, 99, 490, 676}, Row{506, 504, 505, 731}, Row{515, 513, 514, 734},
+                       Row{760, 758, 759, 761}, Row{764, 762, 763, 765}, Row{796, 794, 795, 797},
+                       Row{395, 15, 394, 597}}) {
+    EXPECT_EQ(TextId(r.e, kEnglish), r.e);
+    EXPECT_EQ(TextId(r.e, kChineseSimplified), r.zh) << r.e;
+    EXPECT_EQ(TextId(r.e, kChineseTraditional), r.tw) << r.e;
+    EXPECT_EQ(TextId(r.e, kJapanese), r.jp) << r.e;
+  }
+  // An unknown language number shows English; no fallback between languages.
+  EXPECT_EQ(TextId(163, 0), 163);
+  EXPECT_EQ(TextId(163, 5), 163);
+  // Ids outside the catalogue are language-independent.
+  EXPECT_EQ(TextId(12, kJapanese), 12);
+  EXPECT_EQ(TextId(150, kChineseSimplified), 150);
+}
+
+TEST(MessageTables, PromptsByCode) {
+  const PromptSpec* p = FindPrompt(0x40005);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->caption, 443);
+  EXPECT_EQ(p->text, 463);
+  EXPECT_EQ(p->fill, PromptFill::Argument);
+  EXPECT_EQ(p->style, box::kIconWarning | box::kYesNo | box::kSecondDefault);
+  p = FindPrompt(0x100);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->fill, PromptFill::ProductAndVersion);
+  EXPECT_EQ(FindPrompt(0x40106)->caption, 423);  // "Prompt!" with an error icon
+  EXPECT_EQ(FindPrompt(0x40106)->style, box::kIconError | box::kOk);
+  EXPECT_EQ(FindPrompt(0x50108)->style, box::kIconError | box::kAbortRetryIgnore);
+  EXPECT_EQ(FindPrompt(0x40101)->style, box::kIconError | box::kRetryCancel);
+  EXPECT_EQ(FindPrompt(0x10101)->style, box::kIconInformation | box::kOk);
+  // Not in the table: no box.
+  EXPECT_EQ(FindPrompt(0x50101), nullptr);
+  EXPECT_EQ(FindPrompt(0), nullptr);
+}
+
+TEST(MessageTables, StatusReportsByCode) {
+  ASSERT_NE(FindStatus(0), nullptr);
+  EXPECT_EQ(FindStatus(0)->text, 391);
+  EXPECT_EQ(FindStatus(0x5010A)->text, 487);
+  EXPECT_EQ(FindStatusWithArgument(0x50003)->text, 377);
+  EXPECT_EQ(FindStatusWithArgument(0x50102)->text, 367);
+  // Each table answers only its own codes.
+  EXPECT_EQ(FindStatus(0x50003), nullptr);
+  EXPECT_EQ(FindStatusWithArgument(0x50101), nullptr);
+  EXPECT_EQ(FindStatus(0x60000), nullptr);
+  // Every referenced text is in the catalogue or language-independent table.
+  for (uint32_t code : {0u, 0x10000u, 0x10101u, 0x20000u, 0x30000u, 0x40000u, 0x40102u, 0x50000u,
+                        0x50006u, 0x50009u, 0x50101u, 0x50104u, 0x50105u, 0x5010Au})
+    EXPECT_TRUE(Table().texts.count(FindStatus(code)->text)) << code;
+}
+
+TEST(TextFormat, FillsDirectivesWithinTheBuffer) {
+  EXPECT_EQ(FormatText(u"%s %s -- Setup", {u"Quorin", u"V4.0"}, 330), u"Quorin V4.0 -- Setup");
+  EXPECT_EQ(FormatText(u"Error code:%d", {int32_t(-10061)}, 330), u"Error code:-10061");
+  EXPECT_EQ(FormatText(u"100%% %s", {u"done"}, 330), u"100% done");
+  // Missing arguments write nothing; other sequences stay as they are.
+  EXPECT_EQ(FormatText(u"%s and %s", {u"one"}, 330), u"one and ");
+  EXPECT_EQ(FormatText(u"%x %", {}, 330), u"%x %");
+  // Cut to capacity - 1 code units, never inside a surrogate pair.
+  EXPECT_EQ(FormatText(u"Warning!", {}, 5), u"Warn");
+  EXPECT_EQ(FitBuffer(u"ab\U0001F600", 4), u"ab");
+  EXPECT_EQ(FitBuffer(u"abc", 0), u"");
+  // A long argument is cut with the text.
+  EXPECT_EQ(FormatText(u"Copy file: %s", {std::u16string(1000, u'x')}, 800).size(), 799u);
+}
