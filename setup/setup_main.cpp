@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "base/utf16.h"
+#include "setup/driven_install.h"
+#include "setup/extraction_reporter.h"
 #include "setup/instance_data.h"
 #include "setup/relaunch.h"
 #include "setup/setup_state.h"
@@ -39,8 +41,8 @@ std::vector<std::u16string> Arguments() {
   return args;
 }
 
-// The wizard, the uninstall run and the driven install run join here as their
-// parts land; until then each role stops cleanly where they would start.
+// The wizard and the uninstall run join here as their parts land; until then
+// each stops cleanly where it would start.
 void WizardStart(setup::SetupState& s) {
   s.Language = s.SystemLanguage;
   if (!setup::CheckOperatingSystem(s)) return;
@@ -57,8 +59,13 @@ void DrivenStart(setup::SetupState& s, const StartupPlan& plan) {
   s.ControllerWindow = plan.controllerWindow;
   s.Language = plan.language;
   if (!setup::CheckOperatingSystem(s)) return;
-  if (!setup::ReadPackageHeader()) return;
+  setup::ReportStatus(s.ControllerWindow, setup::status::kCheckingConfiguration);
+  if (!setup::ReadPackageHeader()) {
+    setup::ReportStatus(s.ControllerWindow, setup::status::kInitFailed);
+    return;
+  }
   if (plan.hasDestination) s.InstallDir = plan.folder;
+  setup::RunDrivenInstall(s.payloadOffset);
 }
 
 }  // namespace

@@ -50,7 +50,12 @@ struct SetupState {
   // Run.
   uint32_t FileCount = 0;
   std::u16string PackageKind;
-  std::vector<std::u16string> InstalledFiles;
+  std::vector<std::u16string> InstalledFiles;  // relative paths, payload order
+  int ComponentKind = 0;
+  // Shortcuts really created, as full .lnk paths; the program-group folder.
+  std::u16string ProgramGroupFolder;
+  std::vector<std::u16string> CreatedGroupShortcuts, CreatedStartMenuShortcuts, CreatedDesktopShortcuts,
+      CreatedQuickLaunchShortcuts;
 };
 
 SetupState& State();

@@ -1,0 +1,65 @@
+#include "setup/driven_install.h"
+
+#include <vector>
+
+#include "setup/instance_data.h"
+#include "setup/integration/integration_steps.h"
+#include "setup/payload_extraction.h"
+#include "setup/setup_state.h"
+#include "setup/uninstall/uninstaller_writer.h"
+#include "setup/win_install_file_system.h"
+#include "setup/wizard/prompts.h"
+
+namespace setup {
+namespace {
+
+class ControllerSink : public StatusSink {
+ public:
+  explicit ControllerSink(uintptr_t controller) : m_controller(controller) {}
+  void Report(uint32_t code) override { ReportStatus(m_controller, code); }
+  void Report(uint32_t code, const std::u16string& argument) override {
+    ReportStatusWithArgument(m_controller, code, argument);
+  }
+
+ private:
+  uintptr_t m_controller;
+};
+
+}  // namespace
+
+void RunDrivenInstall(uint64_t payloadOffset) {
+  SetupState& s = State();
+  ControllerSink sink(s.ControllerWindow);
+  DrivenExtractionReporter reporter(sink);
+  WinInstallFileSystem fs;
+  std::unique_ptr<PackageFile> package;
+  if (!ExtractPayload(fs, s, payloadOffset, reporter, package)) return;
+  if (!package->Seek(0)) {
+    sink.Report(status::kInstallError);
+    return;
+  }
+
+  CreateShortcutsDriven(s, sink);
+
+  // The program image: the package up to its header. Its marker pair is the
+  // running one (fresh, or the update pair in an update run).
+  std::vector<uint8_t> image(HeaderOffset());
+  if (package->Read(image.data(), image.size()) != image.size()) {
+    sink.Report(status::kInstallError);
+    return;
+  }
+  package.reset();
+  const std::u16string uninstaller = s.InstallDir + u"uninstall.exe";
+  if (WriteUninstaller(fs, s, uninstaller, std::move(image), {MarkerWord1(), MarkerWord2()})) {
+    sink.Report(status::kCreateUninstaller, uninstaller);
+  } else {
+    fs.Delete(uninstaller);
+    sink.Report(status::kUninstallerFailed);
+  }
+
+  sink.Report(RunRegistryGroup(s, false) ? status::kAddRegistry : status::kRegistryFailed);
+  sink.Report(RunDrivenComponentGroup(s) ? status::kRegisterComponents : status::kComponentsFailed);
+  sink.Report(status::kCompleted);
+}
+
+}  // namespace setup

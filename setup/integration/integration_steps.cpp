@@ -1,0 +1,14 @@
+#include "setup/integration/integration_steps.h"
+
+namespace setup {
+
+// Not built yet: no shortcut is created, so none is reported or recorded.
+void CreateShortcutsDriven(SetupState&, StatusSink&) {}
+
+// Not built yet: nothing is written, which is a failure of the group.
+bool RunRegistryGroup(SetupState&, bool) { return false; }
+
+// Not built yet: nothing is registered, which is a failure of the group.
+bool RunDrivenComponentGroup(SetupState&) { return false; }
+
+}  // namespace setup

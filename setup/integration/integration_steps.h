@@ -1,0 +1,20 @@
+#pragma once
+// Entry points of the system-integration steps of an install run.
+#include "setup/extraction_reporter.h"
+#include "setup/setup_state.h"
+
+namespace setup {
+
+// Shortcuts of a driven install: 0x50004 per shortcut created; the created
+// lists in the Setup state are filled.
+void CreateShortcutsDriven(SetupState& s, StatusSink& sink);
+
+// Spooler clean-up, product key and uninstall entry (and, when asked, the Run
+// entries). True when every counted step succeeded.
+bool RunRegistryGroup(SetupState& s, bool withRunEntries);
+
+// Component registration, associations, printer and configuration of a
+// driven install. True when every counted step succeeded.
+bool RunDrivenComponentGroup(SetupState& s);
+
+}  // namespace setup

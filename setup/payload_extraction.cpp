@@ -1,0 +1,178 @@
+#include "setup/payload_extraction.h"
+
+#include <vector>
+
+#include "base/fixed_field.h"
+#include "base/le_int.h"
+#include "base/path_join.h"
+#include "setup/package/lzma_stream.h"
+#include "setup/package/payload_table.h"
+
+namespace setup {
+namespace {
+
+constexpr size_t kReadPiece = 1 << 20;
+
+bool ReadExact(package::ByteSource& in, void* out, size_t n) { return in.Read(out, n) == n; }
+
+bool ReadU32(package::ByteSource& in, uint32_t& value) {
+  uint8_t b[4];
+  if (!ReadExact(in, b, 4)) return false;
+  value = vx::ReadLE32(b);
+  return true;
+}
+
+bool ReadField(package::ByteSource& in, size_t width, std::u16string& text) {
+  std::vector<uint8_t> field(width);
+  if (!ReadExact(in, field.data(), width)) return false;
+  text = vx::DecodeFixedField(field.data(), width);
+  return true;
+}
+
+std::u16string FileNameOf(const std::u16string& path) {
+  const size_t slash = path.find_last_of(u'\\');
+  return slash == std::u16string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+int MakeDirectoryPath(InstallFileSystem& fs, const std::u16string& path, size_t start, std::u16string& folder,
+                      std::u16string& rest) {
+  if (path.size() < start) return kDirectoryFailed;
+  int result = kDirectoryExisted;
+  size_t processed = start;
+  for (size_t i = start; i < path.size(); ++i) {
+    if (path[i] != u'\\') continue;
+    const DirectoryResult r = fs.MakeDirectory(path.substr(0, i + 1));
+    result = r == DirectoryResult::Created         ? kDirectoryCreated
+             : r == DirectoryResult::AlreadyExists ? kDirectoryExisted
+                                                   : kDirectoryFailed;
+    processed = i + 1;
+  }
+  folder = path.substr(0, processed);
+  rest = path.substr(processed);
+  return result;
+}
+
+uint32_t ExtractFile(TargetFile& target, package::ByteSource& package, uint32_t size) {
+  if (size == 0) return 0;
+  package::StreamDecoder decoder(
+      [&target](const uint8_t* data, size_t n) { return target.Write(data, n); });
+  std::vector<uint8_t> piece(size < kReadPiece ? size : kReadPiece);
+  uint32_t left = size;
+  package::StreamDecoder::Status st = package::StreamDecoder::Status::NeedInput;
+  while (left > 0 && st == package::StreamDecoder::Status::NeedInput) {
+    const size_t want = left < piece.size() ? left : piece.size();
+    if (!ReadExact(package, piece.data(), want)) return 0;  // the package ends inside the stream
+    left -= uint32_t(want);
+    st = decoder.Feed(piece.data(), want, left == 0);
+  }
+  if (st != package::StreamDecoder::Status::Done || decoder.Produced() == 0) return 0;
+  return size;
+}
+
+bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset, ExtractionReporter& reporter,
+                    std::unique_ptr<PackageFile>& package) {
+  while (!(package = fs.OpenPackage()))
+    if (!reporter.RetryOpenPackage(fs.PackagePath())) return false;
+
+  s.InstallDir = vx::WithTrailingBackslash(s.InstallDir);
+  const size_t start = s.InstallDir.size();
+
+  uint32_t fileCount = 0;
+  if (!package->Seek(payloadOffset) || !ReadU32(*package, fileCount) ||
+      !ReadField(*package, package::kPackageKindSize, s.PackageKind)) {
+    reporter.PackageUnreadable();
+    return false;
+  }
+  s.FileCount = fileCount;
+  reporter.SetFileCount(fileCount);
+
+  std::u16string folder, rest;
+  if (!fs.Exists(s.InstallDir) && MakeDirectoryPath(fs, s.InstallDir, 0, folder, rest) == kDirectoryFailed) {
+    reporter.InstallDirFailed(s.InstallDir);
+    return false;
+  }
+  reporter.OutputFolder(s.InstallDir);
+
+  const std::u16string uninstaller = s.InstallDir + u"uninstall.exe";
+  if (fs.Exists(uninstaller)) {
+    fs.ClearAttributes(uninstaller);
+    if (fs.InUse(uninstaller)) {
+      reporter.InUse(uninstaller);
+      return false;
+    }
+  }
+
+  for (uint32_t i = 0; i < fileCount; ++i) {
+    std::u16string path;
+    if (!ReadField(*package, package::kPathFieldSize, path)) {
+      reporter.PackageUnreadable();
+      return false;
+    }
+    const std::u16string target = s.InstallDir + path;
+    // A path that would leave the destination is refused like a bad stream.
+    if (!vx::IsSafeRelativePath(path)) {
+      reporter.DecodeFailed(target);
+      return false;
+    }
+    s.InstalledFiles.push_back(path);
+
+    const int made = MakeDirectoryPath(fs, target, start, folder, rest);
+    if (made == kDirectoryFailed) {
+      reporter.FolderFailed(folder);
+      return false;
+    }
+    if (made == kDirectoryCreated) reporter.FolderCreated(folder);
+    const std::u16string fileName = FileNameOf(target);
+
+    uint32_t size = 0;
+    if (!ReadU32(*package, size)) {
+      reporter.PackageUnreadable();
+      return false;
+    }
+    const uint64_t streamPosition = package->Tell();
+    if (fs.Exists(target)) {
+      fs.ClearAttributes(target);
+      if (fs.InUse(target)) {
+        reporter.InUse(target);
+        return false;
+      }
+    }
+
+    std::unique_ptr<TargetFile> out;
+    bool skipped = false;
+    while (!skipped && !(out = fs.OpenForWrite(target))) {
+      const auto choice = reporter.OpenForWriteFailed(target, fileName);
+      if (choice == ExtractionReporter::WriteChoice::Abort) return false;
+      skipped = choice == ExtractionReporter::WriteChoice::Ignore;
+    }
+    if (!skipped) {
+      const bool decoded = size == 0 || ExtractFile(*out, *package, size) == size;
+      const bool closed = out->Close();  // a failed flush is a short write too
+      out.reset();
+      if (!decoded || !closed) {
+        fs.Delete(target);
+        reporter.DecodeFailed(target);
+        return false;
+      }
+      reporter.FileWritten(target, fileName);
+    }
+    if (!package->Seek(streamPosition + size) || package->AtEnd()) {
+      reporter.PackageUnreadable();
+      return false;
+    }
+  }
+
+  // Extra folders: one directory each, errors ignored.
+  uint32_t extraCount = 0;
+  if (!ReadU32(*package, extraCount)) return true;
+  for (uint32_t i = 0; i < extraCount; ++i) {
+    std::u16string path;
+    if (!ReadField(*package, package::kPathFieldSize, path)) break;
+    if (vx::IsSafeRelativePath(path)) fs.MakeDirectory(s.InstallDir + path);
+  }
+  return true;
+}
+
+}  // namespace setup

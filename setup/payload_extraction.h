@@ -1,0 +1,37 @@
+#pragma once
+// Extraction: the first phase of an install run. Walks the payload's file
+// table, creates the folders each path needs and decodes each stream straight
+// into its target file, in bounded memory.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "setup/extraction_reporter.h"
+#include "setup/install_file_system.h"
+#include "setup/setup_state.h"
+
+namespace setup {
+
+enum MakeDirectoryResult : int { kDirectoryFailed = 0, kDirectoryCreated = 1, kDirectoryExisted = 2 };
+
+// Creates every directory named by a prefix of `path` that ends at a
+// backslash at or after `start` (prefix included). The result is that of the
+// last creation: 1 created, 2 already there (or nothing to create), 0 failed
+// or `path` shorter than `start`. `folder` gets the deepest prefix processed
+// (with its backslash; the part before `start` when none), `rest` what follows.
+int MakeDirectoryPath(InstallFileSystem& fs, const std::u16string& path, size_t start, std::u16string& folder,
+                      std::u16string& rest);
+
+// Decodes the next `size` bytes of `package` (one stream) into `target`.
+// Returns `size` on success; 0 on a decoder error, a short read or write, or
+// a stream that decodes to nothing. 0 for size 0 (an empty file).
+uint32_t ExtractFile(TargetFile& target, package::ByteSource& package, uint32_t size);
+
+// Runs the extraction from `payloadOffset` into s.InstallDir (which gets its
+// trailing backslash), filling FileCount, PackageKind and InstalledFiles.
+// False when the run must stop; the reporter has been told why. The package
+// file stays open in `package` for the rest of the install run.
+bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset, ExtractionReporter& reporter,
+                    std::unique_ptr<PackageFile>& package);
+
+}  // namespace setup

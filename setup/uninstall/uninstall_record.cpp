@@ -1,0 +1,86 @@
+#include "setup/uninstall/uninstall_record.h"
+
+#include "base/fixed_field.h"
+#include "base/le_int.h"
+
+namespace setup {
+namespace {
+
+class RecordWriter {
+ public:
+  RecordWriter(std::vector<uint8_t>& out, std::string& error) : m_out(out), m_error(error) {}
+
+  bool Text(const char* name, std::u16string_view text, size_t width) {
+    const size_t at = m_out.size();
+    m_out.resize(at + width);
+    if (vx::EncodeFixedField(text, width, m_out.data() + at)) return true;
+    m_error = vx::FieldTooLongError(name, text.size(), width);
+    return false;
+  }
+  void Number(int64_t value) {
+    uint8_t b[4];
+    vx::WriteLE32(b, uint32_t(value));
+    m_out.insert(m_out.end(), b, b + 4);
+  }
+  bool Paths(const char* name, const std::vector<std::u16string>& paths, size_t width) {
+    for (const auto& p : paths)
+      if (!Text(name, p, width)) return false;
+    return true;
+  }
+
+ private:
+  std::vector<uint8_t>& m_out;
+  std::string& m_error;
+};
+
+std::u16string WithoutTrailingBackslash(std::u16string path) {
+  if (!path.empty() && path.back() == u'\\') path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+bool EncodeUninstallRecord(const SetupState& s, std::vector<uint8_t>& out, std::string& error) {
+  if (s.InstalledFiles.size() != s.FileCount) {
+    error = "installed-file list does not match FileCount";
+    return false;
+  }
+  const package::PackageHeader& h = s.header;
+  RecordWriter w(out, error);
+  if (!w.Text("ProductName", s.ProductName, vx::kField520) ||
+      !w.Text("ProductNameEn", h.ProductNameEn, vx::kField520) ||
+      !w.Text("VersionLabel", h.VersionLabel, vx::kField80) || !w.Text("MainExe", h.MainExe, vx::kField80) ||
+      !w.Text("ProductID", h.ProductID, vx::kField80) ||
+      !w.Text("InstallDir", WithoutTrailingBackslash(s.InstallDir), vx::kField520))
+    return false;
+  w.Number(s.FileCount);
+  w.Number(s.Language);
+  w.Number(h.BannerVariant);
+  w.Number(int64_t(h.AutostartPrograms.size()));
+  if (!w.Paths("AutostartPrograms", h.AutostartPrograms, vx::kField80) ||
+      !w.Paths("InstalledFiles", s.InstalledFiles, vx::kField520))
+    return false;
+  w.Number(int64_t(s.CreatedGroupShortcuts.size()));
+  if (!w.Text("ProgramGroupFolder", s.ProgramGroupFolder, vx::kField520) ||
+      !w.Paths("program-group shortcut", s.CreatedGroupShortcuts, vx::kField520))
+    return false;
+  for (const auto* list : {&s.CreatedStartMenuShortcuts, &s.CreatedDesktopShortcuts, &s.CreatedQuickLaunchShortcuts}) {
+    w.Number(int64_t(list->size()));
+    if (!w.Paths("shortcut", *list, vx::kField520)) return false;
+  }
+  return true;
+}
+
+bool MarkAsUninstaller(std::vector<uint8_t>& image, const package::MarkerPair& running, uint32_t headerOffset) {
+  const auto found = package::FindMarkerPositions(image.data(), image.size(), running);
+  if (found.empty()) return false;
+  // Word by word from immediates: a MarkerPair constant in the program's
+  // data would be a second marker group in the image.
+  uint8_t* group = image.data() + found.front();
+  vx::WriteLE32(group, 0x87654321u);
+  vx::WriteLE32(group + 4, 0xAAAAAAAAu);
+  vx::WriteLE32(group + 8, headerOffset);
+  return true;
+}
+
+}  // namespace setup

@@ -1,0 +1,19 @@
+#include "setup/uninstall/uninstaller_writer.h"
+
+#include "setup/uninstall/uninstall_record.h"
+
+namespace setup {
+
+bool WriteUninstaller(InstallFileSystem& fs, const SetupState& s, const std::u16string& path,
+                      std::vector<uint8_t> image, const package::MarkerPair& running) {
+  MarkAsUninstaller(image, running, uint32_t(image.size()));  // not found: written unchanged
+  std::vector<uint8_t> record;
+  std::string error;
+  if (!EncodeUninstallRecord(s, record, error)) return false;
+  auto out = fs.OpenForWrite(path);
+  if (!out) return false;
+  const bool written = out->Write(image.data(), image.size()) && out->Write(record.data(), record.size());
+  return out->Close() && written;
+}
+
+}  // namespace setup

@@ -1,0 +1,86 @@
+// Drives a setup package silently: starts it with "-d", receives its status
+// codes over WM_COPYDATA and prints them, one line each, as UTF-8.
+//
+//   setup_controller <package.exe> [-en|-gb|-big|-jp] [destination]
+//
+// Exit code: 0 the install completed without a failure code, 1 a failure
+// code was reported, 2 the install ended without "Completed", 3 the package
+// could not be started.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "base/utf16.h"
+
+namespace {
+
+constexpr ULONG_PTR kCompleted = 0;
+bool g_completed = false;
+bool g_failed = false;
+
+void WriteOut(const std::string& line) {
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), DWORD(line.size()), &written, nullptr);
+}
+
+LRESULT CALLBACK Receive(HWND window, UINT message, WPARAM w, LPARAM l) {
+  if (message != WM_COPYDATA) return DefWindowProcW(window, message, w, l);
+  const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(l);
+  std::u16string text;
+  if (data->lpData && data->cbData >= 2)
+    text.assign(static_cast<const char16_t*>(data->lpData), data->cbData / 2 - 1);
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%05lX ", static_cast<unsigned long>(data->dwData));
+  WriteOut(code + vx::Utf16ToUtf8(text) + "\n");
+  if (data->dwData == kCompleted) g_completed = true;
+  if ((data->dwData & 0xFF00) == 0x0100) g_failed = true;
+  return TRUE;
+}
+
+std::wstring Quote(const std::wstring& s) { return L"\"" + s + L"\""; }
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2 || argc > 4) {
+    std::fputs("usage: setup_controller <package.exe> [-en|-gb|-big|-jp] [destination]\n", stderr);
+    return 3;
+  }
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = Receive;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"SetupController";
+  RegisterClassW(&wc);
+  const HWND window =
+      CreateWindowW(L"SetupController", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  if (!window) return 3;
+
+  // setup.exe -d 0 <window> [language] [destination]
+  const std::wstring package = argv[1];
+  std::wstring commandLine = Quote(package) + L" -d 0 " + std::to_wstring(reinterpret_cast<uintptr_t>(window));
+  if (argc >= 3) commandLine += L" " + Quote(argv[2]);
+  if (argc >= 4) commandLine += L" " + Quote(argv[3]);
+
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessW(package.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    std::fprintf(stderr, "setup_controller: cannot start the package (error %lu)\n", GetLastError());
+    return 3;
+  }
+  CloseHandle(pi.hThread);
+  // Status codes arrive as sent messages while waiting.
+  for (;;) {
+    const DWORD r = MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, INFINITE, QS_ALLINPUT);
+    if (r == WAIT_OBJECT_0) break;
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+  }
+  CloseHandle(pi.hProcess);
+  DestroyWindow(window);
+  if (g_failed) return 1;
+  return g_completed ? 0 : 2;
+}
