@@ -20,7 +20,7 @@ run() {  # tree, label
 case "$tier" in
   native) run native native "$@" ;;
   wine)   run windows wine "$@" ;;
-  e2e)    run native e2e "$@" ;;
+  e2e)    run windows e2e "$@" ;;
   all)    run native all "$@"; run windows all "$@" ;;
   *) echo "unknown tier: $tier (native, wine, e2e)" >&2; exit 2 ;;
 esac

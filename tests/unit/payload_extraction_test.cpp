@@ -1,0 +1,343 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "base/le_int.h"
+#include "setup/package/lzma_stream.h"
+#include "setup/package/payload_table.h"
+#include "setup/payload_extraction.h"
+#include "setup/uninstall/uninstall_record.h"
+
+using namespace setup;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+// A file system in memory: directories end with a backslash.
+class MemoryFileSystem : public InstallFileSystem {
+ public:
+  class Package : public PackageFile {
+   public:
+    explicit Package(const Bytes& data) : m_data(data) {}
+    size_t Read(void* out, size_t n) override {
+      const size_t k = std::min(n, m_data.size() - m_pos);
+      std::copy_n(m_data.begin() + m_pos, k, static_cast<uint8_t*>(out));
+      m_pos += k;
+      return k;
+    }
+    bool Seek(uint64_t offset) override {
+      if (offset > m_data.size()) return false;
+      m_pos = size_t(offset);
+      return true;
+    }
+    uint64_t Tell() override { return m_pos; }
+    bool AtEnd() override { return m_pos >= m_data.size(); }
+
+   private:
+    const Bytes& m_data;
+    size_t m_pos = 0;
+  };
+
+  class Target : public TargetFile {
+   public:
+    Target(MemoryFileSystem& fs, std::u16string path) : m_fs(fs), m_path(std::move(path)) {}
+    bool Write(const uint8_t* data, size_t size) override {
+      Bytes& f = m_fs.files[m_path];
+      if (m_fs.diskSpace < f.size() + size) return false;
+      f.insert(f.end(), data, data + size);
+      m_fs.largestWrite = std::max(m_fs.largestWrite, size);
+      return true;
+    }
+    bool Close() override { return true; }
+
+   private:
+    MemoryFileSystem& m_fs;
+    std::u16string m_path;
+  };
+
+  Bytes package;
+  bool packageMissing = false;
+  std::map<std::u16string, Bytes> files;
+  std::set<std::u16string> dirs{u"C:\\"};
+  std::set<std::u16string> inUse, unwritable, cleared;
+  std::u16string failingDir;
+  size_t diskSpace = SIZE_MAX;
+  size_t largestWrite = 0;
+
+  std::unique_ptr<PackageFile> OpenPackage() override {
+    if (packageMissing) return nullptr;
+    return std::make_unique<Package>(package);
+  }
+  std::u16string PackagePath() override { return u"C:\\setup.exe"; }
+  bool Exists(const std::u16string& p) override {
+    return files.count(p) || dirs.count(p) || dirs.count(p + u"\\");
+  }
+  DirectoryResult MakeDirectory(const std::u16string& p) override {
+    if (p == failingDir) return DirectoryResult::Failed;
+    return dirs.insert(p).second ? DirectoryResult::Created : DirectoryResult::AlreadyExists;
+  }
+  void ClearAttributes(const std::u16string& p) override { cleared.insert(p); }
+  bool InUse(const std::u16string& p) override { return inUse.count(p) > 0; }
+  std::unique_ptr<TargetFile> OpenForWrite(const std::u16string& p) override {
+    if (unwritable.count(p)) return nullptr;
+    files[p].clear();
+    return std::make_unique<Target>(*this, p);
+  }
+  void Delete(const std::u16string& p) override { files.erase(p); }
+};
+
+struct Codes : StatusSink {
+  std::vector<std::pair<uint32_t, std::u16string>> seen;
+  void Report(uint32_t code) override { seen.emplace_back(code, u""); }
+  void Report(uint32_t code, const std::u16string& a) override { seen.emplace_back(code, a); }
+  std::vector<uint32_t> List() const {
+    std::vector<uint32_t> out;
+    for (auto& [c, a] : seen) out.push_back(c);
+    return out;
+  }
+};
+
+struct Entry {
+  std::u16string path;
+  Bytes stream;
+};
+
+Bytes Encode(const std::string& text) {
+  return package::EncodeStream(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
+
+Bytes Payload(const std::vector<Entry>& entries, const std::vector<std::u16string>& extra = {}) {
+  package::PayloadWriter w;
+  std::string error;
+  EXPECT_TRUE(w.Begin(uint32_t(entries.size()), u"V4.0", error));
+  for (const auto& e : entries) EXPECT_TRUE(w.AddEntry(e.path, e.stream, error)) << error;
+  EXPECT_TRUE(w.End(extra, error));
+  return w.Take();
+}
+
+// A raw entry, for paths the writer would refuse.
+void AppendRawEntry(Bytes& payload, const std::u16string& path, const Bytes& stream) {
+  const size_t at = payload.size();
+  payload.resize(at + 520 + 4);
+  for (size_t i = 0; i < path.size(); ++i) vx::WriteLE16(&payload[at + 2 * i], path[i]);
+  vx::WriteLE32(&payload[at + 520], uint32_t(stream.size()));
+  payload.insert(payload.end(), stream.begin(), stream.end());
+}
+
+class Extraction : public ::testing::Test {
+ protected:
+  MemoryFileSystem fs;
+  Codes codes;
+  SetupState s;
+
+  bool Run(const Bytes& payload, const std::u16string& installDir = u"C:\\App") {
+    fs.package = Bytes(100, 0xCC);  // stands for the program and header
+    fs.package.insert(fs.package.end(), payload.begin(), payload.end());
+    s.InstallDir = installDir;
+    DrivenExtractionReporter reporter(codes);
+    std::unique_ptr<PackageFile> package;
+    return ExtractPayload(fs, s, 100, reporter, package);
+  }
+  std::string File(const std::u16string& p) {
+    const Bytes& b = fs.files.at(p);
+    return std::string(b.begin(), b.end());
+  }
+};
+
+}  // namespace
+
+TEST_F(Extraction, InstallsEveryKindOfEntryWithTheDrivenCodesInOrder) {
+  const std::string big(300000, 'q');
+  ASSERT_TRUE(Run(Payload({{u"main.exe", Encode("MZ program")},
+                           {u"empty.dat", {}},
+                           {u"VMSkin\\login.bmp", Encode("BM bitmap")},
+                           {u"VMSkin\\logo.bmp", package::StoreStream((const uint8_t*)"raw", 3)},
+                           {u"big.bin", Encode(big)}},
+                          {u"log", u"data\\cache"})));
+  EXPECT_EQ(codes.List(), (std::vector<uint32_t>{0x50001, 0x50003, 0x50003, 0x50002, 0x50003, 0x50003, 0x50003}));
+  EXPECT_EQ(codes.seen[0].second, u"C:\\App\\");
+  EXPECT_EQ(codes.seen[3].second, u"C:\\App\\VMSkin\\");  // created once
+  EXPECT_EQ(codes.seen[4].second, u"C:\\App\\VMSkin\\login.bmp");
+  EXPECT_EQ(File(u"C:\\App\\main.exe"), "MZ program");
+  EXPECT_EQ(File(u"C:\\App\\empty.dat"), "");
+  EXPECT_EQ(File(u"C:\\App\\VMSkin\\logo.bmp"), "raw");
+  EXPECT_EQ(File(u"C:\\App\\big.bin"), big);
+  EXPECT_TRUE(fs.dirs.count(u"C:\\App\\log") && fs.dirs.count(u"C:\\App\\data\\cache"));
+  EXPECT_EQ(s.FileCount, 5u);
+  EXPECT_EQ(s.PackageKind, u"V4.0");
+  EXPECT_EQ(s.InstalledFiles.size(), 5u);
+  EXPECT_EQ(s.InstalledFiles[2], u"VMSkin\\login.bmp");
+  EXPECT_EQ(s.InstallDir, u"C:\\App\\");
+}
+
+TEST_F(Extraction, HighRatioStreamDecodesInBoundedPieces) {
+  // 16 MiB of zeros: far beyond ten times its stream, written piece by piece.
+  const std::string zeros(16u << 20, '\0');
+  const Bytes stream = Encode(zeros);
+  ASSERT_LT(stream.size() * 100, zeros.size());
+  ASSERT_TRUE(Run(Payload({{u"zeros.bin", stream}})));
+  EXPECT_EQ(fs.files.at(u"C:\\App\\zeros.bin").size(), zeros.size());
+  EXPECT_LE(fs.largestWrite, size_t(4u << 20));
+}
+
+TEST_F(Extraction, ExistingTargetsAreClearedAndInUseStops) {
+  fs.files[u"C:\\App\\a.txt"] = {'o', 'l', 'd'};
+  fs.dirs.insert(u"C:\\App\\");
+  ASSERT_TRUE(Run(Payload({{u"a.txt", Encode("new")}})));
+  EXPECT_TRUE(fs.cleared.count(u"C:\\App\\a.txt"));
+  EXPECT_EQ(File(u"C:\\App\\a.txt"), "new");
+
+  codes.seen.clear();
+  fs.inUse.insert(u"C:\\App\\b.txt");
+  fs.files[u"C:\\App\\b.txt"] = {'x'};
+  EXPECT_FALSE(Run(Payload({{u"a.txt", Encode("1")}, {u"b.txt", Encode("2")}, {u"c.txt", Encode("3")}})));
+  EXPECT_EQ(codes.seen.back(), std::make_pair(0x50103u, std::u16string(u"C:\\App\\b.txt")));
+  EXPECT_EQ(File(u"C:\\App\\b.txt"), "x");
+  EXPECT_FALSE(fs.files.count(u"C:\\App\\c.txt"));
+  // A path is on the list before its file is written.
+  EXPECT_EQ(s.InstalledFiles.back(), u"b.txt");
+}
+
+TEST_F(Extraction, UninstallerInUseStopsBeforeAnyFile) {
+  fs.dirs.insert(u"C:\\App\\");
+  fs.files[u"C:\\App\\uninstall.exe"] = {};
+  fs.inUse.insert(u"C:\\App\\uninstall.exe");
+  EXPECT_FALSE(Run(Payload({{u"a.txt", Encode("1")}})));
+  EXPECT_EQ(codes.List(), (std::vector<uint32_t>{0x50001, 0x50103}));
+}
+
+TEST_F(Extraction, BadStreamsLeaveNoPartialFile) {
+  Bytes corrupt = Encode(std::string(5000, 'a') + std::string(5000, 'b'));
+  std::fill(corrupt.begin() + 13, corrupt.end(), 0xFF);
+  EXPECT_FALSE(Run(Payload({{u"ok.txt", Encode("fine")}, {u"bad.bin", corrupt}, {u"next.txt", Encode("n")}})));
+  EXPECT_EQ(codes.seen.back(), std::make_pair(0x50102u, std::u16string(u"C:\\App\\bad.bin")));
+  EXPECT_FALSE(fs.files.count(u"C:\\App\\bad.bin"));
+  EXPECT_EQ(File(u"C:\\App\\ok.txt"), "fine");
+
+  // A stream that decodes to nothing is a failure too (stored, 13 bytes).
+  codes.seen.clear();
+  EXPECT_FALSE(Run(Payload({{u"none.bin", package::StoreStream(nullptr, 0)}})));
+  EXPECT_EQ(codes.seen.back().first, 0x50102u);
+  EXPECT_FALSE(fs.files.count(u"C:\\App\\none.bin"));
+
+  // A stream shorter than its own header.
+  codes.seen.clear();
+  EXPECT_FALSE(Run(Payload({{u"short.bin", Bytes{0x5D, 0, 0}}})));
+  EXPECT_EQ(codes.seen.back().first, 0x50102u);
+}
+
+TEST_F(Extraction, ShortWriteIsAFailureAndDeletesTheTarget) {
+  fs.diskSpace = 1000;
+  EXPECT_FALSE(Run(Payload({{u"big.bin", Encode(std::string(5000, 'z'))}})));
+  EXPECT_EQ(codes.seen.back(), std::make_pair(0x50102u, std::u16string(u"C:\\App\\big.bin")));
+  EXPECT_FALSE(fs.files.count(u"C:\\App\\big.bin"));
+}
+
+TEST_F(Extraction, PathsLeavingTheDestinationAreRefused) {
+  for (const std::u16string path : {u"..\\evil.exe", u"C:\\Windows\\evil.exe", u"\\evil.exe", u"a\\..\\..\\b",
+                                    u"D:evil", u""}) {
+    codes.seen.clear();
+    fs.files.clear();
+    Bytes payload = Payload({{u"first.txt", Encode("1")}});
+    // Replace the trailing extra-folder count by a raw entry and a new count.
+    payload.resize(payload.size() - 4);
+    vx::WriteLE32(&payload[0], 2);
+    AppendRawEntry(payload, path, Encode("x"));
+    payload.insert(payload.end(), 4, 0);
+    EXPECT_FALSE(Run(payload));
+    EXPECT_EQ(codes.seen.back().first, 0x50102u);
+    EXPECT_EQ(fs.files.size(), 1u) << "only first.txt";
+    for (const auto& d : fs.dirs) EXPECT_TRUE(d == u"C:\\" || d.rfind(u"C:\\App\\", 0) == 0);
+  }
+}
+
+TEST_F(Extraction, TruncatedPackagesAndMissingFoldersStop) {
+  const Bytes full = Payload({{u"a.txt", Encode("aaaa")}, {u"b.txt", Encode("bbbb")}});
+  // Cut inside the second entry's stream, then right after the first entry.
+  for (size_t cut : {full.size() - 10, size_t(4 + 200 + 520 + 4 + Encode("aaaa").size())}) {
+    codes.seen.clear();
+    fs.files.clear();
+    EXPECT_FALSE(Run(Bytes(full.begin(), full.begin() + cut)));
+    EXPECT_TRUE(codes.seen.back().first == 0x50101u || codes.seen.back().first == 0x50102u);
+    EXPECT_FALSE(fs.files.count(u"C:\\App\\b.txt"));
+  }
+  // A payload shorter than its counts.
+  codes.seen.clear();
+  EXPECT_FALSE(Run(Bytes{1, 0}));
+  EXPECT_EQ(codes.List(), std::vector<uint32_t>{0x50101});
+  // A huge file count on a short payload ends at the package end.
+  codes.seen.clear();
+  Bytes huge = full;
+  vx::WriteLE32(&huge[0], 0x7FFFFFFF);
+  EXPECT_FALSE(Run(huge));
+  EXPECT_EQ(codes.seen.back().first, 0x50101u);
+  // The package cannot be opened.
+  codes.seen.clear();
+  fs.packageMissing = true;
+  EXPECT_FALSE(Run(full));
+  EXPECT_EQ(codes.List(), std::vector<uint32_t>{0x50101});
+  fs.packageMissing = false;
+  // An entry's folder cannot be created.
+  codes.seen.clear();
+  fs.failingDir = u"C:\\App\\sub\\";
+  EXPECT_FALSE(Run(Payload({{u"sub\\x.txt", Encode("x")}})));
+  EXPECT_EQ(codes.seen.back(), std::make_pair(0x50102u, std::u16string(u"C:\\App\\sub\\")));
+  // The destination cannot be created.
+  codes.seen.clear();
+  fs.failingDir = u"C:\\Other\\";
+  EXPECT_FALSE(Run(full, u"C:\\Other"));
+  EXPECT_EQ(codes.List(), std::vector<uint32_t>{0x50102});
+  EXPECT_EQ(codes.seen.back().second, u"C:\\Other\\");
+}
+
+TEST(MakeDirectoryPath, CreatesEachPrefixFromTheStartIndex) {
+  MemoryFileSystem fs;
+  std::u16string folder, rest;
+  EXPECT_EQ(MakeDirectoryPath(fs, u"C:\\A\\B\\c.txt", 0, folder, rest), kDirectoryCreated);
+  EXPECT_EQ(folder, u"C:\\A\\B\\");
+  EXPECT_EQ(rest, u"c.txt");
+  EXPECT_TRUE(fs.dirs.count(u"C:\\A\\"));
+  EXPECT_EQ(MakeDirectoryPath(fs, u"C:\\A\\B\\d.txt", 0, folder, rest), kDirectoryExisted);
+  // No folder part after the start index: nothing to create.
+  EXPECT_EQ(MakeDirectoryPath(fs, u"C:\\A\\e.txt", 5, folder, rest), kDirectoryExisted);
+  EXPECT_EQ(folder, u"C:\\A\\");
+  EXPECT_EQ(rest, u"e.txt");
+  EXPECT_EQ(MakeDirectoryPath(fs, u"C:\\", 10, folder, rest), kDirectoryFailed);
+  fs.failingDir = u"C:\\A\\F\\";
+  EXPECT_EQ(MakeDirectoryPath(fs, u"C:\\A\\F\\g.txt", 5, folder, rest), kDirectoryFailed);
+}
+
+TEST(UninstallRecord, LayoutAndMarker) {
+  SetupState s;
+  s.ProductName = u"视频会议";
+  s.header.ProductNameEn = u"Quorin";
+  s.header.VersionLabel = u"V4.0";
+  s.header.AutostartPrograms = {u"a.exe", u"b.exe"};
+  s.InstallDir = u"C:\\App\\";
+  s.FileCount = 2;
+  s.InstalledFiles = {u"x.exe", u"sub\\y.dll"};
+  s.Language = 2;
+  s.CreatedDesktopShortcuts = {u"C:\\Desktop\\Quorin.lnk"};
+  Bytes record;
+  std::string error;
+  ASSERT_TRUE(EncodeUninstallRecord(s, record, error)) << error;
+  EXPECT_EQ(record.size(), kUninstallRecordFixedSize + 4 + 2 * 80 + 2 * 520 + (4 + 520) + 4 + (4 + 520) + 4);
+  EXPECT_EQ(record[1280], 'C');
+  EXPECT_EQ(vx::ReadLE16(&record[1280 + 12]), 0);  // "C:\App" without its backslash
+  EXPECT_EQ(vx::ReadLE32(&record[1800]), 2u);
+  EXPECT_EQ(vx::ReadLE32(&record[1804]), 2u);
+  EXPECT_EQ(vx::ReadLE32(&record[1812]), 2u);
+  // The list must match FileCount.
+  s.FileCount = 3;
+  EXPECT_FALSE(EncodeUninstallRecord(s, record, error));
+
+  Bytes image(4096, 0);
+  package::PatchMarkerGroup(image.data(), 1024, package::kFreshMarker, 0);
+  EXPECT_FALSE(MarkAsUninstaller(image, package::kUpdateMarker, 4096));
+  ASSERT_TRUE(MarkAsUninstaller(image, package::kFreshMarker, 4096));
+  const auto group = package::FindMarkerGroup(image.data(), image.size());
+  ASSERT_TRUE(group);
+  EXPECT_EQ(group->pair, package::kUninstallerMarker);
+  EXPECT_EQ(group->headerOffset, 4096u);
+}
