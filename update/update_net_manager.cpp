@@ -15,7 +15,7 @@
 namespace update {
 namespace {
 
-constexpr size_t kReceiveChunk = 1 << 16;
+constexpr size_t kReceiveChunk = 1 << 18;  // a few PDUs per read: fewer reads, fewer split PDUs
 
 }  // namespace
 
