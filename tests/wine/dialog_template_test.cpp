@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdint>
 #include <vector>
 
 namespace {
@@ -91,4 +92,19 @@ TEST(DialogTemplates, FrameAndEveryPageHaveTheirControlsInPlace) {
   const HWND init = CreateDialogParamW(self, MAKEINTRESOURCEW(213), nullptr, Quiet, 0);
   ASSERT_NE(init, nullptr);
   DestroyWindow(init);
+}
+
+TEST(LicenceTexts, Utf16WithByteOrderMarkPerLanguage) {
+  const HINSTANCE self = GetModuleHandleW(nullptr);
+  for (int id : {151, 188, 187}) {
+    const HRSRC found = FindResourceW(self, MAKEINTRESOURCEW(id), L"TEXT");
+    ASSERT_NE(found, nullptr) << id;
+    const DWORD size = SizeofResource(self, found);
+    const auto* text = static_cast<const uint8_t*>(LockResource(LoadResource(self, found)));
+    ASSERT_GT(size, 100u);
+    EXPECT_EQ(text[0], 0xFF);
+    EXPECT_EQ(text[1], 0xFE);
+    EXPECT_EQ(size % 2, 0u);
+    EXPECT_NE(text[size - 2] | text[size - 1], 0) << "no terminating zero";
+  }
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Regenerates the wizard's artwork in res/art/ from shapes only (no fonts, no
 # third-party pictures), so the output is the same on every machine.
-# Needs ImageMagick (installed by scripts/bootstrap.sh). The results are
+# Also converts the licence texts. Needs ImageMagick and iconv (installed by
+# scripts/bootstrap.sh). The results are
 # committed; the build only reads them.
 set -euo pipefail
 cd "$(dirname "$0")/art"
@@ -43,3 +44,10 @@ icon() {  # out, colour
 }
 icon app_155.ico '#1565c0'
 icon uninstall_156.ico '#c62828'
+
+# Licence texts: UTF-16LE with a byte-order mark and CR LF line ends, from the
+# UTF-8 sources in res/licence/.
+cd ../licence
+for lang in en gb big5; do
+  { printf '\xff\xfe'; sed 's/$/\r/' "licence_$lang.txt" | iconv -f UTF-8 -t UTF-16LE; } > "licence_$lang.utf16"
+done
