@@ -16,9 +16,9 @@ static_assert(box::kIconError == MB_ICONERROR && box::kIconQuestion == MB_ICONQU
               box::kIconWarning == MB_ICONWARNING && box::kIconInformation == MB_ICONINFORMATION);
 static_assert(box::kSecondDefault == MB_DEFBUTTON2);
 
-int Show(HWND owner, const PromptSpec& spec, const std::u16string& text) {
-  const std::wstring caption = vx::ToWide(LoadText(spec.caption, kCaptionCapacity));
-  return MessageBoxW(owner, vx::ToWide(text).c_str(), caption.c_str(), spec.style);
+int Show(HWND owner, const PromptSpec& row, const std::u16string& text) {
+  const std::wstring caption = vx::ToWide(LoadText(row.caption, kCaptionCapacity));
+  return MessageBoxW(owner, vx::ToWide(text).c_str(), caption.c_str(), row.style);
 }
 
 void Send(uintptr_t controller, uint32_t code, const std::u16string& text) {
@@ -32,29 +32,29 @@ void Send(uintptr_t controller, uint32_t code, const std::u16string& text) {
 }  // namespace
 
 int Prompt(HWND owner, uint32_t code) {
-  const PromptSpec* spec = FindPrompt(code);
-  if (!spec) return 0;
+  const PromptSpec* row = FindPrompt(code);
+  if (!row) return 0;
   const SetupState& s = State();
-  if (spec->fill == PromptFill::ProductAndVersion)
-    return Show(owner, *spec,
-                FormattedText(spec->text, {s.ProductName, s.header.VersionLabel}, kMessageCapacity));
-  return Show(owner, *spec, LoadText(spec->text, kMessageCapacity));
+  if (row->fill == PromptFill::ProductAndVersion)
+    return Show(owner, *row,
+                FormattedText(row->text, {s.ProductName, s.header.VersionLabel}, kMessageCapacity));
+  return Show(owner, *row, LoadText(row->text, kMessageCapacity));
 }
 
 int PromptWithArgument(HWND owner, std::u16string_view argument, uint32_t code) {
-  const PromptSpec* spec = FindPrompt(code);
-  if (!spec) return 0;
-  if (spec->fill != PromptFill::Argument) return Prompt(owner, code);
-  return Show(owner, *spec, FormattedText(spec->text, {argument}, kMessageCapacity));
+  const PromptSpec* row = FindPrompt(code);
+  if (!row) return 0;
+  if (row->fill != PromptFill::Argument) return Prompt(owner, code);
+  return Show(owner, *row, FormattedText(row->text, {argument}, kMessageCapacity));
 }
 
 void ReportStatus(uintptr_t controller, uint32_t code) {
-  if (const StatusSpec* spec = FindStatus(code)) Send(controller, code, LoadText(spec->text, kMessageCapacity));
+  if (const StatusSpec* row = FindStatus(code)) Send(controller, code, LoadText(row->text, kMessageCapacity));
 }
 
 void ReportStatusWithArgument(uintptr_t controller, uint32_t code, std::u16string_view argument) {
-  if (const StatusSpec* spec = FindStatusWithArgument(code))
-    Send(controller, code, FormattedText(spec->text, {argument}, kMessageCapacity));
+  if (const StatusSpec* row = FindStatusWithArgument(code))
+    Send(controller, code, FormattedText(row->text, {argument}, kMessageCapacity));
 }
 
 }  // namespace setup
