@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "base/fixed_field.h"
-#include "base/le_int.h"
 #include "base/path_join.h"
 #include "setup/package/lzma_stream.h"
 #include "setup/package/payload_table.h"
@@ -13,18 +12,9 @@ namespace {
 
 constexpr size_t kReadPiece = 1 << 20;
 
-bool ReadExact(package::ByteSource& in, void* out, size_t n) { return in.Read(out, n) == n; }
-
-bool ReadU32(package::ByteSource& in, uint32_t& value) {
-  uint8_t b[4];
-  if (!ReadExact(in, b, 4)) return false;
-  value = vx::ReadLE32(b);
-  return true;
-}
-
 bool ReadField(package::ByteSource& in, size_t width, std::u16string& text) {
   std::vector<uint8_t> field(width);
-  if (!ReadExact(in, field.data(), width)) return false;
+  if (!package::ReadExact(in, field.data(), width)) return false;
   text = vx::DecodeFixedField(field.data(), width);
   return true;
 }
@@ -63,7 +53,7 @@ uint32_t ExtractFile(TargetFile& target, package::ByteSource& package, uint32_t 
   package::StreamDecoder::Status st = package::StreamDecoder::Status::NeedInput;
   while (left > 0 && st == package::StreamDecoder::Status::NeedInput) {
     const size_t want = left < piece.size() ? left : piece.size();
-    if (!ReadExact(package, piece.data(), want)) return 0;  // the package ends inside the stream
+    if (!package::ReadExact(package, piece.data(), want)) return 0;  // the package ends inside the stream
     left -= uint32_t(want);
     st = decoder.Feed(piece.data(), want, left == 0);
   }
@@ -80,7 +70,7 @@ bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset
   const size_t start = s.InstallDir.size();
 
   uint32_t fileCount = 0;
-  if (!package->Seek(payloadOffset) || !ReadU32(*package, fileCount) ||
+  if (!package->Seek(payloadOffset) || !package::ReadLe32(*package, fileCount) ||
       !ReadField(*package, package::kPackageKindSize, s.PackageKind)) {
     reporter.PackageUnreadable();
     return false;
@@ -127,7 +117,7 @@ bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset
     const std::u16string fileName = FileNameOf(target);
 
     uint32_t size = 0;
-    if (!ReadU32(*package, size)) {
+    if (!package::ReadLe32(*package, size)) {
       reporter.PackageUnreadable();
       return false;
     }
@@ -166,7 +156,7 @@ bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset
 
   // Extra folders: one directory each, errors ignored.
   uint32_t extraCount = 0;
-  if (!ReadU32(*package, extraCount)) return true;
+  if (!package::ReadLe32(*package, extraCount)) return true;
   for (uint32_t i = 0; i < extraCount; ++i) {
     std::u16string path;
     if (!ReadField(*package, package::kPathFieldSize, path)) break;

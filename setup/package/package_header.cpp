@@ -161,6 +161,15 @@ bool WriteHeader(const PackageHeader& h, std::vector<uint8_t>& out, std::string&
   return true;
 }
 
+bool ReadExact(ByteSource& source, void* out, size_t n) { return source.Read(out, n) == n; }
+
+bool ReadLe32(ByteSource& source, uint32_t& value) {
+  uint8_t b[4];
+  if (!ReadExact(source, b, 4)) return false;
+  value = vx::ReadLE32(b);
+  return true;
+}
+
 size_t MemorySource::Read(void* out, size_t n) {
   const size_t take = n < m_nSize - m_nPos ? n : m_nSize - m_nPos;
   if (take) std::memcpy(out, m_pData + m_nPos, take);

@@ -85,6 +85,10 @@ class ByteSource {
   virtual size_t Read(void* out, size_t n) = 0;
 };
 
+// Exactly `n` bytes, or false on a short read.
+bool ReadExact(ByteSource& source, void* out, size_t n);
+bool ReadLe32(ByteSource& source, uint32_t& value);
+
 class MemorySource : public ByteSource {
  public:
   MemorySource(const uint8_t* data, size_t size) : m_pData(data), m_nSize(size) {}

@@ -24,15 +24,6 @@ bool PutText(std::vector<uint8_t>& out, const std::u16string& s, size_t width,
   return false;
 }
 
-bool ReadExact(ByteSource& source, void* out, size_t n) { return source.Read(out, n) == n; }
-
-bool ReadCount(ByteSource& source, uint32_t& n) {
-  uint8_t b[4];
-  if (!ReadExact(source, b, 4)) return false;
-  n = vx::ReadLE32(b);
-  return true;
-}
-
 }  // namespace
 
 bool PayloadWriter::Begin(uint32_t fileCount, const std::u16string& kind, std::string& error) {
@@ -76,7 +67,7 @@ PayloadError ReadPayloadTable(ByteSource& source, PayloadTable& table,
   table = {};
   uint64_t at = 0;
   uint32_t count = 0;
-  if (!ReadCount(source, count)) return PayloadError::ShortRead;
+  if (!ReadLe32(source, count)) return PayloadError::ShortRead;
   if (count > 0x7FFFFFFF) return PayloadError::BadCount;
   uint8_t field[kPathFieldSize];
   if (!ReadExact(source, field, kPackageKindSize)) return PayloadError::ShortRead;
@@ -88,7 +79,7 @@ PayloadError ReadPayloadTable(ByteSource& source, PayloadTable& table,
     PayloadEntry e;
     e.path = vx::DecodeFixedField(field, kPathFieldSize);
     uint32_t length = 0;
-    if (!ReadCount(source, length)) return PayloadError::ShortRead;
+    if (!ReadLe32(source, length)) return PayloadError::ShortRead;
     if (length > 0x7FFFFFFF) return PayloadError::BadCount;
     at += kPathFieldSize + 4;
     e.streamOffset = at;
@@ -110,7 +101,7 @@ PayloadError ReadPayloadTable(ByteSource& source, PayloadTable& table,
     table.entries.push_back(std::move(e));
   }
   uint32_t folders = 0;
-  if (!ReadCount(source, folders)) return PayloadError::ShortRead;
+  if (!ReadLe32(source, folders)) return PayloadError::ShortRead;
   if (folders > 0x7FFFFFFF) return PayloadError::BadCount;
   at += 4;
   for (uint32_t i = 0; i < folders; ++i) {
