@@ -8,6 +8,7 @@
 #include "setup/package/payload_table.h"
 #include "setup/payload_extraction.h"
 #include "setup/uninstall/uninstall_record.h"
+#include "setup/wizard/wizard_extraction_reporter.h"
 
 using namespace setup;
 using Bytes = std::vector<uint8_t>;
@@ -132,10 +133,13 @@ class Extraction : public ::testing::Test {
   SetupState s;
 
   bool Run(const Bytes& payload, const std::u16string& installDir = u"C:\\App") {
+    DrivenExtractionReporter reporter(codes);
+    return RunWith(reporter, payload, installDir);
+  }
+  bool RunWith(ExtractionReporter& reporter, const Bytes& payload, const std::u16string& installDir = u"C:\\App") {
     fs.package = Bytes(100, 0xCC);  // stands for the program and header
     fs.package.insert(fs.package.end(), payload.begin(), payload.end());
     s.InstallDir = installDir;
-    DrivenExtractionReporter reporter(codes);
     std::unique_ptr<PackageFile> package;
     return ExtractPayload(fs, s, 100, reporter, package);
   }
@@ -340,4 +344,70 @@ TEST(UninstallRecord, LayoutAndMarker) {
   ASSERT_TRUE(group);
   EXPECT_EQ(group->pair, package::kUninstallerMarker);
   EXPECT_EQ(group->headerOffset, 4096u);
+}
+
+namespace {
+
+// The progress page, recorded; prompts answered from a script.
+struct FakeSurface : WizardSurface {
+  std::vector<std::pair<uint16_t, std::u16string>> lines;
+  std::vector<std::pair<uint32_t, std::u16string>> prompts;
+  std::vector<int> answers;
+  uint32_t range = 0, position = 0;
+  void DetailLine(uint16_t key, std::u16string_view a) override { lines.emplace_back(key, std::u16string(a)); }
+  void SetProgressRange(uint16_t upper) override { range = upper; }
+  void SetProgressPosition(uint32_t p) override { position = p; }
+  void AdvanceProgress(uint32_t step) override { position += step; }
+  int Prompt(uint32_t code, std::u16string_view a) override {
+    prompts.emplace_back(code, std::u16string(a));
+    if (answers.empty()) return 2;  // Cancel
+    const int answer = answers.front();
+    answers.erase(answers.begin());
+    return answer;
+  }
+};
+
+}  // namespace
+
+TEST_F(Extraction, WizardReporterLinesProgressAndWritePrompt) {
+  FakeSurface page;
+  WizardExtractionReporter reporter(page);
+  fs.unwritable.insert(u"C:\\App\\sub\\b.txt");
+  page.answers = {button::kRetry, button::kIgnore};
+  ASSERT_TRUE(RunWith(reporter, Payload({{u"a.txt", Encode("a")}, {u"sub\\b.txt", Encode("b")}, {u"c.txt", Encode("c")}})));
+  EXPECT_EQ(page.range, 103u);
+  EXPECT_EQ(page.position, 13u);  // 10, then one per file written or skipped
+  using Line = std::pair<uint16_t, std::u16string>;
+  EXPECT_EQ(page.lines, (std::vector<Line>{{369, u"C:\\App\\"}, {377, u"a.txt"}, {375, u"C:\\App\\sub\\"},
+                                          {379, u"b.txt"}, {377, u"c.txt"}}));
+  ASSERT_EQ(page.prompts.size(), 2u);  // Retry asked again, then Ignore
+  EXPECT_EQ(page.prompts[0], std::make_pair(0x50108u, std::u16string(u"C:\\App\\sub\\b.txt")));
+  EXPECT_EQ(s.InstalledFiles, (std::vector<std::u16string>{u"a.txt", u"sub\\b.txt", u"c.txt"}));
+  EXPECT_FALSE(fs.files.count(u"C:\\App\\sub\\b.txt"));
+
+  // Abort stops with the target's line.
+  page = FakeSurface{};
+  page.answers = {button::kAbort};
+  EXPECT_FALSE(RunWith(reporter, Payload({{u"sub\\b.txt", Encode("b")}})));
+  EXPECT_EQ(page.lines.back(), Line(371, u"C:\\App\\sub\\b.txt"));
+
+  // The range keeps 16 bits; a bad stream prompts 0x50109 and writes 367.
+  page = FakeSurface{};
+  Bytes corrupt = Encode(std::string(3000, 'x'));
+  std::fill(corrupt.begin() + 13, corrupt.end(), 0xFF);
+  Bytes payload = Payload({{u"bad.bin", corrupt}});
+  vx::WriteLE32(&payload[0], 65500);
+  EXPECT_FALSE(RunWith(reporter, payload));
+  EXPECT_EQ(page.range, uint32_t((65500 + 100) % 65536));
+  EXPECT_EQ(page.prompts.back().first, 0x50109u);
+  EXPECT_EQ(page.lines.back(), Line(367, u"C:\\App\\bad.bin"));
+
+  // The own file: Retry opens again, Cancel stops.
+  page = FakeSurface{};
+  fs.packageMissing = true;
+  page.answers = {button::kRetry};
+  EXPECT_FALSE(RunWith(reporter, payload));
+  EXPECT_EQ(page.prompts.size(), 2u);
+  EXPECT_EQ(page.prompts[0], std::make_pair(0x40101u, std::u16string(u"C:\\setup.exe")));
+  fs.packageMissing = false;
 }
