@@ -47,6 +47,9 @@ struct SetupState {
   // System.
   bool AllUsers = true;
 
+  // Uninstall: the product key belongs to this copy (same GUID and version).
+  bool RegistryRecordOwn = true;
+
   // Run.
   uint32_t FileCount = 0;
   std::u16string PackageKind;
