@@ -19,11 +19,6 @@ bool ReadField(package::ByteSource& in, size_t width, std::u16string& text) {
   return true;
 }
 
-std::u16string FileNameOf(const std::u16string& path) {
-  const size_t slash = path.find_last_of(u'\\');
-  return slash == std::u16string::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace
 
 int MakeDirectoryPath(InstallFileSystem& fs, const std::u16string& path, size_t start, std::u16string& folder,
@@ -114,7 +109,7 @@ bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset
       return false;
     }
     if (made == kDirectoryCreated) reporter.FolderCreated(folder);
-    const std::u16string fileName = FileNameOf(target);
+    const std::u16string fileName = rest;  // the bare file name
 
     uint32_t size = 0;
     if (!package::ReadLe32(*package, size)) {
