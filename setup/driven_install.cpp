@@ -1,12 +1,9 @@
 #include "setup/driven_install.h"
 
-#include <vector>
-
-#include "setup/instance_data.h"
+#include "setup/install_run.h"
 #include "setup/integration/integration_steps.h"
 #include "setup/payload_extraction.h"
 #include "setup/setup_state.h"
-#include "setup/uninstall/uninstaller_writer.h"
 #include "setup/win_install_file_system.h"
 #include "setup/wizard/prompts.h"
 
@@ -41,21 +38,19 @@ void RunDrivenInstall(uint64_t payloadOffset) {
 
   CreateShortcutsDriven(s, sink);
 
-  // The program image: the package up to its header. Its marker pair is the
-  // running one (fresh, or the update pair in an update run).
-  std::vector<uint8_t> image(HeaderOffset());
-  if (package->Read(image.data(), image.size()) != image.size()) {
-    sink.Report(status::kInstallError);
-    return;
+  const std::u16string uninstaller = s.InstallDir + u"uninstall.exe";
+  switch (CreateUninstaller(fs, s, *package, uninstaller)) {
+    case UninstallerOutcome::ImageUnreadable:
+      sink.Report(status::kInstallError);
+      return;
+    case UninstallerOutcome::Written:
+      sink.Report(status::kCreateUninstaller, uninstaller);
+      break;
+    case UninstallerOutcome::WriteFailed:
+      sink.Report(status::kUninstallerFailed);
+      break;
   }
   package.reset();
-  const std::u16string uninstaller = s.InstallDir + u"uninstall.exe";
-  if (WriteUninstaller(fs, s, uninstaller, std::move(image), {MarkerWord1(), MarkerWord2()})) {
-    sink.Report(status::kCreateUninstaller, uninstaller);
-  } else {
-    fs.Delete(uninstaller);
-    sink.Report(status::kUninstallerFailed);
-  }
 
   sink.Report(RunRegistryGroup(s, false) ? status::kAddRegistry : status::kRegistryFailed);
   sink.Report(RunDrivenComponentGroup(s) ? status::kRegisterComponents : status::kComponentsFailed);

@@ -1,5 +1,9 @@
 #include <windows.h>
+#include <commctrl.h>
+#include <ole2.h>
 #include <shellapi.h>
+
+#include <optional>
 
 #include <string>
 #include <vector>
@@ -13,7 +17,10 @@
 #include "setup/startup_rules.h"
 #include "setup/win_header_environment.h"
 #include "setup/wizard/prompts.h"
+#include "setup/wizard/product_record.h"
 #include "setup/wizard/system_check.h"
+#include "setup/wizard/wizard_frame.h"
+#include "setup/wizard/wizard_pages.h"
 
 namespace {
 
@@ -41,14 +48,39 @@ std::vector<std::u16string> Arguments() {
   return args;
 }
 
-// The wizard and the uninstall run join here as their parts land; until then
-// each stops cleanly where it would start.
 void WizardStart(setup::SetupState& s) {
   s.Language = s.SystemLanguage;
   if (!setup::CheckOperatingSystem(s)) return;
   if (!setup::ReadPackageHeader()) return;
+
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_LISTVIEW_CLASSES};
+  InitCommonControlsEx(&controls);
+  OleInitialize(nullptr);  // the folder browser's new dialog style
+  setup::WizardContext& w = setup::Wizard();
+  if (!w.initWindow)
+    w.initWindow = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(213), nullptr,
+                                      setup::InitWindowProc, 0);
+  if (!w.initWindow) {
+    setup::Prompt(nullptr, 0x40102);
+    return;
+  }
+  setup::ProductRecord found;
+  std::optional<setup::ProductRecord> record;
+  if (setup::ReadProductRecord(s.header.ProductNameEn, found)) record = found;
+  setup::PageSet pages;
+  const bool ready = setup::EnablePages(
+      s, record, [&](uint32_t code) { return setup::Prompt(w.initWindow, code) == IDOK; },
+      [&](uint32_t code) { setup::Prompt(w.initWindow, code); }, pages);
+  if (!ready) {
+    DestroyWindow(w.initWindow);
+    w.initWindow = nullptr;
+    return;
+  }
+  setup::RunWizard(pages);
 }
 
+// The uninstall run joins here when the uninstaller's record reader lands;
+// until then it stops where it would read the record.
 void UninstallStart(setup::SetupState& s, const std::u16string& folder) {
   s.UninstallMode = true;
   s.InstallDir = folder;

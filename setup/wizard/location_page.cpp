@@ -1,0 +1,123 @@
+// Page 4: the destination folder.
+#include <windows.h>
+#include <shlobj.h>
+
+#include "setup/setup_state.h"
+#include "setup/wizard/localized_text.h"
+#include "setup/wizard/page_rules.h"
+#include "setup/wizard/prompts.h"
+#include "setup/wizard/wizard_controls.h"
+#include "setup/wizard/wizard_frame.h"
+#include "setup/wizard/wizard_pages.h"
+
+namespace setup {
+namespace {
+
+constexpr int kIntro = 1022, kGroup = 1023, kBrowse = 1025, kRequired = 1026, kAvailable = 1027;
+constexpr int kFieldLimit = 258, kReadLimit = 260, kBrowseLimit = 257;
+
+class WinDriveQuery : public DriveQuery {
+ public:
+  unsigned DriveType(const std::u16string& root) override { return GetDriveTypeW(vx::ToWide(root).c_str()); }
+  std::optional<uint64_t> FreeBytes(const std::u16string& root) override {
+    const std::wstring wide = vx::ToWide(root);
+    ULARGE_INTEGER available, total, free;
+    if (GetDiskFreeSpaceExW(wide.c_str(), &available, &total, &free)) return free.QuadPart;
+    DWORD sectorsPerCluster, bytesPerSector, freeClusters, clusters;
+    if (GetDiskFreeSpaceW(wide.c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters))
+      return uint64_t(sectorsPerCluster) * bytesPerSector * freeClusters;
+    return std::nullopt;
+  }
+};
+
+void EnableNext(bool enabled) { EnableWindow(GetDlgItem(Wizard().frame, frame_id::kNext), enabled ? TRUE : FALSE); }
+
+std::u16string Product(uint16_t key) {
+  const SetupState& s = State();
+  return FormattedText(key, {s.ProductName, s.header.VersionLabel});
+}
+
+int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM lp, LPARAM data) {
+  if (message == BFFM_INITIALIZED) {
+    SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, data);
+  } else if (message == BFFM_SELCHANGED) {
+    wchar_t path[MAX_PATH * 2] = L"";
+    if (!SHGetPathFromIDListW(reinterpret_cast<PCIDLIST_ABSOLUTE>(lp), path)) path[0] = 0;
+    const size_t length = wcslen(path);
+    SendMessageW(browser, BFFM_ENABLEOK, 0, length != 0 && length <= kBrowseLimit);
+  }
+  return 0;
+}
+
+void Browse(HWND page) {
+  const std::wstring current = vx::ToWide(ControlText(page, page_id::kFolderField, kReadLimit));
+  const std::wstring title = vx::ToWide(Product(331));
+  BROWSEINFOW info = {};
+  info.hwndOwner = page;
+  info.lpszTitle = title.c_str();
+  info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+  info.lpfn = BrowseCallback;
+  info.lParam = reinterpret_cast<LPARAM>(current.c_str());
+  PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
+  wchar_t path[MAX_PATH * 2] = L"";
+  if (chosen && SHGetPathFromIDListW(chosen, path)) {
+    SetDlgItemTextW(page, page_id::kFolderField, path);
+  } else {
+    SetControlText(page, page_id::kFolderField, State().InstallDir);
+  }
+  if (chosen) CoTaskMemFree(chosen);
+}
+
+}  // namespace
+
+bool FolderIsValid(HWND page, const std::u16string& path) {
+  SetControlText(page, kAvailable, u"");
+  WinDriveQuery drives;
+  const FolderVerdict verdict = CheckDestinationFolder(path, drives);
+  if (verdict.tooLong) Prompt(page, 0x40104);
+  if (verdict.freeBytes) SetControlText(page, kAvailable, FormattedText(329, {FormatSize(*verdict.freeBytes)}));
+  return verdict.valid;
+}
+
+void EnterLocationPage(HWND page) {
+  SetupState& s = State();
+  WizardContext& w = Wizard();
+  if (w.online) s.header.TotalSize = int32_t(w.online->TotalSize());
+  if (s.UpdateMode) {
+    s.InstallDir = s.PreviousDir;
+    EnableControl(page, page_id::kFolderField, false);
+    EnableControl(page, kBrowse, false);
+  }
+  SetControlText(page, kIntro, Product(321));
+  SetControlText(page, kGroup, LoadText(323));
+  SetControlText(page, kBrowse, LoadText(325));
+  SetControlText(page, kRequired, FormattedText(327, {FormatSize(uint32_t(s.header.TotalSize))}));
+  const std::u16string folder = s.InstallDir;
+  SetControlText(page, page_id::kFolderField, folder);  // EN_UPDATE copies it back
+  HWND field = GetDlgItem(page, page_id::kFolderField);
+  SetFocus(field);
+  SendMessageW(field, EM_SETSEL, 0, -1);
+  EnableNext(FolderIsValid(page, folder));
+}
+
+INT_PTR CALLBACK LocationPageProc(HWND page, UINT message, WPARAM wp, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      SendDlgItemMessageW(page, page_id::kFolderField, EM_LIMITTEXT, kFieldLimit, 0);
+      return TRUE;
+    case WM_COMMAND:
+      if (LOWORD(wp) == page_id::kFolderField && HIWORD(wp) == EN_UPDATE) {
+        SetupState& s = State();
+        s.InstallDir = ControlText(page, page_id::kFolderField, kReadLimit);
+        EnableNext(FolderIsValid(page, s.InstallDir));
+      } else if (LOWORD(wp) == page_id::kFolderField && HIWORD(wp) == EN_MAXTEXT) {
+        Prompt(page, 0x40104);
+      } else if (LOWORD(wp) == kBrowse && HIWORD(wp) == BN_CLICKED) {
+        Browse(page);
+      }
+      return TRUE;
+  }
+  return FALSE;
+}
+
+}  // namespace setup

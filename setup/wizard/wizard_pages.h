@@ -1,0 +1,51 @@
+#pragma once
+// The page procedures of the wizard and the page operations the frame and the
+// run threads call.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+namespace setup {
+
+INT_PTR CALLBACK LanguagePageProc(HWND, UINT, WPARAM, LPARAM);
+INT_PTR CALLBACK WelcomePageProc(HWND, UINT, WPARAM, LPARAM);
+INT_PTR CALLBACK LicencePageProc(HWND, UINT, WPARAM, LPARAM);
+INT_PTR CALLBACK LocationPageProc(HWND, UINT, WPARAM, LPARAM);
+INT_PTR CALLBACK ProgramMenuPageProc(HWND, UINT, WPARAM, LPARAM);
+INT_PTR CALLBACK TasksPageProc(HWND, UINT, WPARAM, LPARAM);
+INT_PTR CALLBACK ReadyPageProc(HWND, UINT, WPARAM, LPARAM);
+INT_PTR CALLBACK UninstallPageProc(HWND, UINT, WPARAM, LPARAM);
+INT_PTR CALLBACK ProgressPageProc(HWND, UINT, WPARAM, LPARAM);
+INT_PTR CALLBACK DownloadPageProc(HWND, UINT, WPARAM, LPARAM);
+INT_PTR CALLBACK FinishPageProc(HWND, UINT, WPARAM, LPARAM);
+INT_PTR CALLBACK InitWindowProc(HWND, UINT, WPARAM, LPARAM);
+
+// Page entries: the page's own texts and state when the frame shows it.
+void EnterLanguagePage(HWND page);
+void EnterLicencePage(HWND page);
+void EnterLocationPage(HWND page);
+void EnterProgramMenuPage(HWND page);
+void EnterTasksPage(HWND page);
+void EnterReadyPage(HWND page);
+void EnterProgressPage(HWND page);
+void EnterDownloadPage(HWND page);
+void EnterFinishPage(HWND page);
+
+// Location page: validity of `path` (refreshes the available-space line).
+bool FolderIsValid(HWND page, const std::u16string& path);
+// Licence page: the current language's licence into the wizard's buffer.
+bool LoadLicence();
+// Tasks page: the server address field (at most 64 characters); false when empty.
+bool ReadServerAddress(std::u16string& address);
+// Language page: the online client has reached its server.
+void OnlineClientConnected();
+// Download page: a file task's progress in percent.
+void DownloadProgressUpdate(uintptr_t taskId, double percent);
+
+// Control ids the frame reads.
+namespace page_id {
+inline constexpr int kLicenceAccept = 1020, kFolderField = 1024, kServerAddress = 1065, kRunCheck = 1066;
+}
+
+}  // namespace setup

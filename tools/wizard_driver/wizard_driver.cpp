@@ -1,0 +1,211 @@
+#include "tools/wizard_driver/wizard_driver.h"
+
+#include <fstream>
+#include <vector>
+
+namespace wizard_driver {
+namespace {
+
+bool IsDialog(HWND window) {
+  wchar_t name[16] = {};
+  return GetClassNameW(window, name, 16) && !wcscmp(name, L"#32770");
+}
+
+struct TopSearch {
+  DWORD processId;
+  HWND exclude;
+  bool wantFrame;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK FindTop(HWND window, LPARAM data) {
+  auto& search = *reinterpret_cast<TopSearch*>(data);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid != search.processId || window == search.exclude || !IsWindowVisible(window) || !IsDialog(window))
+    return TRUE;
+  // The frame has the Next button; a message box has its text static.
+  const bool frame = GetDlgItem(window, 1003) && GetDlgItem(window, 1010);
+  if (frame != search.wantFrame) return TRUE;
+  if (!frame && !GetDlgItem(window, 0xFFFF)) return TRUE;
+  search.found = window;
+  return FALSE;
+}
+
+// The first control of each page template, by slot.
+constexpr int kPageMarks[][2] = {{1, 1071}, {2, 1013}, {3, 1018}, {4, 1022},  {5, 1028}, {6, 1032},
+                                 {7, 1039}, {8, 1041}, {9, 1048}, {10, 1089}, {11, 1053}};
+
+}  // namespace
+
+WizardDriver::~WizardDriver() {
+  Kill();
+  if (m_process.hProcess) CloseHandle(m_process.hProcess);
+  if (m_process.hThread) CloseHandle(m_process.hThread);
+}
+
+bool WizardDriver::Start(const std::filesystem::path& program, const std::wstring& arguments) {
+  std::wstring line = L"\"" + program.wstring() + L"\"";
+  if (!arguments.empty()) line += L" " + arguments;
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  return CreateProcessW(program.wstring().c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &m_process) != FALSE;
+}
+
+HWND WizardDriver::WaitFrame(DWORD timeoutMs) {
+  WaitFor(
+      [&] {
+        TopSearch search{m_process.dwProcessId, nullptr, true};
+        EnumWindows(FindTop, reinterpret_cast<LPARAM>(&search));
+        m_frame = search.found;
+        return m_frame != nullptr;
+      },
+      timeoutMs);
+  return m_frame;
+}
+
+HWND WizardDriver::ShownPage() {
+  for (HWND child = GetWindow(m_frame, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+    if (IsDialog(child) && IsWindowVisible(child)) return child;
+  return nullptr;
+}
+
+int WizardDriver::CurrentPage() {
+  HWND page = ShownPage();
+  if (!page) return -1;
+  for (const auto& mark : kPageMarks)
+    if (GetDlgItem(page, mark[1])) return mark[0];
+  return -1;
+}
+
+bool WizardDriver::WaitPage(int slot, DWORD timeoutMs) {
+  return WaitFor([&] { return CurrentPage() == slot; }, timeoutMs);
+}
+
+HWND WizardDriver::Control(int id) {
+  if (HWND page = ShownPage())
+    if (HWND control = GetDlgItem(page, id)) return control;
+  return GetDlgItem(m_frame, id);
+}
+
+std::wstring WizardDriver::Text(int id) {
+  HWND control = Control(id);
+  const LRESULT length = SendMessageW(control, WM_GETTEXTLENGTH, 0, 0);
+  std::wstring text(size_t(length > 0 ? length : 0) + 1, L'\0');
+  SendMessageW(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+  text.resize(wcslen(text.c_str()));
+  return text;
+}
+
+std::wstring WizardDriver::Caption() {
+  wchar_t text[512] = {};
+  GetWindowTextW(m_frame, text, 512);
+  return text;
+}
+
+bool WizardDriver::Enabled(int id) { return IsWindowEnabled(Control(id)) != FALSE; }
+bool WizardDriver::Visible(int id) { return IsWindowVisible(Control(id)) != FALSE; }
+bool WizardDriver::Checked(int id) { return SendMessageW(Control(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+void WizardDriver::Type(int id, const std::wstring& text) {
+  SendMessageW(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void WizardDriver::SetAddress(int id, BYTE a, BYTE b, BYTE c, BYTE d) {
+  SendMessageW(Control(id), WM_USER + 101 /* IPM_SETADDRESS */, 0, LPARAM((DWORD(a) << 24) | (DWORD(b) << 16) | (DWORD(c) << 8) | d));
+}
+
+void WizardDriver::Click(int id) { PostMessageW(Control(id), BM_CLICK, 0, 0); }
+
+void WizardDriver::Choose(int id, int index) {
+  HWND list = Control(id);
+  SendMessageW(list, CB_SETCURSEL, WPARAM(index), 0);
+  PostMessageW(GetParent(list), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(list), CBN_SELCHANGE),
+               reinterpret_cast<LPARAM>(list));
+}
+
+HWND WizardDriver::WaitMessageBox(DWORD timeoutMs) {
+  HWND box = nullptr;
+  WaitFor(
+      [&] {
+        TopSearch search{m_process.dwProcessId, m_frame, false};
+        EnumWindows(FindTop, reinterpret_cast<LPARAM>(&search));
+        box = search.found;
+        return box != nullptr;
+      },
+      timeoutMs);
+  return box;
+}
+
+std::wstring WizardDriver::MessageText(HWND box) {
+  wchar_t text[1024] = {};
+  GetDlgItemTextW(box, 0xFFFF, text, 1024);
+  return text;
+}
+
+void WizardDriver::Answer(HWND box, int buttonId) {
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, buttonId)));
+}
+
+DWORD WizardDriver::WaitExit(DWORD timeoutMs) {
+  if (!m_process.hProcess) return STILL_ACTIVE;
+  WaitFor([&] { return WaitForSingleObject(m_process.hProcess, 0) == WAIT_OBJECT_0; }, timeoutMs);
+  DWORD code = STILL_ACTIVE;
+  GetExitCodeProcess(m_process.hProcess, &code);
+  return code;
+}
+
+bool WizardDriver::Running() {
+  return m_process.hProcess && WaitForSingleObject(m_process.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+void WizardDriver::Kill() {
+  if (!Running()) return;
+  TerminateProcess(m_process.hProcess, 1);
+  WaitForSingleObject(m_process.hProcess, 5000);
+}
+
+bool WizardDriver::SaveScreenshot(const std::filesystem::path& bmp) {
+  RECT r;
+  if (!GetWindowRect(m_frame, &r)) return false;
+  const int width = r.right - r.left, height = r.bottom - r.top;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = height;  // bottom-up, as BMP files store rows
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP picture = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  bool ok = picture != nullptr;
+  if (ok) {
+    HGDIOBJ old = SelectObject(memory, picture);
+    ok = BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY) != FALSE;
+    GdiFlush();
+    SelectObject(memory, old);
+  }
+  if (ok) {
+    const DWORD stride = (DWORD(width) * 3 + 3) & ~3u;
+    const DWORD imageSize = stride * DWORD(height);
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+    file.bfSize = file.bfOffBits + imageSize;
+    info.bmiHeader.biSizeImage = imageSize;
+    std::ofstream out(bmp, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(&file), sizeof file);
+    out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
+    out.write(static_cast<const char*>(bits), imageSize);
+    ok = bool(out);
+  }
+  if (picture) DeleteObject(picture);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return ok;
+}
+
+}  // namespace wizard_driver
