@@ -3,6 +3,8 @@
 #include "base/utf16.h"
 #include "setup/setup_state.h"
 #include "setup/wizard/message_catalogue.h"
+#include "setup/wizard/error_messages.h"
+#include "setup/wizard/message_catalogue.h"
 #include "setup/wizard/message_tables.h"
 #include "setup/wizard/text_format.h"
 #include "tests/support/string_table_file.h"
@@ -134,4 +136,24 @@ TEST(TextFormat, FillsDirectivesWithinTheBuffer) {
   EXPECT_EQ(FitBuffer(u"abc", 0), u"");
   // A long argument is cut with the text.
   EXPECT_EQ(FormatText(u"Copy file: %s", {std::u16string(1000, u'x')}, 800).size(), 799u);
+}
+
+TEST(NetworkErrorText, PicksTheTextByCodeAndPhase) {
+  using setup::NetworkErrorText;
+  EXPECT_EQ(NetworkErrorText(0, false), 0);
+  EXPECT_EQ(NetworkErrorText(10038, true), 0);
+  EXPECT_EQ(NetworkErrorText(10000, true), 796);
+  EXPECT_EQ(NetworkErrorText(10051, true), 780);
+  EXPECT_EQ(NetworkErrorText(10060, false), 772);
+  EXPECT_EQ(NetworkErrorText(10061, true), 784);
+  EXPECT_EQ(NetworkErrorText(10061, false), 776);
+  EXPECT_EQ(NetworkErrorText(10054, false), 792);
+  EXPECT_EQ(NetworkErrorText(-1, true), 792);
+  // Every text it names exists in all four languages, ids as the family rule says.
+  for (uint16_t key : {772, 776, 780, 784, 792, 796}) {
+    const setup::TextIds ids = setup::TextIdsOf(key);
+    EXPECT_EQ(ids.simplifiedChinese, key - 2);
+    EXPECT_EQ(ids.traditionalChinese, key - 1);
+    EXPECT_EQ(ids.japanese, key + 1);
+  }
 }

@@ -1,5 +1,7 @@
 #include "tools/wizard_driver/wizard_driver.h"
 
+#include <tlhelp32.h>
+
 #include <fstream>
 #include <vector>
 
@@ -40,6 +42,7 @@ constexpr int kPageMarks[][2] = {{1, 1071}, {2, 1013}, {3, 1018}, {4, 1022},  {5
 
 WizardDriver::~WizardDriver() {
   Kill();
+  KillChildren();
   if (m_process.hProcess) CloseHandle(m_process.hProcess);
   if (m_process.hThread) CloseHandle(m_process.hThread);
 }
@@ -109,7 +112,10 @@ bool WizardDriver::Visible(int id) { return IsWindowVisible(Control(id)) != FALS
 bool WizardDriver::Checked(int id) { return SendMessageW(Control(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
 void WizardDriver::Type(int id, const std::wstring& text) {
-  SendMessageW(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  // A change may open a message box inside the handler: do not wait for it.
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL, 1000,
+                      &result);
 }
 
 void WizardDriver::SetAddress(int id, BYTE a, BYTE b, BYTE c, BYTE d) {
@@ -164,6 +170,23 @@ void WizardDriver::Kill() {
   if (!Running()) return;
   TerminateProcess(m_process.hProcess, 1);
   WaitForSingleObject(m_process.hProcess, 5000);
+}
+
+void WizardDriver::KillChildren() {
+  if (!m_process.dwProcessId) return;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    if (entry.th32ParentProcessID != m_process.dwProcessId) continue;
+    if (HANDLE child = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID)) {
+      TerminateProcess(child, 1);
+      WaitForSingleObject(child, 5000);
+      CloseHandle(child);
+    }
+  }
+  CloseHandle(snapshot);
 }
 
 bool WizardDriver::SaveScreenshot(const std::filesystem::path& bmp) {

@@ -53,6 +53,9 @@ class WizardDriver {
   bool Running();
   // Ends the program when it is still running.
   void Kill();
+  // Ends the programs it started (the install opens the spool folder in a
+  // hidden shell window that would outlive it). Done on destruction too.
+  void KillChildren();
 
   // Saves the frame as it is on screen as a 24-bit BMP.
   bool SaveScreenshot(const std::filesystem::path& bmp);

@@ -1,0 +1,296 @@
+// Wizard installs of real packages under Wine, driven from this process as a
+// user would click through them.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "base/fs_path.h"
+#include "base/utf16.h"
+#include "setup/wizard/message_catalogue.h"
+#include "setup/wizard/text_format.h"
+#include "tests/support/string_table_file.h"
+#include "tools/mkpackage/package_builder.h"
+#include "tools/wizard_driver/wizard_driver.h"
+
+namespace fs = std::filesystem;
+using wizard_driver::WizardDriver;
+
+namespace {
+
+// Frame and page controls.
+constexpr int kBack = 1002, kNext = 1003, kCancel = 1004, kTitle = 1005, kLanguageList = 1071,
+              kAccept = 1020, kFolder = 1024, kDesktopIcon = 1035, kAddress = 1065, kSummary = 1040, kRun = 1066;
+constexpr int kEnglish = 1, kJapanese = 4;
+
+fs::path BinDir() {
+  wchar_t path[MAX_PATH];
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return fs::path(path).parent_path();
+}
+
+std::vector<uint8_t> ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// A text of the string table in `language`, as the program shows it.
+std::wstring Text(uint16_t key, int language, std::initializer_list<setup::FormatArgument> args = {}) {
+  static const testing_support::StringTableFile table = testing_support::ReadStringTableFile(VC_STRING_TABLE);
+  const auto found = table.texts.find(setup::TextId(key, language));
+  if (found == table.texts.end()) return L"<missing>";
+  return vx::ToWide(setup::FormatText(found->second, args, 330));
+}
+
+const fs::path kProbeFiles = VC_PROBE_FILES;
+
+class WizardInstall : public ::testing::Test {
+ protected:
+  fs::path work;
+  WizardDriver driver;
+
+  void SetUp() override {
+    work = fs::path(L"C:\\e2e-wizard") / ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    fs::remove_all(work);
+    fs::create_directories(work);
+  }
+
+  // The sample package with integer fields changed; `groupList` false drops
+  // the program-group shortcuts.
+  fs::path Build(const std::map<std::string, int>& fields, bool groupList = true) {
+    std::ifstream in(fs::path(VC_SOURCE_DIR) / "tools/sample/manifest.json");
+    std::string manifest((std::istreambuf_iterator<char>(in)), {});
+    for (const auto& [name, value] : fields)
+      manifest = std::regex_replace(manifest, std::regex("\"" + name + "\": *[0-9]+"),
+                                    "\"" + name + "\": " + std::to_string(value));
+    if (!groupList)
+      manifest = std::regex_replace(manifest, std::regex("\"ProgramGroupShortcuts\": *\\[[^\\]]*\\]"),
+                                    "\"ProgramGroupShortcuts\": []");
+    std::ofstream(work / "manifest.json") << manifest;
+    mkpackage::BuildOptions o;
+    o.manifestPath = vx::PathToUtf8(work / "manifest.json");
+    o.filesDir = vx::PathToUtf8(kProbeFiles);
+    o.stubPath = vx::PathToUtf8(BinDir() / "setup.exe");
+    o.outputPath = vx::PathToUtf8(work / "package.exe");
+    mkpackage::BuildSummary summary;
+    std::string error;
+    EXPECT_TRUE(mkpackage::BuildPackage(o, summary, error)) << error;
+    return work / "package.exe";
+  }
+
+  // Starts `package` and waits for its first page.
+  void Open(const fs::path& package, int firstPage) {
+    ASSERT_TRUE(driver.Start(package));
+    ASSERT_TRUE(driver.WaitFrame()) << "no wizard frame";
+    ASSERT_TRUE(driver.WaitPage(firstPage)) << "page " << driver.CurrentPage() << " instead of " << firstPage;
+  }
+
+  // Presses Next and returns the page shown afterwards.
+  int Next() {
+    const int before = driver.CurrentPage();
+    driver.Click(kNext);
+    wizard_driver::WaitFor([&] { const int now = driver.CurrentPage(); return now != before && now != -1; }, 5000);
+    return driver.CurrentPage();
+  }
+
+  int Back() {
+    const int before = driver.CurrentPage();
+    driver.Click(kBack);
+    wizard_driver::WaitFor([&] { const int now = driver.CurrentPage(); return now != before && now != -1; }, 5000);
+    return driver.CurrentPage();
+  }
+
+  // Answers the next message box with `button` and returns its text.
+  std::wstring AnswerBox(int button) {
+    HWND box = driver.WaitMessageBox();
+    if (!box) return L"<no message box>";
+    const std::wstring text = WizardDriver::MessageText(box);
+    WizardDriver::Answer(box, button);
+    wizard_driver::WaitFor([&] { return !IsWindow(box); }, 5000);
+    return text;
+  }
+
+  // Cancel, confirmed: the program ends with 0.
+  void Quit() {
+    driver.Click(kCancel);
+    AnswerBox(IDYES);
+    EXPECT_EQ(driver.WaitExit(), 0u);
+  }
+
+  bool WaitTitle(const std::wstring& title, DWORD timeoutMs) {
+    return wizard_driver::WaitFor([&] { return driver.Text(kTitle) == title; }, timeoutMs);
+  }
+};
+
+TEST_F(WizardInstall, SampleClickThroughEndsOnFinishWithFilesInPlace) {
+  // Simplified Chinese from the header, no language page.
+  Open(BinDir() / "sample_package.exe", 2);
+  EXPECT_FALSE(driver.Visible(kBack));
+  EXPECT_EQ(driver.Caption(), Text(161, 2, {u"视频会议软件", u"v4.0.2026"}));
+  EXPECT_EQ(driver.Text(kNext), Text(163, 2));
+  ASSERT_EQ(Next(), 4);
+  const fs::path dest = work / "Quorin";
+  driver.Type(kFolder, dest.wstring());
+  EXPECT_TRUE(driver.Enabled(kNext));
+  ASSERT_EQ(Next(), 5);
+  ASSERT_EQ(Next(), 7);
+  EXPECT_EQ(driver.Text(kNext), Text(263, 2));
+  driver.Click(kNext);
+  // The install thread moves on to the finish page by itself.
+  ASSERT_TRUE(driver.WaitPage(11, 60000));
+  EXPECT_EQ(driver.Text(kTitle), Text(297, 2, {u"视频会议软件", u"v4.0.2026"}));
+  EXPECT_EQ(driver.Text(kNext), Text(291, 2));
+  EXPECT_FALSE(driver.Visible(kCancel));
+  EXPECT_FALSE(driver.Visible(kRun));  // RunOnFinish is 0 in the sample
+
+  for (const auto& e : fs::recursive_directory_iterator(kProbeFiles)) {
+    if (!e.is_regular_file()) continue;
+    const fs::path rel = fs::relative(e.path(), kProbeFiles);
+    EXPECT_EQ(ReadAll(dest / rel), ReadAll(e.path())) << rel.string();
+  }
+  EXPECT_TRUE(fs::exists(dest / "uninstall.exe"));
+  driver.Click(kNext);
+  EXPECT_EQ(driver.WaitExit(), 0u);
+}
+
+TEST_F(WizardInstall, FixedLanguageWithoutOptionalPagesShowsFivePages) {
+  const fs::path package =
+      Build({{"DefaultLanguage", 3}, {"ShowLicence", 0}, {"SkipServerAddress", 1}}, /*groupList=*/false);
+  Open(package, 2);
+  EXPECT_FALSE(driver.Visible(kBack));
+  std::vector<int> pages = {2};
+  pages.push_back(Next());
+  driver.Type(kFolder, (work / "five").wstring());
+  pages.push_back(Next());
+  EXPECT_EQ(pages, (std::vector<int>{2, 4, 7}));
+  driver.Click(kNext);
+  ASSERT_TRUE(driver.WaitPage(11, 60000));
+  EXPECT_EQ(driver.Text(kTitle), Text(297, kEnglish, {u"Video Conference", u"v4.0.2026"}));
+  driver.Click(kNext);
+  EXPECT_EQ(driver.WaitExit(), 0u);
+}
+
+TEST_F(WizardInstall, DestinationRulesOnTheLocationPage) {
+  Open(Build({{"DefaultLanguage", 3}}), 2);
+  ASSERT_EQ(Next(), 4);
+  for (const wchar_t* refused : {L"C:\\", L"C:", L"C:\\\\Tools", L""}) {
+    driver.Type(kFolder, refused);
+    EXPECT_FALSE(driver.Enabled(kNext)) << refused;
+  }
+  driver.Type(kFolder, L"C:\\Tools");
+  EXPECT_TRUE(driver.Enabled(kNext));
+
+  // 258 characters or more: the warning, and Next stays disabled.
+  driver.Type(kFolder, L"C:\\" + std::wstring(300, L'a'));
+  EXPECT_EQ(AnswerBox(IDOK), Text(447, kEnglish));
+  EXPECT_FALSE(driver.Enabled(kNext));
+
+  // A lower-case drive letter comes back upper-case.
+  const std::wstring lower = L"c:\\e2e-wizard\\lower case";
+  driver.Type(kFolder, lower);
+  ASSERT_EQ(Next(), 5);
+  ASSERT_EQ(Back(), 4);
+  EXPECT_EQ(driver.Text(kFolder), L"C:\\e2e-wizard\\lower case");
+  Quit();
+}
+
+TEST_F(WizardInstall, CancelAsksAndNoStays) {
+  Open(Build({{"DefaultLanguage", 3}}), 2);
+  driver.Click(kCancel);
+  EXPECT_EQ(AnswerBox(IDNO), Text(425, kEnglish, {u"Video Conference", u"v4.0.2026"}));
+  Sleep(300);
+  EXPECT_TRUE(driver.Running());
+  EXPECT_EQ(driver.CurrentPage(), 2);
+  Quit();
+}
+
+TEST_F(WizardInstall, FailedInstallStaysOnTheProgressPageWithOnlyCancel) {
+  const fs::path dest = work / "held";
+  fs::create_directories(dest);
+  std::ofstream(dest / "ZepClient.exe") << "old";
+  HANDLE held = CreateFileW((dest / "ZepClient.exe").wstring().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+
+  Open(Build({{"DefaultLanguage", 3}}), 2);
+  ASSERT_EQ(Next(), 4);
+  driver.Type(kFolder, dest.wstring());
+  ASSERT_EQ(Next(), 5);
+  ASSERT_EQ(Next(), 7);
+  driver.Click(kNext);
+  ASSERT_TRUE(driver.WaitPage(9));
+  // The file in use is named in the prompt; the run then stops.
+  const std::wstring prompt = AnswerBox(IDOK);
+  EXPECT_NE(prompt.find(L"ZepClient.exe"), std::wstring::npos) << prompt;
+  EXPECT_TRUE(WaitTitle(Text(287, kEnglish), 10000)) << driver.Text(kTitle);
+  EXPECT_EQ(driver.CurrentPage(), 9);
+  EXPECT_FALSE(driver.Enabled(kNext));
+  EXPECT_FALSE(driver.Enabled(kBack));
+  EXPECT_TRUE(driver.Enabled(kCancel));
+  CloseHandle(held);
+  EXPECT_EQ(ReadAll(dest / "ZepClient.exe"), (std::vector<uint8_t>{'o', 'l', 'd'}));
+  // Cancel still asks.
+  Quit();
+}
+
+TEST_F(WizardInstall, JapaneseOnTheLanguagePageRetitlesAtOnceAndTheLicenceGuardsNext) {
+  Open(Build({{"DefaultLanguage", 0}, {"ShowLicence", 1}}), 1);
+  EXPECT_FALSE(driver.Visible(kBack));
+  driver.Choose(kLanguageList, kJapanese - 1);
+  const std::wstring caption = Text(161, kJapanese, {u"ビデオ会議ソフト", u"v4.0.2026"});
+  EXPECT_TRUE(wizard_driver::WaitFor([&] { return driver.Caption() == caption; }, 5000)) << driver.Caption();
+  EXPECT_EQ(driver.Text(kNext), Text(163, kJapanese));
+  EXPECT_EQ(driver.Text(kCancel), Text(165, kJapanese));
+
+  ASSERT_EQ(Next(), 2);
+  EXPECT_TRUE(driver.Visible(kBack));  // the language page is there to go back to
+  ASSERT_EQ(Next(), 3);
+  EXPECT_EQ(driver.Text(kNext), Text(176, kJapanese));
+  EXPECT_FALSE(driver.Enabled(kNext));
+  driver.Click(kAccept);
+  EXPECT_TRUE(wizard_driver::WaitFor([&] { return driver.Enabled(kNext); }, 5000));
+  ASSERT_EQ(Next(), 4);
+  Quit();
+}
+
+TEST_F(WizardInstall, ServerAddressIsRequiredAndTheSummaryListsCheckedIcons) {
+  Open(Build({{"DefaultLanguage", 3}, {"SkipServerAddress", 0}}), 2);
+  ASSERT_EQ(Next(), 4);
+  driver.Type(kFolder, (work / "tasks").wstring());
+  ASSERT_EQ(Next(), 5);
+  ASSERT_EQ(Next(), 6);
+  driver.Click(kNext);
+  EXPECT_EQ(AnswerBox(IDOK), Text(439, kEnglish));
+  EXPECT_EQ(driver.CurrentPage(), 6);
+
+  driver.Click(kDesktopIcon);  // clears the desktop icon
+  driver.SetAddress(kAddress, 192, 168, 0, 7);
+  ASSERT_EQ(Next(), 7);
+  const std::wstring summary = driver.Text(kSummary);
+  EXPECT_NE(summary.find(L"Create a Start Menu icon"), std::wstring::npos) << summary;
+  EXPECT_EQ(summary.find(L"Create a Desktop icon"), std::wstring::npos) << summary;
+  EXPECT_NE(summary.find(L"Create a Quick Launch icon"), std::wstring::npos) << summary;
+  EXPECT_EQ(summary.find(L"Destination location:\r\n" + (work / "tasks").wstring()), 0u) << summary;
+  Quit();
+}
+
+TEST_F(WizardInstall, OnlinePackageShowsTheDownloadPageInsteadOfProgress) {
+  Open(Build({{"DefaultLanguage", 3}, {"OnlineInstall", 1}}), 2);
+  ASSERT_EQ(Next(), 4);
+  driver.Type(kFolder, (work / "online").wstring());
+  ASSERT_EQ(Next(), 5);
+  ASSERT_EQ(Next(), 7);
+  ASSERT_EQ(Next(), 10);
+  EXPECT_FALSE(driver.Enabled(kNext));
+  EXPECT_FALSE(driver.Enabled(kBack));
+  EXPECT_TRUE(driver.Enabled(kCancel));
+  EXPECT_EQ(driver.Text(kTitle), Text(283, kEnglish));
+  Quit();
+}
+
+}  // namespace
