@@ -4,6 +4,7 @@
 #include <string>
 
 #include "setup/wizard/product_record.h"
+#include "tools/wizard_driver/wizard_driver.h"
 
 namespace {
 
@@ -77,9 +78,17 @@ TEST(Startup, PackagedRolesStopCleanlyAndRegisterTheLayer) {
   // Driven start with window item 0 returns at once; exit code 0.
   EXPECT_EQ(RunAndWait(package, L"-d 0 0"), 0);
   EXPECT_EQ(LayerValue(package), L"VISTARTM");
-  // "-D" is an uninstall folder; the wizard start reads the header.
+  // "-D" is an uninstall folder (the uninstaller's record reader stops it).
   EXPECT_EQ(RunAndWait(package, L"-D"), 0);
-  EXPECT_EQ(RunAndWait(package, L""), 0);
+  // Without arguments the wizard opens; Cancel, confirmed, ends it with 0.
+  wizard_driver::WizardDriver wizard;
+  ASSERT_TRUE(wizard.Start(package));
+  ASSERT_TRUE(wizard.WaitFrame());
+  wizard.Click(1004);
+  HWND box = wizard.WaitMessageBox();
+  ASSERT_TRUE(box);
+  wizard_driver::WizardDriver::Answer(box, IDYES);
+  EXPECT_EQ(wizard.WaitExit(), 0u);
 
   // Without a package nothing is written before the exit.
   const std::wstring bare = FullPath(ProgramFolder() + L"setup.exe");
