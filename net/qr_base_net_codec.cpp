@@ -4,9 +4,9 @@
 #include <zlib.h>
 
 #include <cstring>
-#include <mutex>
 
 #include "base/le_int.h"
+#include "net/gcrypt_init.h"
 #include "net/pdu_frame.h"
 
 namespace net {
@@ -28,17 +28,8 @@ constexpr uint8_t kDatagramKeys[8][8] = {
     {0x68, 0x12, 0xAF, 0x5D, 0xC0, 0x39, 0x84, 0x27}, {0xE0, 0x73, 0x0B, 0x9A, 0x56, 0xF1, 0x2D, 0xB8},
 };
 
-void InitGcrypt() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    gcry_check_version(nullptr);
-    gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
-    gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
-  });
-}
-
 void* OpenCipher(const uint8_t key[32]) {
-  InitGcrypt();
+  vx::InitGcrypt();
   gcry_cipher_hd_t h = nullptr;
   if (gcry_cipher_open(&h, GCRY_CIPHER_AES256, GCRY_CIPHER_MODE_ECB, 0) != 0) return nullptr;
   if (gcry_cipher_setkey(h, key, 32) != 0) {

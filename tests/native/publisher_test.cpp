@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "base/fs_path.h"
+#include "base/utf16.h"
+#include "tools/update_server/publisher.h"
+#include "update/download_file.h"
+#include "update/update_messages.h"
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+Bytes ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const fs::path& p, const Bytes& b) {
+  fs::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+}
+
+class Publisher : public ::testing::Test {
+ protected:
+  fs::path root;
+  void SetUp() override {
+    root = fs::temp_directory_path() /
+           ("publisher-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(root);
+    fs::create_directories(root / "product");
+  }
+  void TearDown() override { fs::remove_all(root); }
+
+  update_server::PublishOptions Options() {
+    update_server::PublishOptions o;
+    o.files = root / "product";
+    o.version = "v4.0.2026";
+    o.build = 17;
+    o.output = root / "published";
+    return o;
+  }
+};
+
+}  // namespace
+
+TEST_F(Publisher, WritesTheFileListAndOneDownloadFilePerFile) {
+  std::map<std::string, Bytes> product = {
+      {"ZepClient.exe", Bytes(70000, 'x')},
+      {"VMSkin/skin.bmp", Bytes{0, 1, 2, 3, 4}},
+      {"VMSkin/deep/日本語.txt", Bytes{'j', 'p'}},
+      {"empty.dat", {}},
+  };
+  for (const auto& [name, data] : product) WriteAll(root / "product" / vx::PathFromUtf8(name), data);
+  fs::create_directories(root / "product" / "logs");  // an empty folder is listed too
+
+  update_server::PublishSummary summary;
+  std::string error;
+  ASSERT_TRUE(update_server::Publish(Options(), summary, error)) << error;
+  EXPECT_EQ(summary.files, 4u);
+  EXPECT_EQ(summary.directories, 3u);
+  EXPECT_EQ(summary.bytes, 70000u + 5 + 2);
+
+  const Bytes listBytes = ReadAll(root / "published" / update_server::kFileListName);
+  std::vector<update::FileInfo> list;
+  ASSERT_TRUE(update::DecodeFileList(listBytes.data(), listBytes.size(), list));
+  ASSERT_EQ(list.size(), 7u);
+  std::map<std::u16string, update::FileInfo> byKey;
+  int32_t id = 1;
+  for (const auto& info : list) {
+    EXPECT_EQ(info.nFileID, id++);  // unique, in order
+    byKey[info.strFileKey] = info;
+  }
+  EXPECT_EQ(byKey.at(u"VMSkin").type, update::kFileTypeDirectory);
+  EXPECT_EQ(byKey.at(u"VMSkin\\deep").type, update::kFileTypeDirectory);
+  EXPECT_EQ(byKey.at(u"logs").type, update::kFileTypeDirectory);
+  for (const auto& [name, data] : product) {
+    std::u16string key = vx::Utf8ToUtf16(name);
+    for (auto& c : key)
+      if (c == u'/') c = u'\\';
+    const update::FileInfo& info = byKey.at(key);
+    EXPECT_EQ(info.type, 0);
+    EXPECT_EQ(info.size, int32_t(data.size()));
+    EXPECT_EQ(vx::Utf16ToUtf8(info.fileIdText), update::Md5Hex(data.data(), data.size()));
+    const Bytes published = ReadAll(root / "published" / "files" / vx::PathFromUtf8(name));
+    Bytes back;
+    ASSERT_TRUE(update::DecodeDownloadFile(published.data(), published.size(), back, error)) << error;
+    EXPECT_EQ(back, data) << name;
+  }
+  const Bytes version = ReadAll(root / "published" / "version.txt");
+  EXPECT_EQ(std::string(version.begin(), version.end()), "version=v4.0.2026\nbuild=17\nfilelist=FileInfo.info\n");
+}
+
+TEST_F(Publisher, RefusesBadOptionsAndLeavesNoFileList) {
+  update_server::PublishSummary summary;
+  std::string error;
+  auto o = Options();
+  o.files = root / "missing";
+  EXPECT_FALSE(update_server::Publish(o, summary, error));
+  EXPECT_NE(error.find("not a folder"), std::string::npos);
+
+  o = Options();
+  o.version = "v1\nbuild=99";
+  EXPECT_FALSE(update_server::Publish(o, summary, error));
+
+  // An output inside the product would publish itself; the product inside the
+  // output would be deleted.
+  o = Options();
+  o.output = root / "product" / "out";
+  EXPECT_FALSE(update_server::Publish(o, summary, error));
+  o = Options();
+  o.output = root;
+  EXPECT_FALSE(update_server::Publish(o, summary, error));
+  EXPECT_TRUE(fs::exists(root / "product"));
+
+  // A symbolic link is refused before anything is written.
+  WriteAll(root / "product" / "a.txt", Bytes{'a'});
+  fs::create_symlink("/etc/passwd", root / "product" / "link");
+  EXPECT_FALSE(update_server::Publish(Options(), summary, error));
+  EXPECT_NE(error.find("symbolic link"), std::string::npos);
+  EXPECT_FALSE(fs::exists(root / "published" / update_server::kFileListName));
+}
