@@ -39,6 +39,13 @@ bool ReceivedRanges::Complete(int64_t fileLength) const {
   return fileLength == 0 || (m_ranges.size() == 1 && m_ranges[0].start == 0 && m_ranges[0].end >= fileLength);
 }
 
+bool ReceivedRanges::Covers(const ByteRange& range) const {
+  if (range.start >= range.end) return true;
+  for (const ByteRange& r : m_ranges)
+    if (r.start <= range.start && r.end >= range.end) return true;
+  return false;
+}
+
 ByteRange ReceivedRanges::NextMissing(int64_t fileLength, int64_t from, int64_t limit) const {
   for (int pass = 0; pass < 2; ++pass, from = 0) {
     int64_t at = std::clamp<int64_t>(from, 0, fileLength);

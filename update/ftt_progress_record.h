@@ -20,6 +20,8 @@ class ReceivedRanges {
   void Add(int64_t start, int64_t end);
   int64_t Bytes() const;
   bool Complete(int64_t fileLength) const;
+  // Whether all of `range` has been received.
+  bool Covers(const ByteRange& range) const;
   // The first gap at or after `from` (wrapping to 0), at most `limit` bytes;
   // empty (start == end) when nothing is missing.
   ByteRange NextMissing(int64_t fileLength, int64_t from, int64_t limit) const;

@@ -267,6 +267,10 @@ bool UpdateNetManager::SendPdu(int hConn, uint16_t type, std::vector<uint8_t> bu
   return true;
 }
 
+void UpdateNetManager::Close(int hConn) {
+  if (auto c = m_pImpl->Find(hConn)) asio::post(m_pImpl->io, [this, c] { m_pImpl->Drop(c, 0, false); });
+}
+
 void UpdateNetManager::CloseAll() {
   std::promise<void> done;
   auto finished = done.get_future();

@@ -43,6 +43,8 @@ class UpdateNetManager {
   // False (and a log line) without such a connection, or when the body is too
   // long to be framed.
   bool SendPdu(int hConn, uint16_t type, std::vector<uint8_t> buffer, size_t totalLength);
+  // Closes one connection without an event; PDUs already queued on it may be lost.
+  void Close(int hConn);
   void CloseAll();
   std::string PeerAddress(int hConn);
 

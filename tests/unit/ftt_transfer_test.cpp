@@ -1,0 +1,348 @@
+// Receive tasks against the send service over loopback.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "net/pdu_frame.h"
+#include "update/ftt_progress_record.h"
+#include "update/ftt_protocol.h"
+#include "update/ftt_send_service.h"
+#include "update/ftt_task_manager.h"
+#include "update/update_net_manager.h"
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+Bytes ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const fs::path& p, const Bytes& b) {
+  std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+}
+
+class Catalogue : public ftt::FileCatalogue {
+ public:
+  std::map<std::string, std::string> codes;
+  std::map<std::u16string, fs::path> files;
+  std::optional<std::string> SecretKeyOf(const std::string& code) override {
+    auto it = codes.find(code);
+    return it == codes.end() ? std::nullopt : std::optional<std::string>(it->second);
+  }
+  std::optional<fs::path> FileOf(const std::u16string& key) override {
+    auto it = files.find(key);
+    return it == files.end() ? std::nullopt : std::optional<fs::path>(it->second);
+  }
+};
+
+class Notices : public ftt::FttNoticeSink {
+ public:
+  void OnNoticeTaskStatus(const ftt::TaskNotice& n) override {
+    std::lock_guard<std::mutex> g(m_lock);
+    m_all.push_back(n);
+    m_changed.notify_all();
+  }
+  // Waits for a notice that satisfies `match`.
+  template <class Match>
+  bool WaitFor(Match match, int seconds = 30) {
+    std::unique_lock<std::mutex> g(m_lock);
+    return m_changed.wait_for(g, std::chrono::seconds(seconds), [&] {
+      for (const auto& n : m_all)
+        if (match(n)) return true;
+      return false;
+    });
+  }
+  std::vector<ftt::TaskNotice> All() {
+    std::lock_guard<std::mutex> g(m_lock);
+    return m_all;
+  }
+
+ private:
+  std::mutex m_lock;
+  std::condition_variable m_changed;
+  std::vector<ftt::TaskNotice> m_all;
+};
+
+bool Done(const ftt::TaskNotice& n) { return n.result == ftt::FTTR_ERR_PROGRESS && n.progress == 1000 && n.node == -1; }
+
+ftt::NodeRecord Node(const char* code, const char* secret, int connections) {
+  ftt::NodeRecord node;
+  node.nMaxConnCnt = connections;
+  std::strncpy(node.authCode, code, sizeof node.authCode);
+  std::strncpy(node.szSecretKey, secret, sizeof node.szSecretKey);
+  return node;
+}
+
+class FileTransfer : public ::testing::Test {
+ protected:
+  fs::path root;
+  Catalogue catalogue;
+  Bytes content;
+  void SetUp() override {
+    root = fs::temp_directory_path() /
+           ("ftt-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(root);
+    fs::create_directories(root);
+    std::mt19937 random(3);
+    content.resize(3 * 1024 * 1024 + 777);
+    for (auto& b : content) b = uint8_t(random());
+    WriteAll(root / "source.bin", content);
+    catalogue.codes["CODE0001"] = "secret-0001";
+    catalogue.files[u"data\\source.bin"] = root / "source.bin";
+  }
+  void TearDown() override { fs::remove_all(root); }
+
+  // One receive task for the published file into `local`.
+  void Fetch(ftt::VX_FtTaskMgr& manager, const fs::path& local, int connections, const char* code = "CODE0001") {
+    ASSERT_EQ(manager.CreateRecvTask(u"data\\source.bin", false, local, 0, 42, true, u"id-1"), 0);
+    ASSERT_EQ(manager.AddNode(true, u"data\\source.bin", Node(code, "secret-0001", connections)), 0);
+  }
+};
+
+}  // namespace
+
+TEST_F(FileTransfer, FetchesTheFileThroughOneAndFiveConnections) {
+  for (int connections : {1, 5}) {
+    ftt::FttSendService service(catalogue);
+    uint16_t port = 0;
+    ASSERT_TRUE(service.Start("127.0.0.1", port));
+    ftt::VX_FtTaskMgr manager;
+    Notices notices;
+    manager.SetNoticeSink(&notices);
+    ASSERT_TRUE(manager.FttMgrStart());
+    manager.SetTransferService("127.0.0.1", port);
+    const fs::path local = root / ("copy" + std::to_string(connections) + ".bin");
+    Fetch(manager, local, connections);
+    ASSERT_TRUE(notices.WaitFor(Done)) << connections;
+    EXPECT_EQ(ReadAll(local), content);
+    EXPECT_FALSE(ftt::VX_FtTaskMgr::HasTemporaryFile(local));
+    EXPECT_EQ(service.BytesSent(), content.size());  // no range twice
+    for (const auto& n : notices.All()) {
+      EXPECT_EQ(n.lParam, 42u);
+      EXPECT_LE(n.progress, 1000);
+    }
+    EXPECT_TRUE(manager.IsExistTask(true, u"data\\source.bin"));
+    EXPECT_EQ(manager.RemoveTask(true, u"data\\source.bin"), 0);
+    EXPECT_FALSE(manager.IsExistTask(true, u"data\\source.bin"));
+    EXPECT_EQ(manager.RemoveTask(true, u"data\\source.bin"), ftt::FTTR_ERR_TASK_NO_EXIST);
+  }
+}
+
+TEST_F(FileTransfer, AnInterruptedTransferResumesFromItsTemporaryFile) {
+  const fs::path local = root / "resumed.bin";
+  {
+    auto service = std::make_unique<ftt::FttSendService>(catalogue);
+    uint16_t port = 0;
+    ASSERT_TRUE(service->Start("127.0.0.1", port));
+    ftt::VX_FtTaskMgr manager;
+    Notices notices;
+    manager.SetNoticeSink(&notices);
+    manager.FttMgrStart();
+    manager.SetTransferService("127.0.0.1", port);
+    Fetch(manager, local, 2);
+    ASSERT_TRUE(notices.WaitFor([](const ftt::TaskNotice& n) { return n.progress >= 400; }));
+    service.reset();  // the server goes away mid-transfer
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    manager.RemoveTask(true, u"data\\source.bin");
+  }
+  ASSERT_TRUE(ftt::VX_FtTaskMgr::HasTemporaryFile(local));
+  EXPECT_FALSE(fs::exists(local));
+
+  ftt::FttSendService service(catalogue);
+  uint16_t port = 0;
+  ASSERT_TRUE(service.Start("127.0.0.1", port));
+  ftt::VX_FtTaskMgr manager;
+  Notices notices;
+  manager.SetNoticeSink(&notices);
+  manager.FttMgrStart();
+  manager.SetTransferService("127.0.0.1", port);
+  Fetch(manager, local, 3);
+  ASSERT_TRUE(notices.WaitFor(Done));
+  EXPECT_EQ(ReadAll(local), content);
+  EXPECT_LT(service.BytesSent(), content.size() * 7 / 10);  // the first part was not sent again
+}
+
+TEST_F(FileTransfer, CorruptOrForeignTemporaryFilesStartOver) {
+  const fs::path local = root / "fresh.bin";
+  // A record of another file identity, and plain garbage.
+  ftt::ProgressRecord foreign;
+  foreign.identity = u"another file";
+  foreign.fileLength = int64_t(content.size());
+  foreign.received.Add(0, foreign.fileLength);
+  Bytes withForeign(content.size(), 0xEE);
+  const Bytes record = ftt::EncodeProgressRecord(foreign);
+  withForeign.insert(withForeign.end(), record.begin(), record.end());
+  Bytes garbage(content.size() + 500, 0x55);
+  for (const Bytes& temporary : {withForeign, garbage}) {
+    WriteAll(ftt::VX_FtTaskMgr::TemporaryFile(local), temporary);
+    ftt::FttSendService service(catalogue);
+    uint16_t port = 0;
+    ASSERT_TRUE(service.Start("127.0.0.1", port));
+    ftt::VX_FtTaskMgr manager;
+    Notices notices;
+    manager.SetNoticeSink(&notices);
+    manager.FttMgrStart();
+    manager.SetTransferService("127.0.0.1", port);
+    Fetch(manager, local, 2);
+    ASSERT_TRUE(notices.WaitFor(Done));
+    EXPECT_EQ(ReadAll(local), content);
+    EXPECT_EQ(service.BytesSent(), content.size());
+    fs::remove(local);
+  }
+}
+
+TEST_F(FileTransfer, AWrongAuthorisationCodeIsRefused) {
+  ftt::FttSendService service(catalogue);
+  uint16_t port = 0;
+  ASSERT_TRUE(service.Start("127.0.0.1", port));
+  ftt::VX_FtTaskMgr manager;
+  Notices notices;
+  manager.SetNoticeSink(&notices);
+  manager.FttMgrStart();
+  manager.SetTransferService("127.0.0.1", port);
+  const fs::path local = root / "denied.bin";
+  Fetch(manager, local, 2, "NOTACODE");
+  EXPECT_TRUE(notices.WaitFor([](const ftt::TaskNotice& n) { return n.result == ftt::FTTR_ERR_AUTH_DENIED; }));
+  EXPECT_FALSE(fs::exists(local));
+  EXPECT_EQ(service.BytesSent(), 0u);
+  EXPECT_GE(service.Refusals(), 1u);
+
+  // A right code with a wrong secret key is refused too; an unknown file key likewise.
+  ASSERT_EQ(manager.CreateRecvTask(u"data\\source.bin#2", false, root / "k.bin", 0, 0, true, u"x"), 0);
+  ASSERT_EQ(manager.AddNode(true, u"data\\source.bin#2", Node("CODE0001", "wrong-secret", 1)), 0);
+  EXPECT_TRUE(notices.WaitFor([](const ftt::TaskNotice& n) {
+    return n.result == ftt::FTTR_ERR_AUTH_DENIED && n.fileKey == u"data\\source.bin#2";
+  }));
+  ASSERT_EQ(manager.CreateRecvTask(u"missing", false, root / "m.bin", 0, 0, true, u"x"), 0);
+  ASSERT_EQ(manager.AddNode(true, u"missing", Node("CODE0001", "secret-0001", 1)), 0);
+  EXPECT_TRUE(notices.WaitFor([](const ftt::TaskNotice& n) {
+    return n.result == ftt::FTTR_ERR_FILE_NOT_EXIST && n.fileKey == u"missing";
+  }));
+  EXPECT_EQ(service.BytesSent(), 0u);
+}
+
+TEST_F(FileTransfer, RemovingATaskMidTransferStopsIt) {
+  ftt::FttSendService service(catalogue);
+  uint16_t port = 0;
+  ASSERT_TRUE(service.Start("127.0.0.1", port));
+  ftt::VX_FtTaskMgr manager;
+  Notices notices;
+  manager.SetNoticeSink(&notices);
+  manager.FttMgrStart();
+  manager.SetTransferService("127.0.0.1", port);
+  const fs::path local = root / "removed.bin";
+  Fetch(manager, local, 1);
+  ASSERT_TRUE(notices.WaitFor([](const ftt::TaskNotice& n) { return n.progress >= 100; }));
+  EXPECT_EQ(manager.RemoveTask(true, u"data\\source.bin"), 0);
+  EXPECT_TRUE(notices.WaitFor([](const ftt::TaskNotice& n) {
+    return n.result == ftt::FTTR_ERR_OPERATE_ABORT && n.node == -1;
+  }));
+  const uint64_t sent = service.BytesSent();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_LE(service.BytesSent(), sent + ftt::VX_FtTaskMgr::kRequestLength);  // at most what was asked already
+  EXPECT_FALSE(fs::exists(local));
+  EXPECT_TRUE(ftt::VX_FtTaskMgr::HasTemporaryFile(local));
+  EXPECT_EQ(manager.TaskCount(), 0u);
+}
+
+TEST_F(FileTransfer, HostilePdusHurtNeitherSide) {
+  ftt::FttSendService service(catalogue);
+  uint16_t port = 0;
+  ASSERT_TRUE(service.Start("127.0.0.1", port));
+
+  // A client that sends mutated transfer PDUs on a few connections.
+  struct Quiet : update::UpdateNetSink {
+    void OnConnect(int, int) override {}
+    void OnPdu(int, int, uint16_t, const uint8_t*, uint16_t) override {}
+  } quiet;
+  {
+    update::UpdateNetManager client;
+    client.SetSink(&quiet);
+    std::mt19937 random(21);
+    ftt::AuthRequest auth{ftt::kProtocolVersion, "CODE0001", u"data\\source.bin", u"id",
+                          ftt::KeyProof("secret-0001", u"data\\source.bin")};
+    const Bytes seeds[] = {ftt::EncodeAuthRequest(auth), ftt::EncodeDownloadRequest({0, 65536}),
+                           ftt::EncodeDownloadRequest({int64_t(1) << 40, 100}), ftt::EncodeInt32Notice(5)};
+    for (int connection = 0; connection < 6; ++connection) {
+      const int h = client.CreateConnection("127.0.0.1", port);
+      ASSERT_TRUE(client.Connect(h, "127.0.0.1", port));
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      for (int i = 0; i < 300; ++i) {
+        Bytes body = seeds[size_t(random()) % 4];
+        if (random() % 3) body[random() % body.size()] = uint8_t(random());
+        if (random() % 4 == 0) body.resize(random() % (body.size() + 1));
+        const uint16_t type = uint16_t(0xCC01 + random() % 15);
+        Bytes buffer(net::kPduHeaderSize + body.size());
+        std::copy(body.begin(), body.end(), buffer.begin() + net::kPduHeaderSize);
+        const size_t total = buffer.size();
+        client.SendPdu(h, type, std::move(buffer), total);
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
+
+  // A fake sender that accepts any AUTH and answers with damaged data.
+  struct Liar : update::UpdateNetSink {
+    update::UpdateNetManager* net = nullptr;
+    std::mt19937 random{8};
+    void OnConnect(int, int) override {}
+    void OnPdu(int error, int h, uint16_t type, const uint8_t* body, uint16_t length) override {
+      if (error) return;
+      auto send = [&](uint16_t t, const Bytes& b) {
+        Bytes buffer(net::kPduHeaderSize + b.size());
+        std::copy(b.begin(), b.end(), buffer.begin() + net::kPduHeaderSize);
+        const size_t total = buffer.size();
+        net->SendPdu(h, t, std::move(buffer), total);
+      };
+      if (type == ftt::PDU_FTT_AUTH) send(ftt::PDU_FTT_AUTH, ftt::EncodeAuthResponse({0, 100000}));
+      ftt::DownloadRequest request;
+      if (type == ftt::PDU_FTT_DOWNLOAD_REQUEST && ftt::DecodeDownloadRequest(body, length, request))
+        for (int i = 0; i < 4; ++i) {
+          Bytes piece = ftt::EncodeDownloadResponse({request.offset + int64_t(random() % 3) * 50000, Bytes(4000, 1)});
+          piece[random() % piece.size()] = uint8_t(random());
+          send(uint16_t(random() % 2 ? ftt::PDU_FTT_DOWNLOAD_RESPONSE : 0xCC01 + random() % 15), piece);
+        }
+    }
+  } liar;
+  update::UpdateNetManager fake;
+  liar.net = &fake;
+  fake.SetSink(&liar);
+  uint16_t fakePort = 0;
+  ASSERT_TRUE(fake.Listen("127.0.0.1", fakePort));
+  {
+    ftt::VX_FtTaskMgr manager;
+    Notices notices;
+    manager.SetNoticeSink(&notices);
+    manager.FttMgrStart();
+    manager.SetTransferService("127.0.0.1", fakePort);
+    ASSERT_EQ(manager.CreateRecvTask(u"k", false, root / "lied.bin", 0, 0, true, u"x"), 0);
+    ASSERT_EQ(manager.AddNode(true, u"k", Node("A", "B", 3)), 0);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    EXPECT_FALSE(fs::exists(root / "lied.bin"));  // never completed from lies
+    manager.RemoveTask(true, u"k");
+  }
+  fake.SetSink(nullptr);
+
+  // The service still serves an honest client.
+  ftt::VX_FtTaskMgr manager;
+  Notices notices;
+  manager.SetNoticeSink(&notices);
+  manager.FttMgrStart();
+  manager.SetTransferService("127.0.0.1", port);
+  const fs::path local = root / "after.bin";
+  Fetch(manager, local, 2);
+  ASSERT_TRUE(notices.WaitFor(Done));
+  EXPECT_EQ(ReadAll(local), content);
+}

@@ -1,0 +1,154 @@
+#include "update/ftt_send_service.h"
+
+#include <fstream>
+
+#include "net/pdu_frame.h"
+#include "update/ftt_protocol.h"
+#include "update/ftt_types.h"
+
+namespace ftt {
+
+// One authenticated (or authenticating) connection.
+class VX_FileSendTask {
+ public:
+  explicit VX_FileSendTask(int hConn) : handle(hConn) {}
+  int handle;
+  bool authed = false;
+  bool refused = false;
+  std::ifstream file;
+  int64_t length = 0;
+};
+
+FttSendService::FttSendService(FileCatalogue& catalogue) : m_catalogue(catalogue) {}
+
+FttSendService::~FttSendService() { Stop(); }
+
+bool FttSendService::Start(const std::string& address, uint16_t& port) {
+  auto net = std::make_unique<update::UpdateNetManager>();
+  net->SetSink(this);
+  if (!net->Listen(address, port)) return false;
+  std::lock_guard<std::mutex> g(m_lock);
+  m_net = std::move(net);
+  return true;
+}
+
+void FttSendService::Stop() {
+  std::unique_ptr<update::UpdateNetManager> net;
+  {
+    std::lock_guard<std::mutex> g(m_lock);
+    if (!m_net) return;
+    m_net->SetSink(nullptr);
+    net = std::move(m_net);  // events still on their way see no manager
+  }
+  net.reset();  // closes every connection and joins the I/O thread
+  std::lock_guard<std::mutex> g(m_lock);
+  m_tasks.clear();
+}
+
+void FttSendService::OnAccept(int hConn, const std::string&) {
+  std::lock_guard<std::mutex> g(m_lock);
+  if (!m_net) return;
+  m_tasks[hConn] = std::make_unique<VX_FileSendTask>(hConn);
+}
+
+void FttSendService::Send(int hConn, uint16_t type, const std::vector<uint8_t>& body) {
+  std::vector<uint8_t> buffer(net::kPduHeaderSize + body.size());
+  std::copy(body.begin(), body.end(), buffer.begin() + net::kPduHeaderSize);
+  const size_t total = buffer.size();
+  m_net->SendPdu(hConn, type, std::move(buffer), total);
+}
+
+void FttSendService::Refuse(VX_FileSendTask& task, uint16_t result) {
+  ++m_refusals;
+  task.refused = true;
+  Send(task.handle, PDU_FTT_AUTH, EncodeAuthResponse({result, 0}));
+}
+
+void FttSendService::Authenticate(VX_FileSendTask& task, const uint8_t* body, uint16_t length) {
+  AuthRequest request;
+  if (task.authed || !DecodeAuthRequest(body, length, request) || request.version != kProtocolVersion) {
+    Refuse(task, FTTR_ERR_BAD_DATA);
+    return;
+  }
+  const std::optional<std::string> secret = m_catalogue.SecretKeyOf(request.authCode);
+  if (!secret || request.keyProof != KeyProof(secret->c_str(), request.fileKey)) {
+    Refuse(task, FTTR_ERR_AUTH_DENIED);
+    return;
+  }
+  const std::optional<std::filesystem::path> path = m_catalogue.FileOf(request.fileKey);
+  std::error_code ec;
+  const uintmax_t size = path ? std::filesystem::file_size(*path, ec) : 0;
+  if (!path || ec) {
+    Refuse(task, FTTR_ERR_FILE_NOT_EXIST);
+    return;
+  }
+  task.file.open(*path, std::ios::binary);
+  if (!task.file) {
+    Refuse(task, FTTR_ERR_FILE_OPEN_ERROR);
+    return;
+  }
+  task.length = int64_t(size);
+  task.authed = true;
+  Send(task.handle, PDU_FTT_AUTH, EncodeAuthResponse({FTTR_OPERATE_SUCCESS, task.length}));
+}
+
+void FttSendService::Serve(VX_FileSendTask& task, const uint8_t* body, uint16_t length) {
+  DownloadRequest request;
+  if (!DecodeDownloadRequest(body, length, request) || request.offset > task.length) {
+    Send(task.handle, PDU_FTT_ERROR, EncodeErrorNotice({FTTR_ERR_BAD_DATA, u"bad download request"}));
+    return;
+  }
+  int64_t at = request.offset;
+  const int64_t end = std::min<int64_t>(task.length, request.offset + request.length);
+  std::vector<uint8_t> piece;
+  while (at < end) {
+    const size_t n = size_t(std::min<int64_t>(FTT_MAX_PACKAGE_SIZE, end - at));
+    piece.resize(n);
+    task.file.clear();
+    task.file.seekg(at);
+    task.file.read(reinterpret_cast<char*>(piece.data()), std::streamsize(n));
+    if (task.file.gcount() != std::streamsize(n)) {
+      Send(task.handle, PDU_FTT_ERROR, EncodeErrorNotice({FTTR_ERR_FILE_READ_WRITE_ERROR, u"read failed"}));
+      return;
+    }
+    Send(task.handle, PDU_FTT_DOWNLOAD_RESPONSE, EncodeDownloadResponse({at, piece}));
+    m_bytesSent += n;
+    at += int64_t(n);
+  }
+}
+
+void FttSendService::OnPdu(int error, int hConn, uint16_t type, const uint8_t* body, uint16_t length) {
+  std::lock_guard<std::mutex> g(m_lock);
+  if (!m_net) return;  // stopping
+  auto it = m_tasks.find(hConn);
+  if (it == m_tasks.end()) return;
+  VX_FileSendTask& task = *it->second;
+  if (error) {
+    m_tasks.erase(it);
+    return;
+  }
+  if (type == PDU_FTT_AUTH) {
+    Authenticate(task, body, length);
+    return;
+  }
+  if (!task.authed) {  // nothing but AUTH before authentication
+    if (!task.refused) Refuse(task, FTTR_ERR_AUTH_DENIED);
+    m_net->Close(hConn);
+    m_tasks.erase(it);
+    return;
+  }
+  switch (type) {
+    case PDU_FTT_DOWNLOAD_REQUEST:
+      Serve(task, body, length);
+      break;
+    case PDU_FTT_NOTIFY_RECVED:
+    case PDU_FTT_NOTIFY_CLOSED:
+      m_net->Close(hConn);
+      m_tasks.erase(it);
+      break;
+    default:  // pause, resume, progress, 0xCC0D and unknown types
+      break;
+  }
+}
+
+}  // namespace ftt

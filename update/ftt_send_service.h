@@ -1,0 +1,61 @@
+#pragma once
+// The sending side of file transfer: a listening service that authenticates
+// each connection (VX_FileSendTask) against the authorisation codes it has
+// issued and answers range requests with data PDUs.
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "update/update_net_manager.h"
+
+namespace ftt {
+
+// What the service may hand out.
+class FileCatalogue {
+ public:
+  virtual ~FileCatalogue() = default;
+  // The secret key issued with `authCode`, or nothing for an unknown code.
+  virtual std::optional<std::string> SecretKeyOf(const std::string& authCode) = 0;
+  // The file published under `fileKey`, or nothing.
+  virtual std::optional<std::filesystem::path> FileOf(const std::u16string& fileKey) = 0;
+};
+
+class VX_FileSendTask;
+
+class FttSendService : private update::UpdateNetSink {
+ public:
+  explicit FttSendService(FileCatalogue& catalogue);
+  ~FttSendService() override;
+  FttSendService(const FttSendService&) = delete;
+  FttSendService& operator=(const FttSendService&) = delete;
+
+  // Listens on address:port (0: a free port, returned in `port`).
+  bool Start(const std::string& address, uint16_t& port);
+  void Stop();
+
+  uint64_t BytesSent() const { return m_bytesSent.load(); }
+  uint64_t Refusals() const { return m_refusals.load(); }
+
+ private:
+  void OnConnect(int, int) override {}
+  void OnAccept(int hConn, const std::string& peer) override;
+  void OnPdu(int error, int hConn, uint16_t type, const uint8_t* body, uint16_t length) override;
+
+  void Send(int hConn, uint16_t type, const std::vector<uint8_t>& body);
+  void Authenticate(VX_FileSendTask& task, const uint8_t* body, uint16_t length);
+  void Serve(VX_FileSendTask& task, const uint8_t* body, uint16_t length);
+  void Refuse(VX_FileSendTask& task, uint16_t result);
+
+  FileCatalogue& m_catalogue;
+  std::unique_ptr<update::UpdateNetManager> m_net;
+  std::mutex m_lock;
+  std::map<int, std::unique_ptr<VX_FileSendTask>> m_tasks;
+  std::atomic<uint64_t> m_bytesSent{0}, m_refusals{0};
+};
+
+}  // namespace ftt

@@ -1,0 +1,524 @@
+#include "update/ftt_task_manager.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "net/pdu_frame.h"
+#include "update/ftt_progress_record.h"
+#include "update/ftt_protocol.h"
+#include "update/update_net_manager.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace ftt {
+namespace {
+
+constexpr auto kReconnectPause = std::chrono::seconds(1);
+constexpr int kConnectAttempts = 5;  // failed connects in a row before a node gives up
+
+std::string FixedText(const char* field, size_t width) { return std::string(field, strnlen(field, width)); }
+
+}  // namespace
+
+struct VX_FileRecvTask {
+  struct Node {
+    NodeRecord record;
+    int32_t state = STATE_CREATED;
+    int maxConnections = 1;
+    int failures = 0;
+    bool closed = false;
+    Clock::time_point lastAttempt{};
+  };
+  struct Connection {
+    int node = 0;
+    bool authed = false;
+    ByteRange request;  // in flight; empty when idle
+  };
+
+  std::u16string key;
+  fs::path localFile, temporary;
+  std::u16string identity;
+  uintptr_t wParam = 0, lParam = 0;
+  int32_t state = stateCreated;
+  std::vector<Node> nodes;
+  std::map<int, Connection> connections;
+  int64_t fileLength = -1;
+  std::fstream file;
+  ReceivedRanges received;
+  size_t savedRecordSize = 0;
+  int64_t unsaved = 0;
+  int lastProgress = -1;
+  Clock::time_point created = Clock::now();
+};
+
+struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
+  std::mutex lock;
+  std::condition_variable wake;
+  std::unique_ptr<update::UpdateNetManager> net;
+  std::thread worker;
+  bool running = false;
+  FttNoticeSink* sink = nullptr;
+  std::string address = "127.0.0.1";
+  uint16_t port = 0;
+  std::map<std::u16string, std::unique_ptr<VX_FileRecvTask>> tasks;
+  std::map<int, VX_FileRecvTask*> byConnection;
+  std::deque<TaskNotice> notices;
+
+  // --- notices (queued under the lock, delivered by the worker) ---
+  void Notice(const VX_FileRecvTask& t, uint16_t result, int node, int progress) {
+    TaskNotice n;
+    n.result = result;
+    n.fileKey = t.key;
+    n.node = node;
+    n.progress = progress;
+    n.wParam = t.wParam;
+    n.lParam = t.lParam;
+    n.currentLength = uint64_t(std::max<int64_t>(0, t.received.Bytes()));
+    if (node >= 0 && size_t(node) < t.nodes.size()) n.nodeMaxConnections = t.nodes[size_t(node)].maxConnections;
+    notices.push_back(std::move(n));
+    wake.notify_one();
+  }
+
+  void Send(int hConn, uint16_t type, const std::vector<uint8_t>& body) {
+    std::vector<uint8_t> buffer(net::kPduHeaderSize + body.size());
+    std::copy(body.begin(), body.end(), buffer.begin() + net::kPduHeaderSize);
+    const size_t total = buffer.size();
+    net->SendPdu(hConn, type, std::move(buffer), total);
+  }
+
+  // --- connections ---
+  void Open(VX_FileRecvTask& t, int node) {
+    const int h = net->CreateConnection(address, port);
+    if (h < 0) return;
+    t.connections[h].node = node;
+    byConnection[h] = &t;
+    t.nodes[size_t(node)].lastAttempt = Clock::now();
+    if (!net->Connect(h, address, port)) Forget(t, h);
+  }
+
+  void Forget(VX_FileRecvTask& t, int h) {
+    t.connections.erase(h);
+    byConnection.erase(h);
+  }
+
+  void CloseConnection(VX_FileRecvTask& t, int h) {
+    net->Close(h);
+    Forget(t, h);
+  }
+
+  int ConnectionsOf(const VX_FileRecvTask& t, int node) const {
+    int n = 0;
+    for (const auto& [h, c] : t.connections) n += c.node == node;
+    return n;
+  }
+
+  void FillConnections(VX_FileRecvTask& t) {
+    if (!net || t.state == stateRecved || t.state == stateAborted) return;
+    for (size_t i = 0; i < t.nodes.size(); ++i) {
+      VX_FileRecvTask::Node& node = t.nodes[i];
+      if (node.closed) continue;
+      if (node.failures > 0 && Clock::now() - node.lastAttempt < kReconnectPause) continue;
+      while (ConnectionsOf(t, int(i)) < node.maxConnections) Open(t, int(i));
+    }
+  }
+
+  void CloseNode(VX_FileRecvTask& t, int node, uint16_t result) {
+    VX_FileRecvTask::Node& n = t.nodes[size_t(node)];
+    if (n.closed) return;
+    n.closed = true;
+    n.state = STATE_CLOSED;
+    std::vector<int> handles;
+    for (const auto& [h, c] : t.connections)
+      if (c.node == node) handles.push_back(h);
+    for (int h : handles) CloseConnection(t, h);
+    Notice(t, result, node, ProgressTenths(t.received.Bytes(), t.fileLength));
+  }
+
+  // --- the temporary file ---
+  bool PrepareFile(VX_FileRecvTask& t, int64_t length) {
+    t.fileLength = length;
+    std::error_code ec;
+    bool resumed = false;
+    if (fs::exists(t.temporary, ec)) {
+      const uintmax_t size = fs::file_size(t.temporary, ec);
+      if (!ec && size >= uintmax_t(length) && size - uintmax_t(length) <= PROGRESS_DATA_LEN_MAX) {
+        std::ifstream in(t.temporary, std::ios::binary);
+        std::vector<uint8_t> tail(size_t(size - uintmax_t(length)));
+        in.seekg(length);
+        in.read(reinterpret_cast<char*>(tail.data()), std::streamsize(tail.size()));
+        ProgressRecord record;
+        std::string error;
+        if (in && tail.size() >= kProgressTagSize + 4) {
+          uint32_t rest = 0;
+          std::memcpy(&rest, tail.data() + kProgressTagSize, 4);  // little-endian hosts and targets
+          const size_t used = kProgressTagSize + 4 + size_t(rest);
+          const bool padding = used <= tail.size() &&
+                               std::all_of(tail.begin() + std::ptrdiff_t(used), tail.end(), [](uint8_t b) { return b == 0; });
+          if (padding && DecodeProgressRecord(tail.data(), used, record, error) && record.fileLength == length &&
+              record.identity == t.identity) {
+            t.received = record.received;
+            t.savedRecordSize = tail.size();
+            resumed = true;
+          }
+        }
+      }
+    }
+    if (!resumed) {
+      t.received = ReceivedRanges();
+      t.savedRecordSize = 0;
+      std::ofstream(t.temporary, std::ios::binary | std::ios::trunc);
+    }
+    t.file.open(t.temporary, std::ios::binary | std::ios::in | std::ios::out);
+    return bool(t.file);
+  }
+
+  void SaveRecord(VX_FileRecvTask& t) {
+    if (!t.file.is_open() || t.fileLength < 0) return;
+    ProgressRecord record;
+    record.identity = t.identity;
+    record.fileLength = t.fileLength;
+    record.received = t.received;
+    record.position = t.received.Bytes();
+    std::vector<uint8_t> bytes = EncodeProgressRecord(record);
+    const size_t size = bytes.size();
+    if (bytes.size() < t.savedRecordSize) bytes.resize(t.savedRecordSize, 0);  // blank a longer old record
+    t.file.seekp(t.fileLength);
+    t.file.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    t.file.flush();
+    t.savedRecordSize = std::max(size, t.savedRecordSize);
+    t.unsaved = 0;
+  }
+
+  void Finish(VX_FileRecvTask& t) {
+    t.file.close();
+    std::error_code ec;
+    fs::resize_file(t.temporary, uintmax_t(t.fileLength), ec);
+    if (!ec) {
+      fs::remove(t.localFile, ec);
+      fs::rename(t.temporary, t.localFile, ec);
+    }
+    std::vector<int> handles;
+    for (const auto& [h, c] : t.connections) {
+      if (c.authed) Send(h, PDU_FTT_NOTIFY_RECVED, EncodeInt64Notice(t.fileLength));
+      handles.push_back(h);
+    }
+    for (int h : handles) CloseConnection(t, h);
+    for (auto& n : t.nodes) n.state = STATE_RECVED, n.closed = true;
+    if (ec) {
+      t.state = stateAborted;
+      Notice(t, FTTR_ERR_FILE_READ_WRITE_ERROR, -1, ProgressTenths(t.received.Bytes(), t.fileLength));
+      return;
+    }
+    t.state = stateRecved;
+    Notice(t, FTTR_ERR_PROGRESS, -1, NEDDISK_RATE);
+  }
+
+  // The next range no connection has: the first gap of received + in flight.
+  void RequestNext(VX_FileRecvTask& t, int h) {
+    VX_FileRecvTask::Connection& c = t.connections[h];
+    ReceivedRanges taken = t.received;
+    for (const auto& [other, oc] : t.connections)
+      if (other != h) taken.Add(oc.request.start, oc.request.end);
+    c.request = taken.NextMissing(t.fileLength, 0, kRequestLength);
+    if (c.request.start < c.request.end)
+      Send(h, PDU_FTT_DOWNLOAD_REQUEST, EncodeDownloadRequest({c.request.start, int32_t(c.request.end - c.request.start)}));
+  }
+
+  void OnAuthResponse(VX_FileRecvTask& t, int h, const uint8_t* body, uint16_t length) {
+    VX_FileRecvTask::Connection& c = t.connections[h];
+    const int node = c.node;
+    AuthResponse response;
+    if (!DecodeAuthResponse(body, length, response)) {
+      CloseConnection(t, h);
+      Notice(t, FTTR_ERR_BAD_DATA, node, 0);
+      return;
+    }
+    if (response.result != FTTR_OPERATE_SUCCESS) {
+      CloseNode(t, node, uint16_t(response.result));
+      return;
+    }
+    if (t.fileLength < 0) {
+      if (!PrepareFile(t, response.fileLength)) {
+        t.state = stateAborted;
+        for (size_t i = 0; i < t.nodes.size(); ++i) t.nodes[i].closed = true;
+        std::vector<int> handles;
+        for (const auto& [other, oc] : t.connections) handles.push_back(other);
+        for (int other : handles) CloseConnection(t, other);
+        Notice(t, FTTR_ERR_CANT_CREATE_TARGET_FILE, -1, 0);
+        return;
+      }
+      if (t.received.Complete(t.fileLength)) {
+        Finish(t);
+        return;
+      }
+    } else if (response.fileLength != t.fileLength) {
+      CloseNode(t, node, FTTR_ERR_FILE_HAS_MODIFIED);
+      return;
+    }
+    c.authed = true;
+    t.nodes[size_t(node)].state = STATE_TRANSFERING;
+    t.nodes[size_t(node)].failures = 0;
+    t.state = stateTransfering;
+    RequestNext(t, h);
+  }
+
+  void OnData(VX_FileRecvTask& t, int h, const uint8_t* body, uint16_t length) {
+    VX_FileRecvTask::Connection& c = t.connections[h];
+    DownloadResponse data;
+    if (!c.authed || !DecodeDownloadResponse(body, length, data) || data.offset < c.request.start ||
+        data.offset + int64_t(data.data.size()) > c.request.end) {
+      const int node = c.node;
+      CloseConnection(t, h);  // data nobody asked for
+      Notice(t, FTTR_ERR_BAD_DATA, node, ProgressTenths(t.received.Bytes(), t.fileLength));
+      return;
+    }
+    t.file.seekp(data.offset);
+    t.file.write(reinterpret_cast<const char*>(data.data.data()), std::streamsize(data.data.size()));
+    if (!t.file) {
+      t.state = stateAborted;
+      Notice(t, FTTR_ERR_FILE_READ_WRITE_ERROR, -1, 0);
+      return;
+    }
+    const int64_t end = data.offset + int64_t(data.data.size());
+    t.received.Add(data.offset, end);
+    t.unsaved += int64_t(data.data.size());
+    if (t.received.Complete(t.fileLength)) {
+      Finish(t);
+      return;
+    }
+    if (t.received.Covers(c.request)) RequestNext(t, h);  // the request is all in
+    if (t.unsaved >= kSaveInterval) SaveRecord(t);
+    const int progress = ProgressTenths(t.received.Bytes(), t.fileLength);
+    if (progress != t.lastProgress) {
+      t.lastProgress = progress;
+      Notice(t, FTTR_ERR_PROGRESS, c.node, progress);
+    }
+  }
+
+  // --- net events (I/O thread) ---
+  void OnConnect(int error, int h) override {
+    std::lock_guard<std::mutex> g(lock);
+    if (!net) return;  // stopping
+    auto it = byConnection.find(h);
+    if (it == byConnection.end()) return;
+    VX_FileRecvTask& t = *it->second;
+    const int node = t.connections[h].node;
+    VX_FileRecvTask::Node& n = t.nodes[size_t(node)];
+    if (error) {
+      Forget(t, h);
+      if (++n.failures >= kConnectAttempts) CloseNode(t, node, FTTR_ERR_FTT_SOCKET_CONNECT_FAILED);
+      return;
+    }
+    if (n.state == STATE_CREATED) n.state = STATE_AUTHENTICATING;
+    AuthRequest auth;
+    auth.authCode = FixedText(n.record.authCode, FTT_AUTH_CODE_LENGTH);
+    auth.fileKey = t.key;
+    auth.identity = t.identity;
+    const std::string secret = FixedText(n.record.szSecretKey, FTT_SECRET_KEY_LENGTH);
+    auth.keyProof = KeyProof(secret.c_str(), t.key);
+    Send(h, PDU_FTT_AUTH, EncodeAuthRequest(auth));
+  }
+
+  void OnPdu(int error, int h, uint16_t type, const uint8_t* body, uint16_t length) override {
+    std::lock_guard<std::mutex> g(lock);
+    if (!net) return;  // stopping
+    auto it = byConnection.find(h);
+    if (it == byConnection.end()) return;
+    VX_FileRecvTask& t = *it->second;
+    if (error) {  // the connection is gone; its request goes back to the pool
+      const int node = t.connections[h].node;
+      Forget(t, h);
+      if (t.state == stateTransfering) {
+        SaveRecord(t);
+        VX_FileRecvTask::Node& n = t.nodes[size_t(node)];
+        ++n.failures;
+        n.lastAttempt = Clock::now();
+      }
+      return;
+    }
+    switch (type) {
+      case PDU_FTT_AUTH:
+        OnAuthResponse(t, h, body, length);
+        break;
+      case PDU_FTT_DOWNLOAD_RESPONSE:
+        OnData(t, h, body, length);
+        break;
+      case PDU_FTT_ERROR: {
+        ErrorNotice notice;
+        const int node = t.connections[h].node;
+        CloseConnection(t, h);
+        Notice(t, DecodeErrorNotice(body, length, notice) ? uint16_t(notice.code) : uint16_t(FTTR_ERR_BAD_DATA), node,
+               ProgressTenths(t.received.Bytes(), t.fileLength));
+        break;
+      }
+      case PDU_FTT_NOTIFY_CLOSED:
+        CloseConnection(t, h);
+        break;
+      default:  // pause, resume, progress, 0xCC0D, unknown
+        break;
+    }
+  }
+
+  // --- the manager's own thread ---
+  void Run() {
+    std::unique_lock<std::mutex> g(lock);
+    while (running) {
+      wake.wait_for(g, std::chrono::milliseconds(200), [&] { return !running || !notices.empty(); });
+      while (!notices.empty()) {
+        TaskNotice n = std::move(notices.front());
+        notices.pop_front();
+        FttNoticeSink* s = sink;
+        g.unlock();
+        if (s) s->OnNoticeTaskStatus(n);
+        g.lock();
+      }
+      if (!running) break;
+      const auto now = Clock::now();
+      for (auto& [key, t] : tasks) {
+        FillConnections(*t);
+        if (t->state != stateTransfering && t->state != stateRecved && t->state != stateAborted &&
+            now - t->created > std::chrono::milliseconds(ELAPSE_TASK_CONNECT_LIMIT)) {
+          t->state = stateAborted;
+          Notice(*t, FTTR_ERR_TASK_CONNECT_TIME_OUT, -1, 0);
+        }
+      }
+    }
+  }
+};
+
+VX_FtTaskMgr::VX_FtTaskMgr() : m_pImpl(new Impl) {}
+
+VX_FtTaskMgr::~VX_FtTaskMgr() { FttMgrStop(); }
+
+bool VX_FtTaskMgr::FttMgrStart() {
+  std::lock_guard<std::mutex> g(m_pImpl->lock);
+  if (m_pImpl->running) return true;
+  m_pImpl->net = std::make_unique<update::UpdateNetManager>();
+  m_pImpl->net->SetSink(m_pImpl.get());
+  m_pImpl->running = true;
+  m_pImpl->worker = std::thread([this] { m_pImpl->Run(); });
+  return true;
+}
+
+void VX_FtTaskMgr::FttMgrStop() {
+  std::unique_ptr<update::UpdateNetManager> net;
+  {
+    std::lock_guard<std::mutex> g(m_pImpl->lock);
+    if (!m_pImpl->running) return;
+    m_pImpl->running = false;
+    m_pImpl->net->SetSink(nullptr);
+    net = std::move(m_pImpl->net);
+    m_pImpl->wake.notify_one();
+  }
+  m_pImpl->worker.join();
+  net.reset();  // joins the I/O thread outside the lock
+  std::lock_guard<std::mutex> g(m_pImpl->lock);
+  for (auto& [key, t] : m_pImpl->tasks)
+    if (t->state == stateTransfering) m_pImpl->SaveRecord(*t);
+  m_pImpl->tasks.clear();
+  m_pImpl->byConnection.clear();
+  m_pImpl->notices.clear();
+}
+
+void VX_FtTaskMgr::SetNoticeSink(FttNoticeSink* sink) {
+  std::lock_guard<std::mutex> g(m_pImpl->lock);
+  m_pImpl->sink = sink;
+}
+
+void VX_FtTaskMgr::SetTransferService(const std::string& address, uint16_t port) {
+  std::lock_guard<std::mutex> g(m_pImpl->lock);
+  m_pImpl->address = address;
+  m_pImpl->port = port;
+}
+
+uint16_t VX_FtTaskMgr::CreateRecvTask(const std::u16string& fileKey, bool, const fs::path& localFile,
+                                      uintptr_t wParam, uintptr_t lParam, bool, const std::u16string& fileIdentity) {
+  std::lock_guard<std::mutex> g(m_pImpl->lock);
+  if (!m_pImpl->running) return FTTR_ERR_BAD_STATE;
+  if (m_pImpl->tasks.count(fileKey)) return FTTR_ERR_FILE_EXIST;
+  auto t = std::make_unique<VX_FileRecvTask>();
+  t->key = fileKey;
+  t->localFile = localFile;
+  t->temporary = TemporaryFile(localFile);
+  t->identity = fileIdentity;
+  t->wParam = wParam;
+  t->lParam = lParam;
+  m_pImpl->tasks[fileKey] = std::move(t);
+  return FTTR_OPERATE_SUCCESS;
+}
+
+uint16_t VX_FtTaskMgr::RemoveTask(bool receive, const std::u16string& fileKey) {
+  std::lock_guard<std::mutex> g(m_pImpl->lock);
+  auto it = m_pImpl->tasks.find(fileKey);
+  if (!receive || it == m_pImpl->tasks.end()) return FTTR_ERR_TASK_NO_EXIST;
+  VX_FileRecvTask& t = *it->second;
+  std::vector<int> handles;
+  for (const auto& [h, c] : t.connections) handles.push_back(h);
+  for (int h : handles) m_pImpl->CloseConnection(t, h);
+  if (t.state == stateTransfering) m_pImpl->SaveRecord(t);
+  t.file.close();
+  if (t.state != stateRecved) {
+    t.state = stateAborted;
+    m_pImpl->Notice(t, FTTR_ERR_OPERATE_ABORT, -1, ProgressTenths(t.received.Bytes(), t.fileLength));
+  }
+  m_pImpl->tasks.erase(it);
+  return FTTR_OPERATE_SUCCESS;
+}
+
+bool VX_FtTaskMgr::IsExistTask(bool receive, const std::u16string& fileKey) {
+  std::lock_guard<std::mutex> g(m_pImpl->lock);
+  return receive && m_pImpl->tasks.count(fileKey) != 0;
+}
+
+uint16_t VX_FtTaskMgr::AddNode(bool receive, const std::u16string& fileKey, const NodeRecord& node) {
+  std::lock_guard<std::mutex> g(m_pImpl->lock);
+  auto it = m_pImpl->tasks.find(fileKey);
+  if (!receive || it == m_pImpl->tasks.end()) return FTTR_ERR_TASK_NO_EXIST;
+  if (node.ulSize != sizeof(NodeRecord)) return FTTR_ERR_BAD_DATA;
+  VX_FileRecvTask& t = *it->second;
+  VX_FileRecvTask::Node n;
+  n.record = node;
+  n.maxConnections = std::max(1, node.nMaxConnCnt);
+  t.nodes.push_back(n);
+  if (t.state == stateCreated) t.state = stateIniting;
+  m_pImpl->FillConnections(t);
+  return FTTR_OPERATE_SUCCESS;
+}
+
+uint16_t VX_FtTaskMgr::SetNodeMaxConnectionCnt(bool receive, const std::u16string& fileKey, int node, int count) {
+  std::lock_guard<std::mutex> g(m_pImpl->lock);
+  auto it = m_pImpl->tasks.find(fileKey);
+  if (!receive || it == m_pImpl->tasks.end()) return FTTR_ERR_TASK_NO_EXIST;
+  VX_FileRecvTask& t = *it->second;
+  if (node < 0 || size_t(node) >= t.nodes.size() || count < 1) return FTTR_ERR_BAD_DATA;
+  t.nodes[size_t(node)].maxConnections = count;
+  m_pImpl->Notice(t, FTTR_NODE_STATE_CHANGED, node, ProgressTenths(t.received.Bytes(), t.fileLength));
+  m_pImpl->FillConnections(t);
+  return FTTR_OPERATE_SUCCESS;
+}
+
+size_t VX_FtTaskMgr::TaskCount() {
+  std::lock_guard<std::mutex> g(m_pImpl->lock);
+  return m_pImpl->tasks.size();
+}
+
+fs::path VX_FtTaskMgr::TemporaryFile(const fs::path& localFile) {
+  fs::path temporary = localFile;
+  temporary += ".sd!";
+  return temporary;
+}
+
+bool VX_FtTaskMgr::HasTemporaryFile(const fs::path& localFile) {
+  std::error_code ec;
+  return fs::exists(TemporaryFile(localFile), ec);
+}
+
+}  // namespace ftt

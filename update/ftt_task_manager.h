@@ -1,0 +1,70 @@
+#pragma once
+// VX_FtTaskMgr: the receiving side of file transfer. Receive tasks
+// (VX_FileRecvTask) fetch one file each from the transfer service over the
+// connections of their nodes, write it into "<local file>.sd!" with a
+// progress record so that an interrupted transfer resumes, and move it to the
+// local file when complete. Tasks run on the manager's threads under its
+// lock; notices reach the sink on the manager's own thread.
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "update/ftt_types.h"
+
+namespace ftt {
+
+struct TaskNotice {
+  int32_t taskType = FTT_TASK_RECVFILE;
+  uint16_t result = 0;
+  std::u16string fileKey;
+  int node = -1;       // -1: the task as a whole
+  int progress = 0;    // tenths of a percent
+  uintptr_t wParam = 0, lParam = 0;
+  uint64_t currentLength = 0;
+  int32_t nodeMaxConnections = 0;  // with FTTR_NODE_STATE_CHANGED
+};
+
+class FttNoticeSink {
+ public:
+  virtual ~FttNoticeSink() = default;
+  // Must not block.
+  virtual void OnNoticeTaskStatus(const TaskNotice& notice) = 0;
+};
+
+class VX_FtTaskMgr {
+ public:
+  VX_FtTaskMgr();
+  ~VX_FtTaskMgr();  // stops
+  VX_FtTaskMgr(const VX_FtTaskMgr&) = delete;
+  VX_FtTaskMgr& operator=(const VX_FtTaskMgr&) = delete;
+
+  bool FttMgrStart();
+  void FttMgrStop();
+  void SetNoticeSink(FttNoticeSink* sink);
+  // Where the tasks' connections go.
+  void SetTransferService(const std::string& address, uint16_t port);
+
+  uint16_t CreateRecvTask(const std::u16string& fileKey, bool listen, const std::filesystem::path& localFile,
+                          uintptr_t wParam, uintptr_t lParam, bool flag, const std::u16string& fileIdentity);
+  // Stops the task (its temporary file stays for a later resume); notice 13.
+  uint16_t RemoveTask(bool receive, const std::u16string& fileKey);
+  bool IsExistTask(bool receive, const std::u16string& fileKey);
+  uint16_t AddNode(bool receive, const std::u16string& fileKey, const NodeRecord& node);
+  uint16_t SetNodeMaxConnectionCnt(bool receive, const std::u16string& fileKey, int node, int count);
+  size_t TaskCount();
+
+  static std::filesystem::path TemporaryFile(const std::filesystem::path& localFile);
+  static bool HasTemporaryFile(const std::filesystem::path& localFile);
+
+  // Request size of one connection, in bytes.
+  static constexpr int32_t kRequestLength = 256 * 1024;
+  // The progress record is rewritten after this many new bytes.
+  static constexpr int64_t kSaveInterval = 1 << 20;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> m_pImpl;
+};
+
+}  // namespace ftt
