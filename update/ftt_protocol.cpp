@@ -138,6 +138,17 @@ bool DecodeDownloadResponse(const uint8_t* body, size_t size, DownloadResponse& 
   return true;
 }
 
+bool ParseDownloadResponse(const uint8_t* body, size_t size, int64_t& offset, const uint8_t*& data, size_t& n) {
+  if (size < kDownloadResponseHeader || size - kDownloadResponseHeader > FTT_MAX_PACKAGE_SIZE) return false;
+  uint64_t value = 0;
+  for (int i = 7; i >= 0; --i) value = value << 8 | body[i];
+  offset = int64_t(value);
+  if (offset < 0) return false;
+  data = body + kDownloadResponseHeader;
+  n = size - kDownloadResponseHeader;
+  return true;
+}
+
 bool DecodeInt64Notice(const uint8_t* body, size_t size, int64_t& value) {
   return Load(body, size, [&](vx::VX_ByteStream& s) {
     value = s.ReadInt64();

@@ -99,6 +99,10 @@ bool DecodeAuthRequest(const uint8_t* body, size_t size, AuthRequest& m);
 bool DecodeAuthResponse(const uint8_t* body, size_t size, AuthResponse& m);
 bool DecodeDownloadRequest(const uint8_t* body, size_t size, DownloadRequest& m);
 bool DecodeDownloadResponse(const uint8_t* body, size_t size, DownloadResponse& m);
+// The same without copying: `data` points into `body`.
+bool ParseDownloadResponse(const uint8_t* body, size_t size, int64_t& offset, const uint8_t*& data, size_t& n);
+// Bytes before the data in a download response body.
+inline constexpr size_t kDownloadResponseHeader = 8;
 bool DecodeInt64Notice(const uint8_t* body, size_t size, int64_t& value);
 bool DecodeInt32Notice(const uint8_t* body, size_t size, int32_t& value);
 bool DecodeErrorNotice(const uint8_t* body, size_t size, ErrorNotice& m);

@@ -100,18 +100,21 @@ void FttSendService::Serve(VX_FileSendTask& task, const uint8_t* body, uint16_t 
   }
   int64_t at = request.offset;
   const int64_t end = std::min<int64_t>(task.length, request.offset + request.length);
-  std::vector<uint8_t> piece;
+  task.file.clear();
+  task.file.seekg(at);
   while (at < end) {
+    // The PDU is built in place: header, offset, then the file's bytes.
     const size_t n = size_t(std::min<int64_t>(FTT_MAX_PACKAGE_SIZE, end - at));
-    piece.resize(n);
-    task.file.clear();
-    task.file.seekg(at);
-    task.file.read(reinterpret_cast<char*>(piece.data()), std::streamsize(n));
+    std::vector<uint8_t> buffer(net::kPduHeaderSize + kDownloadResponseHeader + n);
+    for (int i = 0; i < 8; ++i) buffer[net::kPduHeaderSize + size_t(i)] = uint8_t(uint64_t(at) >> (8 * i));
+    task.file.read(reinterpret_cast<char*>(buffer.data() + net::kPduHeaderSize + kDownloadResponseHeader),
+                   std::streamsize(n));
     if (task.file.gcount() != std::streamsize(n)) {
       Send(task.handle, PDU_FTT_ERROR, EncodeErrorNotice({FTTR_ERR_FILE_READ_WRITE_ERROR, u"read failed"}));
       return;
     }
-    Send(task.handle, PDU_FTT_DOWNLOAD_RESPONSE, EncodeDownloadResponse({at, piece}));
+    const size_t total = buffer.size();
+    m_net->SendPdu(task.handle, PDU_FTT_DOWNLOAD_RESPONSE, std::move(buffer), total);
     m_bytesSent += n;
     at += int64_t(n);
   }

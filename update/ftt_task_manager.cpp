@@ -65,6 +65,7 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
   std::unique_ptr<update::UpdateNetManager> net;
   std::thread worker;
   bool running = false;
+  std::mutex deliver;  // guards sink; held while a notice is delivered
   FttNoticeSink* sink = nullptr;
   std::string address = "127.0.0.1";
   uint16_t port = 0;
@@ -272,24 +273,25 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
 
   void OnData(VX_FileRecvTask& t, int h, const uint8_t* body, uint16_t length) {
     VX_FileRecvTask::Connection& c = t.connections[h];
-    DownloadResponse data;
-    if (!c.authed || !DecodeDownloadResponse(body, length, data) || data.offset < c.request.start ||
-        data.offset + int64_t(data.data.size()) > c.request.end) {
+    int64_t offset = 0;
+    const uint8_t* data = nullptr;
+    size_t n = 0;
+    if (!c.authed || !ParseDownloadResponse(body, length, offset, data, n) || offset < c.request.start ||
+        offset + int64_t(n) > c.request.end) {
       const int node = c.node;
       CloseConnection(t, h);  // data nobody asked for
       Notice(t, FTTR_ERR_BAD_DATA, node, ProgressTenths(t.received.Bytes(), t.fileLength));
       return;
     }
-    t.file.seekp(data.offset);
-    t.file.write(reinterpret_cast<const char*>(data.data.data()), std::streamsize(data.data.size()));
+    t.file.seekp(offset);
+    t.file.write(reinterpret_cast<const char*>(data), std::streamsize(n));
     if (!t.file) {
       t.state = stateAborted;
       Notice(t, FTTR_ERR_FILE_READ_WRITE_ERROR, -1, 0);
       return;
     }
-    const int64_t end = data.offset + int64_t(data.data.size());
-    t.received.Add(data.offset, end);
-    t.unsaved += int64_t(data.data.size());
+    t.received.Add(offset, offset + int64_t(n));
+    t.unsaved += int64_t(n);
     if (t.received.Complete(t.fileLength)) {
       Finish(t);
       return;
@@ -375,9 +377,11 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
       while (!notices.empty()) {
         TaskNotice n = std::move(notices.front());
         notices.pop_front();
-        FttNoticeSink* s = sink;
         g.unlock();
-        if (s) s->OnNoticeTaskStatus(n);
+        {
+          std::lock_guard<std::mutex> d(deliver);
+          if (sink) sink->OnNoticeTaskStatus(n);
+        }
         g.lock();
       }
       if (!running) break;
@@ -429,7 +433,7 @@ void VX_FtTaskMgr::FttMgrStop() {
 }
 
 void VX_FtTaskMgr::SetNoticeSink(FttNoticeSink* sink) {
-  std::lock_guard<std::mutex> g(m_pImpl->lock);
+  std::lock_guard<std::mutex> d(m_pImpl->deliver);
   m_pImpl->sink = sink;
 }
 

@@ -41,6 +41,8 @@ class VX_FtTaskMgr {
 
   bool FttMgrStart();
   void FttMgrStop();
+  // Waits for a notice being delivered; after it returns the old sink is not
+  // called again. Not to be called from the sink.
   void SetNoticeSink(FttNoticeSink* sink);
   // Where the tasks' connections go.
   void SetTransferService(const std::string& address, uint16_t port);

@@ -118,8 +118,8 @@ TEST_F(FileTransfer, FetchesTheFileThroughOneAndFiveConnections) {
     ftt::FttSendService service(catalogue);
     uint16_t port = 0;
     ASSERT_TRUE(service.Start("127.0.0.1", port));
+    Notices notices;  // outlives the manager that calls it
     ftt::VX_FtTaskMgr manager;
-    Notices notices;
     manager.SetNoticeSink(&notices);
     ASSERT_TRUE(manager.FttMgrStart());
     manager.SetTransferService("127.0.0.1", port);
@@ -146,8 +146,8 @@ TEST_F(FileTransfer, AnInterruptedTransferResumesFromItsTemporaryFile) {
     auto service = std::make_unique<ftt::FttSendService>(catalogue);
     uint16_t port = 0;
     ASSERT_TRUE(service->Start("127.0.0.1", port));
+    Notices notices;  // outlives the manager that calls it
     ftt::VX_FtTaskMgr manager;
-    Notices notices;
     manager.SetNoticeSink(&notices);
     manager.FttMgrStart();
     manager.SetTransferService("127.0.0.1", port);
@@ -163,8 +163,8 @@ TEST_F(FileTransfer, AnInterruptedTransferResumesFromItsTemporaryFile) {
   ftt::FttSendService service(catalogue);
   uint16_t port = 0;
   ASSERT_TRUE(service.Start("127.0.0.1", port));
+  Notices notices;  // outlives the manager that calls it
   ftt::VX_FtTaskMgr manager;
-  Notices notices;
   manager.SetNoticeSink(&notices);
   manager.FttMgrStart();
   manager.SetTransferService("127.0.0.1", port);
@@ -190,8 +190,8 @@ TEST_F(FileTransfer, CorruptOrForeignTemporaryFilesStartOver) {
     ftt::FttSendService service(catalogue);
     uint16_t port = 0;
     ASSERT_TRUE(service.Start("127.0.0.1", port));
+    Notices notices;  // outlives the manager that calls it
     ftt::VX_FtTaskMgr manager;
-    Notices notices;
     manager.SetNoticeSink(&notices);
     manager.FttMgrStart();
     manager.SetTransferService("127.0.0.1", port);
@@ -207,8 +207,8 @@ TEST_F(FileTransfer, AWrongAuthorisationCodeIsRefused) {
   ftt::FttSendService service(catalogue);
   uint16_t port = 0;
   ASSERT_TRUE(service.Start("127.0.0.1", port));
+  Notices notices;  // outlives the manager that calls it
   ftt::VX_FtTaskMgr manager;
-  Notices notices;
   manager.SetNoticeSink(&notices);
   manager.FttMgrStart();
   manager.SetTransferService("127.0.0.1", port);
@@ -237,8 +237,8 @@ TEST_F(FileTransfer, RemovingATaskMidTransferStopsIt) {
   ftt::FttSendService service(catalogue);
   uint16_t port = 0;
   ASSERT_TRUE(service.Start("127.0.0.1", port));
+  Notices notices;  // outlives the manager that calls it
   ftt::VX_FtTaskMgr manager;
-  Notices notices;
   manager.SetNoticeSink(&notices);
   manager.FttMgrStart();
   manager.SetTransferService("127.0.0.1", port);
@@ -322,8 +322,8 @@ TEST_F(FileTransfer, HostilePdusHurtNeitherSide) {
   uint16_t fakePort = 0;
   ASSERT_TRUE(fake.Listen("127.0.0.1", fakePort));
   {
+    Notices notices;  // outlives the manager that calls it
     ftt::VX_FtTaskMgr manager;
-    Notices notices;
     manager.SetNoticeSink(&notices);
     manager.FttMgrStart();
     manager.SetTransferService("127.0.0.1", fakePort);
@@ -336,8 +336,8 @@ TEST_F(FileTransfer, HostilePdusHurtNeitherSide) {
   fake.SetSink(nullptr);
 
   // The service still serves an honest client.
+  Notices notices;  // outlives the manager that calls it
   ftt::VX_FtTaskMgr manager;
-  Notices notices;
   manager.SetNoticeSink(&notices);
   manager.FttMgrStart();
   manager.SetTransferService("127.0.0.1", port);

@@ -1,17 +1,82 @@
-// update-server: publishes product folders for online installs.
+// update-server: publishes product folders for online installs and serves them.
 //   update-server publish --files DIR --version V --build N -o PUBLISHED
+//   update-server serve PUBLISHED [--address A] [--port P] [--transfer-port T]
+#include <signal.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "base/fs_path.h"
 #include "tools/update_server/publisher.h"
+#include "tools/update_server/update_server.h"
 
 namespace {
 
+constexpr int kDefaultPort = 17800, kDefaultTransferPort = 17801;
+
 int Usage() {
-  std::fprintf(stderr, "usage: update-server publish --files DIR --version V --build N -o PUBLISHED\n");
+  std::fprintf(stderr,
+               "usage: update-server publish --files DIR --version V --build N -o PUBLISHED\n"
+               "       update-server serve PUBLISHED [--address A] [--port P] [--transfer-port T]\n"
+               "       (defaults: 127.0.0.1, ports %d and %d)\n",
+               kDefaultPort, kDefaultTransferPort);
   return 2;
+}
+
+bool ParsePort(const char* value, uint16_t& port) {
+  char* end = nullptr;
+  const long n = std::strtol(value, &end, 10);
+  if (!*value || *end || n < 0 || n > 65535) return false;
+  port = uint16_t(n);
+  return true;
+}
+
+int RunServe(int argc, char** argv) {
+  if (argc < 3) return Usage();
+  update_server::ServerOptions options;
+  options.published = vx::PathFromUtf8(argv[2]);
+  options.port = kDefaultPort;
+  options.transferPort = kDefaultTransferPort;
+  for (int i = 3; i < argc; i += 2) {
+    const std::string arg = argv[i];
+    if (i + 1 >= argc) return Usage();
+    const char* value = argv[i + 1];
+    if (arg == "--address") {
+      options.address = value;
+    } else if ((arg == "--port" && !ParsePort(value, options.port)) ||
+               (arg == "--transfer-port" && !ParsePort(value, options.transferPort))) {
+      std::fprintf(stderr, "update-server: %s takes a port number\n", arg.c_str());
+      return 2;
+    } else if (arg != "--port" && arg != "--transfer-port") {
+      return Usage();
+    }
+  }
+  options.log = [](const std::string& line) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+  };
+  // The signals are taken by sigwait below, not by a handler.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  update_server::UpdateServer server;
+  std::string error;
+  if (!server.Start(options, error)) {
+    std::fprintf(stderr, "update-server: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("serving %s on %s:%u, transfer service on port %u\n", vx::PathToUtf8(options.published).c_str(),
+              options.address.c_str(), unsigned(server.Port()), unsigned(server.TransferPort()));
+  std::fflush(stdout);
+  int received = 0;
+  sigwait(&signals, &received);
+  server.Stop();
+  std::printf("stopped (signal %d)\n", received);
+  return 0;
 }
 
 int RunPublish(int argc, char** argv) {
@@ -57,5 +122,6 @@ int RunPublish(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   if (argc >= 2 && std::string(argv[1]) == "publish") return RunPublish(argc, argv);
+  if (argc >= 2 && std::string(argv[1]) == "serve") return RunServe(argc, argv);
   return Usage();
 }

@@ -1,0 +1,236 @@
+// A scripted client holds the whole conversation with the update server:
+// version, credentials, file list, every file through the transfer service.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <random>
+
+#include "base/fs_path.h"
+#include "base/utf16.h"
+#include "net/pdu_frame.h"
+#include "tools/update_server/publisher.h"
+#include "tools/update_server/update_server.h"
+#include "update/download_file.h"
+#include "update/ftt_task_manager.h"
+#include "update/update_messages.h"
+#include "update/update_net_manager.h"
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+Bytes ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const fs::path& p, const Bytes& b) {
+  fs::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+}
+
+// The client side of the control connection: requests and their responses.
+class Client : public update::UpdateNetSink {
+ public:
+  update::UpdateNetManager net;
+  int handle = -1;
+
+  bool Connect(uint16_t port) {
+    net.SetSink(this);
+    handle = net.CreateConnection("127.0.0.1", port);
+    net.Connect(handle, "127.0.0.1", port);
+    std::unique_lock<std::mutex> g(m_lock);
+    return m_changed.wait_for(g, std::chrono::seconds(10), [&] { return m_connected; });
+  }
+  void SendRaw(uint16_t type, const Bytes& body) {
+    Bytes buffer(net::kPduHeaderSize + body.size());
+    std::copy(body.begin(), body.end(), buffer.begin() + net::kPduHeaderSize);
+    const size_t total = buffer.size();
+    net.SendPdu(handle, type, std::move(buffer), total);
+  }
+  template <class Response, class Request>
+  bool Ask(const Request& request, Response& response) {
+    SendRaw(uint16_t(Request::kType), update::Encode(request));
+    std::unique_lock<std::mutex> g(m_lock);
+    if (!m_changed.wait_for(g, std::chrono::seconds(10), [&] { return !m_inbox.empty(); })) return false;
+    auto [type, body] = std::move(m_inbox.front());
+    m_inbox.pop_front();
+    return type == Response::kType && update::Decode(body.data(), body.size(), response);
+  }
+  size_t Pending() {
+    std::lock_guard<std::mutex> g(m_lock);
+    return m_inbox.size();
+  }
+
+ private:
+  void OnConnect(int error, int) override {
+    std::lock_guard<std::mutex> g(m_lock);
+    m_connected = error == 0;
+    m_changed.notify_all();
+  }
+  void OnPdu(int error, int, uint16_t type, const uint8_t* body, uint16_t length) override {
+    if (error) return;
+    std::lock_guard<std::mutex> g(m_lock);
+    m_inbox.emplace_back(type, Bytes(body, body + length));
+    m_changed.notify_all();
+  }
+  std::mutex m_lock;
+  std::condition_variable m_changed;
+  bool m_connected = false;
+  std::deque<std::pair<uint16_t, Bytes>> m_inbox;
+};
+
+class Done : public ftt::FttNoticeSink {
+ public:
+  void OnNoticeTaskStatus(const ftt::TaskNotice& n) override {
+    std::lock_guard<std::mutex> g(m_lock);
+    if (n.result == ftt::FTTR_ERR_PROGRESS && n.progress == 1000 && n.node == -1) m_done.push_back(n.fileKey);
+    if (n.result != ftt::FTTR_ERR_PROGRESS && n.result != ftt::FTTR_NODE_STATE_CHANGED) m_failed = true;
+    m_changed.notify_all();
+  }
+  bool Wait(const std::u16string& key) {
+    std::unique_lock<std::mutex> g(m_lock);
+    return m_changed.wait_for(g, std::chrono::seconds(30), [&] {
+      return m_failed || std::find(m_done.begin(), m_done.end(), key) != m_done.end();
+    }) && !m_failed;
+  }
+
+ private:
+  std::mutex m_lock;
+  std::condition_variable m_changed;
+  std::vector<std::u16string> m_done;
+  bool m_failed = false;
+};
+
+}  // namespace
+
+TEST(UpdateServer, WholeConversationDeliversEveryFile) {
+  const fs::path root = fs::temp_directory_path() / "update-server-conversation";
+  fs::remove_all(root);
+  std::mt19937 random(4);
+  std::map<std::string, Bytes> product = {{"ZepClient.exe", Bytes(300000)}, {"VMSkin/a.bmp", Bytes(70000)},
+                                          {"config/empty.ini", {}}};
+  for (auto& [name, data] : product) {
+    for (auto& b : data) b = uint8_t(random() % 16);
+    WriteAll(root / "product" / name, data);
+  }
+  update_server::PublishOptions publish{root / "product", "v4.0.2026", 12, root / "published"};
+  update_server::PublishSummary summary;
+  std::string error;
+  ASSERT_TRUE(update_server::Publish(publish, summary, error)) << error;
+
+  update_server::UpdateServer server;
+  std::vector<std::string> lines;
+  std::mutex linesLock;
+  update_server::ServerOptions options;
+  options.published = root / "published";
+  options.log = [&](const std::string& line) {
+    std::lock_guard<std::mutex> g(linesLock);
+    lines.push_back(line);
+  };
+  ASSERT_TRUE(server.Start(options, error)) << error;
+
+  Client client;
+  ASSERT_TRUE(client.Connect(server.Port()));
+  // Hostile PDUs first: dropped, the connection keeps working.
+  client.SendRaw(update::QR_UDT_DOWNLOADFILE_FT, Bytes{6, 0, 0, 0, 1});
+  client.SendRaw(0x7777, Bytes(100, 0xFF));
+  client.SendRaw(update::QR_UDT_GETAUTHCODE_FT, Bytes{});
+
+  update::GetVersionInfoExRequest versionRequest;
+  versionRequest.productNumber = 7;
+  update::GetVersionInfoResponse version;
+  ASSERT_TRUE(client.Ask(versionRequest, version));
+  EXPECT_EQ(version.result, 0);
+  EXPECT_EQ(version.version.versionString, u"v4.0.2026");
+  EXPECT_EQ(version.version.build, 12);
+  EXPECT_EQ(version.version.UdtName(), u"FileInfo.info.udt!");
+
+  update::GetAuthCodeFtResponse credentials;
+  ASSERT_TRUE(client.Ask(update::GetAuthCodeFtRequest{}, credentials));
+  EXPECT_EQ(credentials.port, server.TransferPort());
+  EXPECT_EQ(credentials.authCode.size(), 16u);
+  EXPECT_EQ(credentials.secretKey.size(), 16u);
+
+  update::DownloadFileInfoExFtRequest listRequest;
+  listRequest.authCode = credentials.authCode;
+  listRequest.secretKey = credentials.secretKey;
+  update::DownloadFileInfoExFtResponse listKey;
+  ASSERT_TRUE(client.Ask(listRequest, listKey));
+  EXPECT_EQ(listKey.result, 0);
+  // Codes the server never issued get nothing.
+  update::DownloadFileInfoExFtRequest forged = listRequest;
+  forged.authCode = u"0000000000000000";
+  update::DownloadFileInfoExFtResponse refused;
+  ASSERT_TRUE(client.Ask(forged, refused));
+  EXPECT_EQ(refused.result, update::FAILED);
+
+  Done done;  // outlives the manager that calls it
+  ftt::VX_FtTaskMgr manager;
+  manager.SetNoticeSink(&done);
+  manager.FttMgrStart();
+  manager.SetTransferService("127.0.0.1", credentials.port);
+  ftt::NodeRecord node;
+  node.nMaxConnCnt = 2;
+  std::memcpy(node.authCode, vx::Utf16ToUtf8(credentials.authCode).data(), 16);
+  std::memcpy(node.szSecretKey, vx::Utf16ToUtf8(credentials.secretKey).data(), 16);
+  const fs::path listPath = root / "client" / "FileInfo.info.udt!";
+  fs::create_directories(root / "client");
+  ASSERT_EQ(manager.CreateRecvTask(listKey.fileKey, false, listPath, 0, 0, true, u"list"), 0);
+  ASSERT_EQ(manager.AddNode(true, listKey.fileKey, node), 0);
+  ASSERT_TRUE(done.Wait(listKey.fileKey));
+  const Bytes listBytes = ReadAll(listPath);
+  std::vector<update::FileInfo> list;
+  ASSERT_TRUE(update::DecodeFileList(listBytes.data(), listBytes.size(), list));
+
+  size_t fetched = 0;
+  for (const auto& info : list) {
+    if (info.type == update::kFileTypeDirectory) continue;
+    update::DownloadFileFtRequest fileRequest;
+    fileRequest.nFileID = info.nFileID;
+    fileRequest.authCode = credentials.authCode;
+    fileRequest.secretKey = credentials.secretKey;
+    fileRequest.strFileKey = info.strFileKey;
+    update::DownloadFileFtResponse fileKey;
+    ASSERT_TRUE(client.Ask(fileRequest, fileKey));
+    ASSERT_EQ(fileKey.result, 0);
+    EXPECT_EQ(fileKey.nFileID, info.nFileID);
+    const fs::path local = root / "client" / (std::to_string(info.nFileID) + ".udt!");
+    ASSERT_EQ(manager.CreateRecvTask(fileKey.fileKey, false, local, 0, 0, true, info.fileIdText), 0);
+    ASSERT_EQ(manager.AddNode(true, fileKey.fileKey, node), 0);
+    ASSERT_TRUE(done.Wait(fileKey.fileKey)) << vx::Utf16ToUtf8(info.strFileKey);
+    const Bytes downloaded = ReadAll(local);
+    Bytes data;
+    ASSERT_TRUE(update::DecodeDownloadFile(downloaded.data(), downloaded.size(), data, error)) << error;
+    std::string name = vx::Utf16ToUtf8(info.strFileKey);
+    std::replace(name.begin(), name.end(), '\\', '/');
+    EXPECT_EQ(data, product.at(name)) << name;
+    ++fetched;
+  }
+  EXPECT_EQ(fetched, product.size());
+
+  update::DownloadFileFtRequest missing;
+  missing.nFileID = 999;
+  missing.authCode = credentials.authCode;
+  missing.secretKey = credentials.secretKey;
+  update::DownloadFileFtResponse none;
+  ASSERT_TRUE(client.Ask(missing, none));
+  EXPECT_EQ(none.result, update::FILENOTEXIST);
+  update::KeepAliveResponse alive;
+  ASSERT_TRUE(client.Ask(update::KeepAliveRequest{}, alive));
+
+  server.Stop();
+  std::lock_guard<std::mutex> g(linesLock);
+  EXPECT_GE(lines.size(), 8u);
+  EXPECT_NE(std::find_if(lines.begin(), lines.end(),
+                         [](const std::string& l) { return l.find("dropped") != std::string::npos; }),
+            lines.end());
+  fs::remove_all(root);
+}

@@ -1,0 +1,70 @@
+#pragma once
+// The update server: answers the update protocol on its control port and
+// serves a published folder (see publisher.h) through a file-transfer
+// service on a second port.
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "update/ftt_send_service.h"
+#include "update/update_messages.h"
+#include "update/update_net_manager.h"
+
+namespace update_server {
+
+struct ServerOptions {
+  std::filesystem::path published;
+  std::string address = "127.0.0.1";
+  uint16_t port = 0;          // control port; 0: any free one
+  uint16_t transferPort = 0;  // transfer service; 0: any free one
+  std::function<void(const std::string&)> log;  // one line per request
+};
+
+class UpdateServer : private update::UpdateNetSink, private ftt::FileCatalogue {
+ public:
+  UpdateServer() = default;
+  ~UpdateServer() override;
+  UpdateServer(const UpdateServer&) = delete;
+  UpdateServer& operator=(const UpdateServer&) = delete;
+
+  // Loads the published folder and starts listening. False with `error`.
+  bool Start(const ServerOptions& options, std::string& error);
+  void Stop();
+  uint16_t Port() const { return m_port; }
+  uint16_t TransferPort() const { return m_transferPort; }
+
+  // Authorisation codes kept at most (the oldest go first).
+  static constexpr size_t kMaxCodes = 4096;
+
+ private:
+  void OnConnect(int, int) override {}
+  void OnPdu(int error, int hConn, uint16_t type, const uint8_t* body, uint16_t length) override;
+  std::optional<std::string> SecretKeyOf(const std::string& authCode) override;
+  std::optional<std::filesystem::path> FileOf(const std::u16string& fileKey) override;
+
+  template <class M>
+  void Reply(int hConn, const M& message);
+  bool Issued(const std::u16string& authCode, const std::u16string& secretKey);
+  void Log(int hConn, const char* request, int32_t result);
+
+  ServerOptions m_options;
+  std::string m_version;
+  int32_t m_build = 0;
+  std::map<int32_t, update::FileInfo> m_files;               // by nFileID
+  std::map<std::u16string, std::filesystem::path> m_served;  // file key -> published file
+  std::mutex m_lock;                                         // codes
+  std::map<std::string, std::string> m_codes;
+  std::vector<std::string> m_codeOrder;
+  std::mutex m_netLock;  // held by every request; Stop takes the manager away under it
+  std::unique_ptr<update::UpdateNetManager> m_net;
+  std::unique_ptr<ftt::FttSendService> m_transfer;
+  uint16_t m_port = 0, m_transferPort = 0;
+};
+
+}  // namespace update_server
