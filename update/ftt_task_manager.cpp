@@ -57,6 +57,7 @@ struct VX_FileRecvTask {
   int64_t unsaved = 0;
   int lastProgress = -1;
   Clock::time_point created = Clock::now();
+  Clock::time_point lastActivity = Clock::now();  // data, connects, new nodes
 };
 
 struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
@@ -291,6 +292,7 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
       return;
     }
     t.received.Add(offset, offset + int64_t(n));
+    t.lastActivity = Clock::now();
     t.unsaved += int64_t(n);
     if (t.received.Complete(t.fileLength)) {
       Finish(t);
@@ -320,6 +322,7 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
       return;
     }
     if (n.state == STATE_CREATED) n.state = STATE_AUTHENTICATING;
+    t.lastActivity = Clock::now();
     AuthRequest auth;
     auth.authCode = FixedText(n.record.authCode, FTT_AUTH_CODE_LENGTH);
     auth.fileKey = t.key;
@@ -386,6 +389,17 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
       }
       if (!running) break;
       const auto now = Clock::now();
+      // A task without connections and without activity for so long goes;
+      // its temporary file stays for a later task.
+      for (auto it = tasks.begin(); it != tasks.end();) {
+        VX_FileRecvTask& t = *it->second;
+        if (t.connections.empty() && now - t.lastActivity > std::chrono::milliseconds(ELAPSE_REMOVE_TIMER)) {
+          if (t.state == stateTransfering) SaveRecord(t);
+          it = tasks.erase(it);
+        } else {
+          ++it;
+        }
+      }
       for (auto& [key, t] : tasks) {
         FillConnections(*t);
         if (t->state != stateTransfering && t->state != stateRecved && t->state != stateAborted &&
@@ -489,6 +503,7 @@ uint16_t VX_FtTaskMgr::AddNode(bool receive, const std::u16string& fileKey, cons
   if (node.ulSize != sizeof(NodeRecord)) return FTTR_ERR_BAD_DATA;
   VX_FileRecvTask& t = *it->second;
   VX_FileRecvTask::Node n;
+  t.lastActivity = Clock::now();
   n.record = node;
   n.maxConnections = std::max(1, node.nMaxConnCnt);
   t.nodes.push_back(n);

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <mutex>
 #include <random>
+#include <thread>
 
 #include "base/fs_path.h"
 #include "base/utf16.h"
@@ -64,9 +65,14 @@ class Client : public update::UpdateNetSink {
     m_inbox.pop_front();
     return type == Response::kType && update::Decode(body.data(), body.size(), response);
   }
-  size_t Pending() {
-    std::lock_guard<std::mutex> g(m_lock);
-    return m_inbox.size();
+  // Discards responses until none has come for 300 ms.
+  void Drain() {
+    for (;;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      std::lock_guard<std::mutex> g(m_lock);
+      if (m_inbox.empty()) return;
+      m_inbox.clear();
+    }
   }
 
  private:
@@ -143,6 +149,21 @@ TEST(UpdateServer, WholeConversationDeliversEveryFile) {
   client.SendRaw(update::QR_UDT_DOWNLOADFILE_FT, Bytes{6, 0, 0, 0, 1});
   client.SendRaw(0x7777, Bytes(100, 0xFF));
   client.SendRaw(update::QR_UDT_GETAUTHCODE_FT, Bytes{});
+  {  // and a burst of mutated requests of every type
+    update::DownloadFileFtRequest seed;
+    seed.nFileID = 1;
+    seed.authCode = u"ABCDEFABCDEFABCD";
+    seed.strFileKey = u"ZepClient.exe";
+    const Bytes base = update::Encode(seed);
+    for (int i = 0; i < 2000; ++i) {
+      Bytes body = base;
+      body[random() % body.size()] = uint8_t(random());
+      if (random() % 3 == 0) body.resize(random() % (body.size() + 1));
+      if (!body.empty()) body[0] = uint8_t(random() % 13);  // the type code inside the body
+      client.SendRaw(uint16_t(random() % 13), body);
+    }
+    client.Drain();  // whatever was answered is discarded
+  }
 
   update::GetVersionInfoExRequest versionRequest;
   versionRequest.productNumber = 7;
