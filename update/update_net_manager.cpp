@@ -50,6 +50,19 @@ struct UpdateNetManager::Impl {
   UpdateLog* log = nullptr;
   unsigned unrecvMs = kUnrecvTimeoutMs, unsendMs = kUnsendTimeoutMs;
   std::unique_ptr<asio::ip::tcp::acceptor> acceptor;
+  // Buffers of written PDUs, handed out again by AcquireBuffer.
+  static constexpr size_t kPoolLimit = 64;
+  std::mutex poolLock;
+  std::vector<std::vector<uint8_t>> pool;
+
+  void Recycle(std::vector<std::vector<uint8_t>>& written) {
+    std::lock_guard<std::mutex> g(poolLock);
+    for (auto& b : written) {
+      if (pool.size() >= kPoolLimit) break;
+      pool.push_back(std::move(b));
+    }
+    written.clear();
+  }
 
   void Log(const std::string& line) {
     if (log) log->Write(line);
@@ -153,7 +166,7 @@ struct UpdateNetManager::Impl {
       if (!c->open) return;
       c->unsend.cancel();
       c->writeBusy = false;
-      c->writing.clear();
+      Recycle(c->writing);
       if (ec) {
         Drop(c, ec.value(), true);
         return;
@@ -240,6 +253,23 @@ bool UpdateNetManager::Connect(int hConn, const std::string& address, uint16_t p
     });
   });
   return true;
+}
+
+std::vector<uint8_t> UpdateNetManager::AcquireBuffer(size_t size) {
+  std::vector<uint8_t> buffer;
+  {
+    std::lock_guard<std::mutex> g(m_pImpl->poolLock);
+    auto& pool = m_pImpl->pool;
+    for (size_t i = pool.size(); i-- > 0;)
+      if (pool[i].capacity() >= size) {
+        buffer = std::move(pool[i]);
+        pool[i] = std::move(pool.back());
+        pool.pop_back();
+        break;
+      }
+  }
+  buffer.resize(size);
+  return buffer;
 }
 
 bool UpdateNetManager::SendPdu(int hConn, uint16_t type, std::vector<uint8_t> buffer, size_t totalLength) {

@@ -39,6 +39,9 @@ class UpdateNetManager {
   int CreateConnection(const std::string& address, uint16_t port);
   // Starts connecting; the sink's OnConnect follows. False when not started.
   bool Connect(int hConn, const std::string& address, uint16_t port);
+  // A buffer of `size` bytes for SendPdu, recycled from PDUs already written
+  // when one is free (its contents are then unspecified), else a new one.
+  std::vector<uint8_t> AcquireBuffer(size_t size);
   // `buffer` begins with 4 reserved bytes that receive type and body length.
   // False (and a log line) without such a connection, or when the body is too
   // long to be framed.

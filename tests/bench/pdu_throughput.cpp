@@ -82,8 +82,8 @@ double Managers(size_t total, size_t body) {
   size_t sent = 0;
   for (; sent < total; sent += body + 4) {
     if (sent >= kWindow && sent % (kWindow / 2) < body + 4) serverSink.WaitFor(sent - kWindow / 2);
-    std::vector<uint8_t> buffer(body + 4, 0x5A);
-    client.SendPdu(h, 1, std::move(buffer), body + 4);
+    // Buffers of written PDUs come back through the manager's pool.
+    client.SendPdu(h, 1, client.AcquireBuffer(body + 4), body + 4);
   }
   serverSink.WaitFor(sent);
   return std::chrono::duration<double>(Clock::now() - start).count();
