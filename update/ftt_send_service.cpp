@@ -105,7 +105,7 @@ void FttSendService::Serve(VX_FileSendTask& task, const uint8_t* body, uint16_t 
   while (at < end) {
     // The PDU is built in place: header, offset, then the file's bytes.
     const size_t n = size_t(std::min<int64_t>(FTT_MAX_PACKAGE_SIZE, end - at));
-    std::vector<uint8_t> buffer(net::kPduHeaderSize + kDownloadResponseHeader + n);
+    std::vector<uint8_t> buffer = m_net->AcquireBuffer(net::kPduHeaderSize + kDownloadResponseHeader + n);
     for (int i = 0; i < 8; ++i) buffer[net::kPduHeaderSize + size_t(i)] = uint8_t(uint64_t(at) >> (8 * i));
     task.file.read(reinterpret_cast<char*>(buffer.data() + net::kPduHeaderSize + kDownloadResponseHeader),
                    std::streamsize(n));
