@@ -15,6 +15,7 @@
 #include "setup/relaunch.h"
 #include "setup/setup_state.h"
 #include "setup/startup_rules.h"
+#include "setup/uninstall/uninstall_checks.h"
 #include "setup/win_header_environment.h"
 #include "setup/wizard/prompts.h"
 #include "setup/wizard/product_record.h"
@@ -48,42 +49,72 @@ std::vector<std::u16string> Arguments() {
   return args;
 }
 
-void WizardStart(setup::SetupState& s) {
-  s.Language = s.SystemLanguage;
-  if (!setup::CheckOperatingSystem(s)) return;
-  if (!setup::ReadPackageHeader()) return;
-
-  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_LISTVIEW_CLASSES};
-  InitCommonControlsEx(&controls);
-  OleInitialize(nullptr);  // the folder browser's new dialog style
+bool CreateInitWindow() {
   setup::WizardContext& w = setup::Wizard();
   if (!w.initWindow)
     w.initWindow = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(213), nullptr,
                                       setup::InitWindowProc, 0);
-  if (!w.initWindow) {
-    setup::Prompt(nullptr, 0x40102);
-    return;
-  }
+  if (w.initWindow) return true;
+  setup::Prompt(nullptr, 0x40102);
+  return false;
+}
+
+void DestroyInitWindow() {
+  setup::WizardContext& w = setup::Wizard();
+  if (w.initWindow) DestroyWindow(w.initWindow);
+  w.initWindow = nullptr;
+}
+
+// Page enabling with the product record of an earlier installation, prompts
+// owned by the initialisation window.
+bool PreparePages(setup::SetupState& s, setup::PageSet& pages) {
+  HWND owner = setup::Wizard().initWindow;
   setup::ProductRecord found;
   std::optional<setup::ProductRecord> record;
   if (setup::ReadProductRecord(s.header.ProductNameEn, found)) record = found;
+  return setup::EnablePages(
+      s, record, [&](uint32_t code) { return setup::Prompt(owner, code) == IDOK; },
+      [&](uint32_t code) { setup::Prompt(owner, code); }, pages);
+}
+
+void InitControlClasses() {
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_LISTVIEW_CLASSES};
+  InitCommonControlsEx(&controls);
+  OleInitialize(nullptr);  // the folder browser's new dialog style
+}
+
+void WizardStart(setup::SetupState& s) {
+  s.Language = s.SystemLanguage;
+  if (!setup::CheckOperatingSystem(s)) return;
+  if (!setup::ReadPackageHeader()) return;
+  InitControlClasses();
+  if (!CreateInitWindow()) return;
   setup::PageSet pages;
-  const bool ready = setup::EnablePages(
-      s, record, [&](uint32_t code) { return setup::Prompt(w.initWindow, code) == IDOK; },
-      [&](uint32_t code) { setup::Prompt(w.initWindow, code); }, pages);
-  if (!ready) {
-    DestroyWindow(w.initWindow);
-    w.initWindow = nullptr;
+  if (!PreparePages(s, pages)) {
+    DestroyInitWindow();
     return;
   }
   setup::RunWizard(pages);
 }
 
-// The uninstall run joins here when the uninstaller's record reader lands;
-// until then it stops where it would read the record.
 void UninstallStart(setup::SetupState& s, const std::u16string& folder) {
   s.UninstallMode = true;
   s.InstallDir = folder;
+  if (!setup::ReadUninstallRecord()) return;
+  InitControlClasses();
+  if (!CreateInitWindow()) return;
+  setup::PageSet pages;
+  if (!setup::CheckOperatingSystem(s) || !PreparePages(s, pages)) {
+    DestroyInitWindow();
+    return;
+  }
+  if (setup::CheckFilesInUse(s.InstallDir) < 0) {
+    setup::Prompt(setup::Wizard().initWindow, 0x40106);
+    DestroyInitWindow();
+    return;
+  }
+  setup::CountListedFiles(s.InstallDir, s.InstalledFiles);
+  setup::RunWizard(pages);
 }
 
 void DrivenStart(setup::SetupState& s, const StartupPlan& plan) {

@@ -71,6 +71,88 @@ bool EncodeUninstallRecord(const SetupState& s, std::vector<uint8_t>& out, std::
   return true;
 }
 
+namespace {
+
+class RecordReader {
+ public:
+  RecordReader(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
+  bool Text(std::u16string& out, size_t width) {
+    if (m_size - m_pos < width) return false;
+    out = vx::DecodeFixedField(m_data + m_pos, width);
+    m_pos += width;
+    return true;
+  }
+  bool Count(int32_t& out, size_t entryWidth) {
+    if (m_size - m_pos < 4) return false;
+    out = int32_t(vx::ReadLE32(m_data + m_pos));
+    m_pos += 4;
+    return out >= 0 && size_t(out) <= (m_size - m_pos) / entryWidth;
+  }
+  bool Number(int32_t& out) {
+    if (m_size - m_pos < 4) return false;
+    out = int32_t(vx::ReadLE32(m_data + m_pos));
+    m_pos += 4;
+    return true;
+  }
+  bool Paths(std::vector<std::u16string>& out, int32_t count, size_t width) {
+    out.clear();
+    for (int32_t i = 0; i < count; ++i) {
+      std::u16string path;
+      if (!Text(path, width)) return false;
+      out.push_back(std::move(path));
+    }
+    return true;
+  }
+
+ private:
+  const uint8_t* m_data;
+  size_t m_size;
+  size_t m_pos = 0;
+};
+
+}  // namespace
+
+bool DecodeUninstallRecord(const uint8_t* data, size_t size, const std::u16string& installDir, SetupState& s,
+                           std::string& error) {
+  RecordReader r(data, size);
+  SetupState d = s;
+  package::PackageHeader& h = d.header;
+  std::u16string folder;
+  int32_t fileCount = 0, language = 0, banner = 0, count = 0;
+  if (!r.Text(d.ProductName, vx::kField520) || !r.Text(h.ProductNameEn, vx::kField520) ||
+      !r.Text(h.VersionLabel, vx::kField80) || !r.Text(h.MainExe, vx::kField80) ||
+      !r.Text(h.ProductID, vx::kField80) || !r.Text(folder, vx::kField520) || !r.Number(fileCount) ||
+      !r.Number(language) || !r.Number(banner)) {
+    error = "the uninstall record is cut short";
+    return false;
+  }
+  if (folder != WithoutTrailingBackslash(installDir)) {
+    error = "the uninstall record belongs to another folder";
+    return false;
+  }
+  if (fileCount < 0 || !r.Count(count, vx::kField80) || !r.Paths(h.AutostartPrograms, count, vx::kField80) ||
+      size_t(fileCount) > size / vx::kField520 || !r.Paths(d.InstalledFiles, fileCount, vx::kField520)) {
+    error = "the uninstall record's lists do not fit it";
+    return false;
+  }
+  if (!r.Count(count, vx::kField520) || !r.Text(d.ProgramGroupFolder, vx::kField520) ||
+      !r.Paths(d.CreatedGroupShortcuts, count, vx::kField520)) {
+    error = "the uninstall record's program-group section does not fit it";
+    return false;
+  }
+  for (auto* list : {&d.CreatedStartMenuShortcuts, &d.CreatedDesktopShortcuts, &d.CreatedQuickLaunchShortcuts}) {
+    if (!r.Count(count, vx::kField520) || !r.Paths(*list, count, vx::kField520)) {
+      error = "the uninstall record's shortcut sections do not fit it";
+      return false;
+    }
+  }
+  d.FileCount = uint32_t(fileCount);
+  d.Language = language;
+  h.BannerVariant = banner;
+  s = std::move(d);
+  return true;
+}
+
 bool MarkAsUninstaller(std::vector<uint8_t>& image, const package::MarkerPair& running, uint32_t headerOffset) {
   const auto found = package::FindMarkerPositions(image.data(), image.size(), running);
   if (found.empty()) return false;

@@ -17,6 +17,15 @@ constexpr size_t kUninstallRecordFixedSize = 1812;
 // field or the installed-file list does not match FileCount.
 bool EncodeUninstallRecord(const SetupState& s, std::vector<uint8_t>& out, std::string& error);
 
+// Restores the record at the start of `data` into `s`: ProductName,
+// ProductNameEn, VersionLabel, MainExe, ProductID, Language, BannerVariant,
+// AutostartPrograms, InstalledFiles and FileCount, the created shortcuts.
+// False with `error` when it is cut short, its counts are negative or too
+// large for the bytes, or its folder is not `installDir` (compared exactly,
+// without trailing backslash); `s` is then unchanged.
+bool DecodeUninstallRecord(const uint8_t* data, size_t size, const std::u16string& installDir, SetupState& s,
+                           std::string& error);
+
 // Switches the first 8-aligned occurrence of `running` (scanning while the
 // position is below size - 8) to the uninstaller pair, keeping the header
 // offset. Returns false when the pair is not found; the image is unchanged.

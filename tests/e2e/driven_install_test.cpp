@@ -17,9 +17,16 @@
 #include "setup/package/package_header.h"
 #include "setup/package/payload_table.h"
 #include "tools/mkpackage/package_builder.h"
+#include "tests/e2e/sample_variant.h"
+#include "tests/support/file_io.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
+
+using testing_support::ReadAll;
+using testing_support::WriteAll;
+
+using e2e::BinDir;
 
 namespace {
 
@@ -38,21 +45,8 @@ LRESULT CALLBACK Receive(HWND w, UINT m, WPARAM wp, LPARAM lp) {
   return TRUE;
 }
 
-fs::path BinDir() {
-  wchar_t path[MAX_PATH];
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return fs::path(path).parent_path();
-}
 
-Bytes ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
 
-void WriteAll(const fs::path& p, const Bytes& b) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), b.size());
-}
 
 // Starts `package` as "-d 0 <window> [items]" and collects its statuses.
 std::vector<Status> RunDriven(const fs::path& package, const std::vector<std::wstring>& items) {
@@ -106,20 +100,7 @@ class DrivenInstall : public ::testing::Test {
 
   // A package of `files` with the sample manifest, `DefaultLanguage` changed.
   fs::path Build(const fs::path& files, int defaultLanguage) {
-    std::ifstream in(fs::path(VC_SOURCE_DIR) / "tools/sample/manifest.json");
-    std::string manifest((std::istreambuf_iterator<char>(in)), {});
-    manifest = std::regex_replace(manifest, std::regex("\"DefaultLanguage\": *[0-9]+"),
-                                  "\"DefaultLanguage\": " + std::to_string(defaultLanguage));
-    std::ofstream(work / "manifest.json") << manifest;
-    mkpackage::BuildOptions o;
-    o.manifestPath = vx::PathToUtf8(work / "manifest.json");
-    o.filesDir = vx::PathToUtf8(files);
-    o.stubPath = vx::PathToUtf8(BinDir() / "setup.exe");
-    o.outputPath = vx::PathToUtf8(work / "package.exe");
-    mkpackage::BuildSummary summary;
-    std::string error;
-    EXPECT_TRUE(mkpackage::BuildPackage(o, summary, error)) << error;
-    return work / "package.exe";
+    return e2e::BuildSampleVariant(work, files, {{"DefaultLanguage", defaultLanguage}});
   }
 };
 

@@ -17,9 +17,16 @@
 #include "tests/support/string_table_file.h"
 #include "tools/mkpackage/package_builder.h"
 #include "tools/wizard_driver/wizard_driver.h"
+#include "tests/e2e/sample_variant.h"
+#include "tests/support/file_io.h"
 
 namespace fs = std::filesystem;
 using wizard_driver::WizardDriver;
+
+using testing_support::ReadAll;
+using testing_support::WriteAll;
+
+using e2e::BinDir;
 
 namespace {
 
@@ -28,16 +35,7 @@ constexpr int kBack = 1002, kNext = 1003, kCancel = 1004, kTitle = 1005, kLangua
               kAccept = 1020, kFolder = 1024, kDesktopIcon = 1035, kAddress = 1065, kSummary = 1040, kRun = 1066;
 constexpr int kEnglish = 1, kJapanese = 4;
 
-fs::path BinDir() {
-  wchar_t path[MAX_PATH];
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return fs::path(path).parent_path();
-}
 
-std::vector<uint8_t> ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
 
 // A text of the string table in `language`, as the program shows it.
 std::wstring Text(uint16_t key, int language, std::initializer_list<setup::FormatArgument> args = {}) {
@@ -63,24 +61,7 @@ class WizardInstall : public ::testing::Test {
   // The sample package with integer fields changed; `groupList` false drops
   // the program-group shortcuts.
   fs::path Build(const std::map<std::string, int>& fields, bool groupList = true) {
-    std::ifstream in(fs::path(VC_SOURCE_DIR) / "tools/sample/manifest.json");
-    std::string manifest((std::istreambuf_iterator<char>(in)), {});
-    for (const auto& [name, value] : fields)
-      manifest = std::regex_replace(manifest, std::regex("\"" + name + "\": *[0-9]+"),
-                                    "\"" + name + "\": " + std::to_string(value));
-    if (!groupList)
-      manifest = std::regex_replace(manifest, std::regex("\"ProgramGroupShortcuts\": *\\[[^\\]]*\\]"),
-                                    "\"ProgramGroupShortcuts\": []");
-    std::ofstream(work / "manifest.json") << manifest;
-    mkpackage::BuildOptions o;
-    o.manifestPath = vx::PathToUtf8(work / "manifest.json");
-    o.filesDir = vx::PathToUtf8(kProbeFiles);
-    o.stubPath = vx::PathToUtf8(BinDir() / "setup.exe");
-    o.outputPath = vx::PathToUtf8(work / "package.exe");
-    mkpackage::BuildSummary summary;
-    std::string error;
-    EXPECT_TRUE(mkpackage::BuildPackage(o, summary, error)) << error;
-    return work / "package.exe";
+    return e2e::BuildSampleVariant(work, kProbeFiles, fields, groupList);
   }
 
   // Starts `package` and waits for its first page.
@@ -294,3 +275,78 @@ TEST_F(WizardInstall, OnlinePackageShowsTheDownloadPageInsteadOfProgress) {
 }
 
 }  // namespace
+
+namespace {
+
+// Runs `program` with `arguments` to its end; its exit code.
+DWORD RunToEnd(const fs::path& program, const std::wstring& arguments) {
+  WizardDriver process;
+  if (!process.Start(program, arguments)) return DWORD(-1);
+  return process.WaitExit(120000);
+}
+
+}  // namespace
+
+TEST_F(WizardInstall, UninstallerShowsItsOptionsAndStopsOnFilesInUse) {
+  constexpr int kPartly = 1045, kAll = 1046, kDescription = 1047;
+  constexpr int kChinese = 2;
+  const fs::path dest = work / "installed";
+  RunToEnd(BinDir() / "setup_controller.exe",
+           L"\"" + (BinDir() / "sample_package.exe").wstring() + L"\" -en \"" + dest.wstring() + L"\"");
+  ASSERT_TRUE(fs::exists(dest / "uninstall.exe"));
+  // Started from its folder the uninstaller runs a temporary copy of itself
+  // with the folder as argument; the test runs such a copy directly.
+  fs::create_directories(work / "temporary");
+  const fs::path uninstaller = work / "temporary" / "uninstall.exe";
+  fs::copy_file(dest / "uninstall.exe", uninstaller);
+  const std::wstring folder = L"\"" + dest.wstring() + L"\"";
+
+  // A file held open stops it before the wizard, with the prompt.
+  {
+    HANDLE held = CreateFileW((dest / "ZepClient.exe").wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(driver.Start(uninstaller, folder));
+    HWND box = driver.WaitMessageBox(20000);
+    ASSERT_TRUE(box);
+    EXPECT_EQ(WizardDriver::MessageText(box), Text(451, kChinese));
+    WizardDriver::Answer(box, IDOK);
+    EXPECT_EQ(driver.WaitExit(), 0u);
+    EXPECT_FALSE(driver.WaitFrame(100));
+    CloseHandle(held);
+  }
+
+  // Copied elsewhere it ends silently: its record names another folder.
+  fs::create_directories(work / "elsewhere");
+  fs::copy_file(dest / "uninstall.exe", work / "elsewhere" / "uninstall.exe");
+  EXPECT_EQ(RunToEnd(work / "elsewhere" / "uninstall.exe", L"\"" + (work / "elsewhere").wstring() + L"\""), 0u);
+
+  // The options page in the language of the install; Delete All asks first.
+  WizardDriver uninstall;
+  ASSERT_TRUE(uninstall.Start(uninstaller, folder));
+  ASSERT_TRUE(uninstall.WaitFrame());
+  ASSERT_TRUE(uninstall.WaitPage(8));
+  EXPECT_EQ(uninstall.Caption(), Text(365, kChinese, {u"视频会议软件", u"v4.0.2026"}));
+  EXPECT_FALSE(uninstall.Visible(kBack));
+  EXPECT_EQ(uninstall.Text(kNext), Text(269, kChinese));
+  EXPECT_EQ(uninstall.Text(1044), dest.wstring());
+  uninstall.Click(kAll);
+  EXPECT_TRUE(wizard_driver::WaitFor([&] { return uninstall.Text(kDescription) == Text(417, kChinese); }, 5000));
+  uninstall.Click(kNext);
+  HWND box = uninstall.WaitMessageBox();
+  ASSERT_TRUE(box);
+  WizardDriver::Answer(box, IDNO);
+  Sleep(300);
+  EXPECT_EQ(uninstall.CurrentPage(), 8);
+  uninstall.Click(kPartly);
+  EXPECT_TRUE(wizard_driver::WaitFor([&] { return uninstall.Text(kDescription) == Text(415, kChinese); }, 5000));
+  uninstall.Click(kNext);
+  ASSERT_TRUE(uninstall.WaitPage(9));
+  // The removal run is not built yet: it ends as aborted, and Cancel ends
+  // the uninstaller without a question.
+  EXPECT_TRUE(wizard_driver::WaitFor([&] { return uninstall.Text(kTitle) == Text(279, kChinese); }, 10000));
+  EXPECT_TRUE(uninstall.Enabled(kCancel));
+  uninstall.Click(kCancel);
+  EXPECT_EQ(uninstall.WaitExit(), 0u);
+  EXPECT_TRUE(fs::exists(dest / "ZepClient.exe"));
+}

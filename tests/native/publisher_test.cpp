@@ -11,21 +11,17 @@
 #include "tools/update_server/publisher.h"
 #include "update/download_file.h"
 #include "update/update_messages.h"
+#include "tests/support/file_io.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
+using testing_support::ReadAll;
+using testing_support::WriteAll;
+
 namespace {
 
-Bytes ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
 
-void WriteAll(const fs::path& p, const Bytes& b) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
-}
 
 class Publisher : public ::testing::Test {
  protected:

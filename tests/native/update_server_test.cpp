@@ -21,21 +21,17 @@
 #include "update/ftt_task_manager.h"
 #include "update/update_messages.h"
 #include "update/update_net_manager.h"
+#include "tests/support/file_io.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
+using testing_support::ReadAll;
+using testing_support::WriteAll;
+
 namespace {
 
-Bytes ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
 
-void WriteAll(const fs::path& p, const Bytes& b) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
-}
 
 // The client side of the control connection: requests and their responses.
 class Client : public update::UpdateNetSink {

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <random>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "net/pdu_frame.h"
@@ -18,20 +19,17 @@
 #include "update/ftt_send_service.h"
 #include "update/ftt_task_manager.h"
 #include "update/update_net_manager.h"
+#include "tests/support/file_io.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
+using testing_support::ReadAll;
+using testing_support::WriteAll;
+
 namespace {
 
-Bytes ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
 
-void WriteAll(const fs::path& p, const Bytes& b) {
-  std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
-}
 
 class Catalogue : public ftt::FileCatalogue {
  public:
@@ -85,6 +83,25 @@ ftt::NodeRecord Node(const char* code, const char* secret, int connections) {
   return node;
 }
 
+// A send service over `catalogue` and a started manager pointed at it; the
+// manager goes first, the sink it calls after it.
+class Session {
+ public:
+  explicit Session(ftt::FileCatalogue& catalogue) : m_service(catalogue) {
+    uint16_t port = 0;
+    EXPECT_TRUE(m_service.Start("127.0.0.1", port));
+    m_manager.SetNoticeSink(&m_notices);
+    EXPECT_TRUE(m_manager.FttMgrStart());
+    m_manager.SetTransferService("127.0.0.1", port);
+  }
+  std::tuple<ftt::FttSendService&, Notices&, ftt::VX_FtTaskMgr&> parts() { return {m_service, m_notices, m_manager}; }
+
+ private:
+  ftt::FttSendService m_service;
+  Notices m_notices;
+  ftt::VX_FtTaskMgr m_manager;
+};
+
 class FileTransfer : public ::testing::Test {
  protected:
   fs::path root;
@@ -115,14 +132,8 @@ class FileTransfer : public ::testing::Test {
 
 TEST_F(FileTransfer, FetchesTheFileThroughOneAndFiveConnections) {
   for (int connections : {1, 5}) {
-    ftt::FttSendService service(catalogue);
-    uint16_t port = 0;
-    ASSERT_TRUE(service.Start("127.0.0.1", port));
-    Notices notices;  // outlives the manager that calls it
-    ftt::VX_FtTaskMgr manager;
-    manager.SetNoticeSink(&notices);
-    ASSERT_TRUE(manager.FttMgrStart());
-    manager.SetTransferService("127.0.0.1", port);
+    Session session(catalogue);
+    auto [service, notices, manager] = session.parts();
     const fs::path local = root / ("copy" + std::to_string(connections) + ".bin");
     Fetch(manager, local, connections);
     ASSERT_TRUE(notices.WaitFor(Done)) << connections;
@@ -160,14 +171,8 @@ TEST_F(FileTransfer, AnInterruptedTransferResumesFromItsTemporaryFile) {
   ASSERT_TRUE(ftt::VX_FtTaskMgr::HasTemporaryFile(local));
   EXPECT_FALSE(fs::exists(local));
 
-  ftt::FttSendService service(catalogue);
-  uint16_t port = 0;
-  ASSERT_TRUE(service.Start("127.0.0.1", port));
-  Notices notices;  // outlives the manager that calls it
-  ftt::VX_FtTaskMgr manager;
-  manager.SetNoticeSink(&notices);
-  manager.FttMgrStart();
-  manager.SetTransferService("127.0.0.1", port);
+  Session session(catalogue);
+  auto [service, notices, manager] = session.parts();
   Fetch(manager, local, 3);
   ASSERT_TRUE(notices.WaitFor(Done));
   EXPECT_EQ(ReadAll(local), content);
@@ -187,14 +192,8 @@ TEST_F(FileTransfer, CorruptOrForeignTemporaryFilesStartOver) {
   Bytes garbage(content.size() + 500, 0x55);
   for (const Bytes& temporary : {withForeign, garbage}) {
     WriteAll(ftt::VX_FtTaskMgr::TemporaryFile(local), temporary);
-    ftt::FttSendService service(catalogue);
-    uint16_t port = 0;
-    ASSERT_TRUE(service.Start("127.0.0.1", port));
-    Notices notices;  // outlives the manager that calls it
-    ftt::VX_FtTaskMgr manager;
-    manager.SetNoticeSink(&notices);
-    manager.FttMgrStart();
-    manager.SetTransferService("127.0.0.1", port);
+    Session session(catalogue);
+    auto [service, notices, manager] = session.parts();
     Fetch(manager, local, 2);
     ASSERT_TRUE(notices.WaitFor(Done));
     EXPECT_EQ(ReadAll(local), content);
@@ -204,14 +203,8 @@ TEST_F(FileTransfer, CorruptOrForeignTemporaryFilesStartOver) {
 }
 
 TEST_F(FileTransfer, AWrongAuthorisationCodeIsRefused) {
-  ftt::FttSendService service(catalogue);
-  uint16_t port = 0;
-  ASSERT_TRUE(service.Start("127.0.0.1", port));
-  Notices notices;  // outlives the manager that calls it
-  ftt::VX_FtTaskMgr manager;
-  manager.SetNoticeSink(&notices);
-  manager.FttMgrStart();
-  manager.SetTransferService("127.0.0.1", port);
+  Session session(catalogue);
+  auto [service, notices, manager] = session.parts();
   const fs::path local = root / "denied.bin";
   Fetch(manager, local, 2, "NOTACODE");
   EXPECT_TRUE(notices.WaitFor([](const ftt::TaskNotice& n) { return n.result == ftt::FTTR_ERR_AUTH_DENIED; }));
@@ -234,14 +227,8 @@ TEST_F(FileTransfer, AWrongAuthorisationCodeIsRefused) {
 }
 
 TEST_F(FileTransfer, RemovingATaskMidTransferStopsIt) {
-  ftt::FttSendService service(catalogue);
-  uint16_t port = 0;
-  ASSERT_TRUE(service.Start("127.0.0.1", port));
-  Notices notices;  // outlives the manager that calls it
-  ftt::VX_FtTaskMgr manager;
-  manager.SetNoticeSink(&notices);
-  manager.FttMgrStart();
-  manager.SetTransferService("127.0.0.1", port);
+  Session session(catalogue);
+  auto [service, notices, manager] = session.parts();
   const fs::path local = root / "removed.bin";
   Fetch(manager, local, 1);
   ASSERT_TRUE(notices.WaitFor([](const ftt::TaskNotice& n) { return n.progress >= 100; }));

@@ -369,6 +369,58 @@ struct FakeSurface : WizardSurface {
 
 }  // namespace
 
+TEST(UninstallRecord, ReadsBackWhatWasWrittenAndRefusesDamage) {
+  SetupState s;
+  s.ProductName = u"视频会议";
+  s.header.ProductNameEn = u"Quorin";
+  s.header.VersionLabel = u"V4.0";
+  s.header.MainExe = u"ZepClient.exe";
+  s.header.ProductID = u"{GUID}";
+  s.header.BannerVariant = 1;
+  s.header.AutostartPrograms = {u"a.exe"};
+  s.InstallDir = u"C:\\App\\";
+  s.FileCount = 2;
+  s.InstalledFiles = {u"x.exe", u"sub\\y.dll"};
+  s.Language = 4;
+  s.ProgramGroupFolder = u"C:\\Programs\\Quorin";
+  s.CreatedGroupShortcuts = {u"C:\\Programs\\Quorin\\a.lnk", u"C:\\Programs\\Quorin\\b.lnk"};
+  s.CreatedQuickLaunchShortcuts = {u"C:\\QL\\Quorin.lnk"};
+  Bytes record;
+  std::string error;
+  ASSERT_TRUE(EncodeUninstallRecord(s, record, error)) << error;
+
+  SetupState back;
+  ASSERT_TRUE(DecodeUninstallRecord(record.data(), record.size(), u"C:\\App", back, error)) << error;
+  EXPECT_EQ(back.ProductName, s.ProductName);
+  EXPECT_EQ(back.header.ProductNameEn, u"Quorin");
+  EXPECT_EQ(back.header.MainExe, u"ZepClient.exe");
+  EXPECT_EQ(back.header.ProductID, u"{GUID}");
+  EXPECT_EQ(back.header.BannerVariant, 1);
+  EXPECT_EQ(back.header.AutostartPrograms, s.header.AutostartPrograms);
+  EXPECT_EQ(back.FileCount, 2u);
+  EXPECT_EQ(back.InstalledFiles, s.InstalledFiles);
+  EXPECT_EQ(back.Language, 4);
+  EXPECT_EQ(back.ProgramGroupFolder, s.ProgramGroupFolder);
+  EXPECT_EQ(back.CreatedGroupShortcuts, s.CreatedGroupShortcuts);
+  EXPECT_TRUE(back.CreatedDesktopShortcuts.empty());
+  EXPECT_EQ(back.CreatedQuickLaunchShortcuts, s.CreatedQuickLaunchShortcuts);
+
+  // Another folder (case counts), a cut anywhere, or a count beyond the bytes.
+  SetupState untouched;
+  untouched.ProductName = u"kept";
+  EXPECT_FALSE(DecodeUninstallRecord(record.data(), record.size(), u"C:\\app", untouched, error));
+  for (size_t n = 0; n < record.size(); n += 97)
+    EXPECT_FALSE(DecodeUninstallRecord(record.data(), n, u"C:\\App", untouched, error)) << n;
+  for (size_t at : {size_t(1800), size_t(1812)}) {
+    Bytes damaged = record;
+    vx::WriteLE32(&damaged[at], 0x7FFFFFFF);
+    EXPECT_FALSE(DecodeUninstallRecord(damaged.data(), damaged.size(), u"C:\\App", untouched, error)) << at;
+    vx::WriteLE32(&damaged[at], 0xFFFFFFFF);
+    EXPECT_FALSE(DecodeUninstallRecord(damaged.data(), damaged.size(), u"C:\\App", untouched, error)) << at;
+  }
+  EXPECT_EQ(untouched.ProductName, u"kept");
+}
+
 TEST_F(Extraction, WizardReporterLinesProgressAndWritePrompt) {
   FakeSurface page;
   WizardExtractionReporter reporter(page);
