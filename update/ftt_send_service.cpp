@@ -52,10 +52,7 @@ void FttSendService::OnAccept(int hConn, const std::string&) {
 }
 
 void FttSendService::Send(int hConn, uint16_t type, const std::vector<uint8_t>& body) {
-  std::vector<uint8_t> buffer(net::kPduHeaderSize + body.size());
-  std::copy(body.begin(), body.end(), buffer.begin() + net::kPduHeaderSize);
-  const size_t total = buffer.size();
-  m_net->SendPdu(hConn, type, std::move(buffer), total);
+  m_net->SendBody(hConn, type, body);
 }
 
 void FttSendService::Refuse(VX_FileSendTask& task, uint16_t result) {

@@ -90,10 +90,7 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
   }
 
   void Send(int hConn, uint16_t type, const std::vector<uint8_t>& body) {
-    std::vector<uint8_t> buffer(net::kPduHeaderSize + body.size());
-    std::copy(body.begin(), body.end(), buffer.begin() + net::kPduHeaderSize);
-    const size_t total = buffer.size();
-    net->SendPdu(hConn, type, std::move(buffer), total);
+    net->SendBody(hConn, type, body);
   }
 
   // --- connections ---

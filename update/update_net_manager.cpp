@@ -297,6 +297,13 @@ bool UpdateNetManager::SendPdu(int hConn, uint16_t type, std::vector<uint8_t> bu
   return true;
 }
 
+bool UpdateNetManager::SendBody(int hConn, uint16_t type, const std::vector<uint8_t>& body) {
+  std::vector<uint8_t> buffer = AcquireBuffer(net::kPduHeaderSize + body.size());
+  std::copy(body.begin(), body.end(), buffer.begin() + net::kPduHeaderSize);
+  const size_t total = buffer.size();
+  return SendPdu(hConn, type, std::move(buffer), total);
+}
+
 void UpdateNetManager::Close(int hConn) {
   if (auto c = m_pImpl->Find(hConn)) asio::post(m_pImpl->io, [this, c] { m_pImpl->Drop(c, 0, false); });
 }

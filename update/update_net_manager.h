@@ -48,6 +48,8 @@ class UpdateNetManager {
   bool SendPdu(int hConn, uint16_t type, std::vector<uint8_t> buffer, size_t totalLength);
   // Closes one connection without an event; PDUs already queued on it may be lost.
   void Close(int hConn);
+  // SendPdu of `body`, copied behind the 4 reserved bytes.
+  bool SendBody(int hConn, uint16_t type, const std::vector<uint8_t>& body);
   void CloseAll();
   std::string PeerAddress(int hConn);
 

@@ -30,9 +30,7 @@ INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM, LPARAM lp) {
       return TRUE;
     case WM_DRAWITEM: {
       const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
-      const WizardContext& w = Wizard();
-      if (item.CtlID == kTitle) DrawPageText(item, w.headerTitle, w.bigFont);
-      if (item.CtlID == kBody) DrawPageText(item, w.headerSubtitle, nullptr);
+      if (DrawHeaderTexts(item, kTitle, kBody)) return TRUE;
       if (item.CtlID == kRunLabel) DrawPageText(item, LoadText(State().header.ServerPackage != 0 ? 497 : 333), nullptr);
       return TRUE;
     }

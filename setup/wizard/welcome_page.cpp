@@ -18,9 +18,7 @@ INT_PTR CALLBACK WelcomePageProc(HWND page, UINT message, WPARAM, LPARAM lp) {
       return TRUE;
     case WM_DRAWITEM: {
       const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
-      const WizardContext& w = Wizard();
-      if (item.CtlID == kTitle) DrawPageText(item, w.headerTitle, w.bigFont);
-      if (item.CtlID == kBody) DrawPageText(item, w.headerSubtitle, nullptr);
+      DrawHeaderTexts(item, kTitle, kBody);
       return TRUE;
     }
   }

@@ -3,6 +3,7 @@
 #include "base/utf16.h"
 #include "setup/setup_state.h"
 #include "setup/wizard/wizard_controls.h"
+#include "setup/wizard/wizard_frame.h"
 
 namespace setup {
 
@@ -34,6 +35,18 @@ void DrawPageText(const DRAWITEMSTRUCT& item, const std::u16string& text, HFONT 
   const std::wstring wide = vx::ToWide(text);
   DrawTextW(item.hDC, wide.c_str(), int(wide.size()), &r, DT_WORDBREAK | DT_NOPREFIX);
   if (old) SelectObject(item.hDC, old);
+}
+
+bool DrawHeaderTexts(const DRAWITEMSTRUCT& item, int titleId, int bodyId) {
+  const WizardContext& w = Wizard();
+  if (int(item.CtlID) == titleId) {
+    DrawPageText(item, w.headerTitle, w.bigFont);
+  } else if (int(item.CtlID) == bodyId) {
+    DrawPageText(item, w.headerSubtitle, nullptr);
+  } else {
+    return false;
+  }
+  return true;
 }
 
 }  // namespace setup

@@ -19,4 +19,8 @@ void PaintWhite(HWND page);
 // `font` or the page's own font when null.
 void DrawPageText(const DRAWITEMSTRUCT& item, const std::u16string& text, HFONT font);
 
+// Draws the frame's header title (big font) or subtitle when the item is
+// `titleId` or `bodyId`; false for any other item.
+bool DrawHeaderTexts(const DRAWITEMSTRUCT& item, int titleId, int bodyId);
+
 }  // namespace setup

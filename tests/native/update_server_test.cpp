@@ -47,10 +47,7 @@ class Client : public update::UpdateNetSink {
     return m_changed.wait_for(g, std::chrono::seconds(10), [&] { return m_connected; });
   }
   void SendRaw(uint16_t type, const Bytes& body) {
-    Bytes buffer(net::kPduHeaderSize + body.size());
-    std::copy(body.begin(), body.end(), buffer.begin() + net::kPduHeaderSize);
-    const size_t total = buffer.size();
-    net.SendPdu(handle, type, std::move(buffer), total);
+    net.SendBody(handle, type, body);
   }
   template <class Response, class Request>
   bool Ask(const Request& request, Response& response) {

@@ -271,10 +271,7 @@ TEST_F(FileTransfer, HostilePdusHurtNeitherSide) {
         if (random() % 3) body[random() % body.size()] = uint8_t(random());
         if (random() % 4 == 0) body.resize(random() % (body.size() + 1));
         const uint16_t type = uint16_t(0xCC01 + random() % 15);
-        Bytes buffer(net::kPduHeaderSize + body.size());
-        std::copy(body.begin(), body.end(), buffer.begin() + net::kPduHeaderSize);
-        const size_t total = buffer.size();
-        client.SendPdu(h, type, std::move(buffer), total);
+        client.SendBody(h, type, body);
       }
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -288,10 +285,7 @@ TEST_F(FileTransfer, HostilePdusHurtNeitherSide) {
     void OnPdu(int error, int h, uint16_t type, const uint8_t* body, uint16_t length) override {
       if (error) return;
       auto send = [&](uint16_t t, const Bytes& b) {
-        Bytes buffer(net::kPduHeaderSize + b.size());
-        std::copy(b.begin(), b.end(), buffer.begin() + net::kPduHeaderSize);
-        const size_t total = buffer.size();
-        net->SendPdu(h, t, std::move(buffer), total);
+        net->SendBody(h, t, b);
       };
       if (type == ftt::PDU_FTT_AUTH) send(ftt::PDU_FTT_AUTH, ftt::EncodeAuthResponse({0, 100000}));
       ftt::DownloadRequest request;

@@ -112,11 +112,7 @@ void UpdateServer::Log(int hConn, const char* request, int32_t result) {
 
 template <class M>
 void UpdateServer::Reply(int hConn, const M& message) {
-  const std::vector<uint8_t> body = update::Encode(message);
-  std::vector<uint8_t> buffer(net::kPduHeaderSize + body.size());
-  std::copy(body.begin(), body.end(), buffer.begin() + net::kPduHeaderSize);
-  const size_t total = buffer.size();
-  m_net->SendPdu(hConn, uint16_t(M::kType), std::move(buffer), total);
+  m_net->SendBody(hConn, uint16_t(M::kType), update::Encode(message));
 }
 
 bool UpdateServer::Issued(const std::u16string& authCode, const std::u16string& secretKey) {
