@@ -17,9 +17,9 @@ namespace setup {
 namespace {
 
 // Detail-line keys.
-constexpr uint16_t kLineUninstaller = 120, kLineUninstallerFailed = 128, kLineRegistry = 121,
-                   kLineRegistryFailed = 129, kLineComponents = 124, kLineComponentsFailed = 134,
-                   kLineCompleted = 93;
+constexpr uint16_t kLineUninstaller = 381, kLineUninstallerFailed = 383, kLineRegistry = 385,
+                   kLineRegistryFailed = 387, kLineComponents = 389, kLineComponentsFailed = 487,
+                   kLineCompleted = 391;
 
 // Vista and later keep the spooler folder closed to users until it has been
 // opened once by the shell.

@@ -135,6 +135,8 @@ TEST_F(WizardInstall, SampleClickThroughEndsOnFinishWithFilesInPlace) {
     EXPECT_EQ(ReadAll(dest / rel), ReadAll(e.path())) << rel.string();
   }
   EXPECT_TRUE(fs::exists(dest / "uninstall.exe"));
+  // The progress page's status line holds the run's last detail line.
+  EXPECT_EQ(driver.PageText(9, 1048), Text(391, 2));
   driver.Click(kNext);
   EXPECT_EQ(driver.WaitExit(), 0u);
 }
@@ -152,6 +154,7 @@ TEST_F(WizardInstall, FixedLanguageWithoutOptionalPagesShowsFivePages) {
   driver.Click(kNext);
   ASSERT_TRUE(driver.WaitPage(11, 60000));
   EXPECT_EQ(driver.Text(kTitle), Text(297, kEnglish, {u"Video Conference", u"v4.0.2026"}));
+  EXPECT_EQ(driver.PageText(9, 1048), L"Completed");
   driver.Click(kNext);
   EXPECT_EQ(driver.WaitExit(), 0u);
 }

@@ -92,8 +92,20 @@ HWND WizardDriver::Control(int id) {
   return GetDlgItem(m_frame, id);
 }
 
-std::wstring WizardDriver::Text(int id) {
-  HWND control = Control(id);
+HWND WizardDriver::Page(int slot) {
+  int mark = 0;
+  for (const auto& m : kPageMarks)
+    if (m[0] == slot) mark = m[1];
+  for (HWND child = GetWindow(m_frame, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+    if (IsDialog(child) && GetDlgItem(child, mark)) return child;
+  return nullptr;
+}
+
+std::wstring WizardDriver::PageText(int slot, int id) { return WindowText(GetDlgItem(Page(slot), id)); }
+
+std::wstring WizardDriver::Text(int id) { return WindowText(Control(id)); }
+
+std::wstring WizardDriver::WindowText(HWND control) {
   const LRESULT length = SendMessageW(control, WM_GETTEXTLENGTH, 0, 0);
   std::wstring text(size_t(length > 0 ? length : 0) + 1, L'\0');
   SendMessageW(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));

@@ -29,6 +29,8 @@ class WizardDriver {
 
   // A control of the frame or of the shown page.
   HWND Control(int id);
+  // The text of control `id` of page `slot`, shown or not.
+  std::wstring PageText(int slot, int id);
   std::wstring Text(int id);
   std::wstring Caption();
   bool Enabled(int id);
@@ -62,6 +64,8 @@ class WizardDriver {
 
  private:
   HWND ShownPage();
+  HWND Page(int slot);
+  static std::wstring WindowText(HWND window);
   PROCESS_INFORMATION m_process = {};
   HWND m_frame = nullptr;
 };
