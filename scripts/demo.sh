@@ -46,4 +46,4 @@ echo "demo: setup_controller exited with $code (0 completed, 1 a step reported a
 echo "demo: files under $dest:"
 (cd "$dest_unix" && find . -type f -printf '  %P  %s bytes\n' | sort)
 echo "demo: not built yet: shortcuts, registry records and component registration (reported as failed"
-echo "      above), the uninstaller's removal run, the online client. The wizard: bash scripts/screenshots.sh"
+echo "      above), the online client. The wizard: bash scripts/screenshots.sh"

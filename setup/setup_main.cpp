@@ -108,12 +108,13 @@ void UninstallStart(setup::SetupState& s, const std::u16string& folder) {
     DestroyInitWindow();
     return;
   }
-  if (setup::CheckFilesInUse(s.InstallDir) < 0) {
+  s.UninstallFilesFound = setup::CheckFilesInUse(s.InstallDir);
+  if (s.UninstallFilesFound < 0) {
     setup::Prompt(setup::Wizard().initWindow, 0x40106);
     DestroyInitWindow();
     return;
   }
-  setup::CountListedFiles(s.InstallDir, s.InstalledFiles);
+  s.UninstallListedPresent = setup::CountListedFiles(s.InstallDir, s.InstalledFiles);
   setup::RunWizard(pages);
 }
 

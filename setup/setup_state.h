@@ -59,6 +59,10 @@ struct SetupState {
   std::u16string ProgramGroupFolder;
   std::vector<std::u16string> CreatedGroupShortcuts, CreatedStartMenuShortcuts, CreatedDesktopShortcuts,
       CreatedQuickLaunchShortcuts;
+
+  // Uninstall: files found under the folder, listed files still there.
+  int UninstallFilesFound = 0;
+  int UninstallListedPresent = 0;
 };
 
 SetupState& State();

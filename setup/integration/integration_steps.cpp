@@ -20,4 +20,7 @@ bool RunComponentGroup(SetupState&) { return false; }
 // Not built yet: no configuration file is written.
 void RunConfigurationStep(SetupState&) {}
 
+// Not built yet: nothing is removed, which is a failure of the step.
+bool RemoveRegistryRecords(SetupState&) { return false; }
+
 }  // namespace setup

@@ -29,4 +29,8 @@ bool RunComponentGroup(SetupState& s);
 // printer of a wizard install; results are not reported.
 void RunConfigurationStep(SetupState& s);
 
+// The product key, uninstall entry and Run entries of this product. True
+// when they are gone.
+bool RemoveRegistryRecords(SetupState& s);
+
 }  // namespace setup

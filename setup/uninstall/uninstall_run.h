@@ -5,6 +5,10 @@
 
 namespace setup {
 
-bool RunUninstall(SetupState& s, WizardSurface& surface);
+// Removes the installation of `s` (InstallDir without trailing backslash):
+// everything under the folder with `complete`, else the listed files and
+// uninstall.exe; then the shortcuts and, when they are this copy's, the
+// registry records. Every step is a detail line; always true.
+bool RunUninstall(SetupState& s, bool complete, WizardSurface& surface);
 
 }  // namespace setup

@@ -30,7 +30,7 @@ DWORD WINAPI RunThread(void*) {
   HWND frame = Wizard().frame;
   ProgressSurface surface(frame);
   const SetupState& s = State();
-  const bool ok = s.UninstallMode ? RunUninstall(State(), surface)
+  const bool ok = s.UninstallMode ? RunUninstall(State(), Wizard().completeDelete, surface)
                                   : RunInstallSequence(s.payloadOffset, false, surface);
   if (!ok) {
     Aborted();

@@ -290,7 +290,7 @@ DWORD RunToEnd(const fs::path& program, const std::wstring& arguments) {
 
 }  // namespace
 
-TEST_F(WizardInstall, UninstallerShowsItsOptionsAndStopsOnFilesInUse) {
+TEST_F(WizardInstall, UninstallerRemovesPartlyOrAllAndStopsOnFilesInUse) {
   constexpr int kPartly = 1045, kAll = 1046, kDescription = 1047;
   constexpr int kChinese = 2;
   const fs::path dest = work / "installed";
@@ -343,13 +343,43 @@ TEST_F(WizardInstall, UninstallerShowsItsOptionsAndStopsOnFilesInUse) {
   EXPECT_EQ(uninstall.CurrentPage(), 8);
   uninstall.Click(kPartly);
   EXPECT_TRUE(wizard_driver::WaitFor([&] { return uninstall.Text(kDescription) == Text(415, kChinese); }, 5000));
+
+  // Partial removal: the listed files and uninstall.exe go, the user's own
+  // files and the folders holding them stay, emptied folders go.
+  WriteAll(dest / "user.txt", {'u'});
+  WriteAll(dest / "mine" / "keep.txt", {'k'});
   uninstall.Click(kNext);
-  ASSERT_TRUE(uninstall.WaitPage(9));
-  // The removal run is not built yet: it ends as aborted, and Cancel ends
-  // the uninstaller without a question.
-  EXPECT_TRUE(wizard_driver::WaitFor([&] { return uninstall.Text(kTitle) == Text(279, kChinese); }, 10000));
-  EXPECT_TRUE(uninstall.Enabled(kCancel));
-  uninstall.Click(kCancel);
+  ASSERT_TRUE(uninstall.WaitPage(11, 60000));
+  EXPECT_EQ(uninstall.Text(kTitle), Text(293, kChinese, {u"视频会议软件", u"v4.0.2026"}));
+  EXPECT_EQ(uninstall.PageText(9, 1048), Text(391, kChinese));
+  EXPECT_FALSE(uninstall.Visible(kRun));
+  uninstall.Click(kNext);
   EXPECT_EQ(uninstall.WaitExit(), 0u);
-  EXPECT_TRUE(fs::exists(dest / "ZepClient.exe"));
+  EXPECT_FALSE(fs::exists(dest / "ZepClient.exe"));
+  EXPECT_FALSE(fs::exists(dest / "uninstall.exe"));
+  EXPECT_FALSE(fs::exists(dest / "VMSkin"));
+  EXPECT_TRUE(fs::exists(dest / "user.txt"));
+  EXPECT_TRUE(fs::exists(dest / "mine" / "keep.txt"));
+
+  // Complete removal, confirmed: the whole folder goes, user files too.
+  const fs::path again = work / "again";
+  RunToEnd(BinDir() / "setup_controller.exe",
+           L"\"" + (BinDir() / "sample_package.exe").wstring() + L"\" -en \"" + again.wstring() + L"\"");
+  WriteAll(again / "mine" / "notes.txt", {'n'});
+  fs::remove(uninstaller);
+  fs::copy_file(again / "uninstall.exe", uninstaller);
+  WizardDriver complete;
+  ASSERT_TRUE(complete.Start(uninstaller, L"\"" + again.wstring() + L"\""));
+  ASSERT_TRUE(complete.WaitFrame());
+  ASSERT_TRUE(complete.WaitPage(8));
+  complete.Click(kAll);
+  Sleep(300);
+  complete.Click(kNext);
+  box = complete.WaitMessageBox();
+  ASSERT_TRUE(box);
+  WizardDriver::Answer(box, IDYES);
+  ASSERT_TRUE(complete.WaitPage(11, 60000));
+  complete.Click(kNext);
+  EXPECT_EQ(complete.WaitExit(), 0u);
+  EXPECT_FALSE(fs::exists(again));
 }
