@@ -139,6 +139,14 @@ void FttSendService::OnPdu(int error, int hConn, uint16_t type, const uint8_t* b
   }
   switch (type) {
     case PDU_FTT_DOWNLOAD_REQUEST:
+      // A receiver that asks on and on without reading would make us queue
+      // the file in memory: such a connection goes.
+      if (m_net->QueuedBytes(hConn) > kMaxQueuedBytes) {
+        ++m_refusals;
+        m_net->Close(hConn);
+        m_tasks.erase(it);
+        break;
+      }
       Serve(task, body, length);
       break;
     case PDU_FTT_NOTIFY_RECVED:

@@ -38,6 +38,10 @@ class FttSendService : private update::UpdateNetSink {
   bool Start(const std::string& address, uint16_t& port);
   void Stop();
 
+  // Data queued on one connection beyond which its requests close it (an
+  // honest receiver keeps one request of 256 KB in flight).
+  static constexpr size_t kMaxQueuedBytes = 16 << 20;
+
   uint64_t BytesSent() const { return m_bytesSent.load(); }
   uint64_t Refusals() const { return m_refusals.load(); }
 

@@ -2,6 +2,7 @@
 
 #include <asio.hpp>
 
+#include <atomic>
 #include <cstdio>
 #include <future>
 #include <map>
@@ -30,6 +31,7 @@ struct UpdateNetManager::Impl {
     std::mutex sendLock;                        // guards pending and flushPosted
     std::vector<std::vector<uint8_t>> pending;  // queued by SendPdu from any thread
     bool flushPosted = false;
+    std::atomic<size_t> queuedBytes{0};         // handed to SendPdu, not yet written
     std::vector<std::vector<uint8_t>> writing;  // the batch on the wire
     bool writeBusy = false;
     std::string address;
@@ -166,6 +168,9 @@ struct UpdateNetManager::Impl {
       if (!c->open) return;
       c->unsend.cancel();
       c->writeBusy = false;
+      size_t written = 0;
+      for (const auto& b : c->writing) written += b.size();
+      c->queuedBytes -= written;
       Recycle(c->writing);
       if (ec) {
         Drop(c, ec.value(), true);
@@ -289,6 +294,7 @@ bool UpdateNetManager::SendPdu(int hConn, uint16_t type, std::vector<uint8_t> bu
   bool post = false;
   {
     std::lock_guard<std::mutex> g(c->sendLock);
+    c->queuedBytes += buffer.size();
     c->pending.push_back(std::move(buffer));
     post = !c->flushPosted;
     c->flushPosted = true;
@@ -302,6 +308,11 @@ bool UpdateNetManager::SendBody(int hConn, uint16_t type, const std::vector<uint
   std::copy(body.begin(), body.end(), buffer.begin() + net::kPduHeaderSize);
   const size_t total = buffer.size();
   return SendPdu(hConn, type, std::move(buffer), total);
+}
+
+size_t UpdateNetManager::QueuedBytes(int hConn) {
+  auto c = m_pImpl->Find(hConn);
+  return c ? c->queuedBytes.load() : 0;
 }
 
 void UpdateNetManager::Close(int hConn) {

@@ -46,6 +46,8 @@ class UpdateNetManager {
   // False (and a log line) without such a connection, or when the body is too
   // long to be framed.
   bool SendPdu(int hConn, uint16_t type, std::vector<uint8_t> buffer, size_t totalLength);
+  // Bytes handed to SendPdu on the connection and not yet written.
+  size_t QueuedBytes(int hConn);
   // Closes one connection without an event; PDUs already queued on it may be lost.
   void Close(int hConn);
   // SendPdu of `body`, copied behind the 4 reserved bytes.

@@ -1,4 +1,5 @@
 // Receive tasks against the send service over loopback.
+#include <asio.hpp>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -72,6 +73,18 @@ class Notices : public ftt::FttNoticeSink {
   std::condition_variable m_changed;
   std::vector<ftt::TaskNotice> m_all;
 };
+
+namespace polling {
+// Polls `condition` for up to 10 s.
+template <class Condition>
+bool Eventually(Condition condition) {
+  for (int i = 0; i < 500; ++i) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+}  // namespace polling
 
 bool Done(const ftt::TaskNotice& n) { return n.result == ftt::FTTR_ERR_PROGRESS && n.progress == 1000 && n.node == -1; }
 
@@ -326,4 +339,33 @@ TEST_F(FileTransfer, HostilePdusHurtNeitherSide) {
   Fetch(manager, local, 2);
   ASSERT_TRUE(notices.WaitFor(Done));
   EXPECT_EQ(ReadAll(local), content);
+}
+
+TEST_F(FileTransfer, AReceiverThatNeverReadsIsCutOff) {
+  ftt::FttSendService service(catalogue);
+  uint16_t port = 0;
+  ASSERT_TRUE(service.Start("127.0.0.1", port));
+  // A raw socket: authenticates, asks for the file again and again, reads nothing.
+  asio::io_context io;
+  asio::ip::tcp::socket socket(io);
+  socket.connect({asio::ip::make_address("127.0.0.1"), port});
+  auto send = [&](uint16_t type, const Bytes& body) {
+    Bytes pdu = {uint8_t(type), uint8_t(type >> 8), uint8_t(body.size()), uint8_t(body.size() >> 8)};
+    pdu.insert(pdu.end(), body.begin(), body.end());
+    asio::write(socket, asio::buffer(pdu));
+  };
+  send(ftt::PDU_FTT_AUTH, ftt::EncodeAuthRequest({ftt::kProtocolVersion, "CODE0001", u"data\\source.bin", u"id",
+                                                  ftt::KeyProof("secret-0001", u"data\\source.bin")}));
+  std::error_code ec;
+  for (int i = 0; i < 400 && !ec; ++i) {
+    Bytes pdu = ftt::EncodeDownloadRequest({0, ftt::kMaxRequestLength});
+    Bytes framed = {uint8_t(ftt::PDU_FTT_DOWNLOAD_REQUEST), uint8_t(ftt::PDU_FTT_DOWNLOAD_REQUEST >> 8),
+                    uint8_t(pdu.size()), 0};
+    framed.insert(framed.end(), pdu.begin(), pdu.end());
+    asio::write(socket, asio::buffer(framed), ec);
+  }
+  EXPECT_TRUE(polling::Eventually([&] { return service.Refusals() >= 1; }));
+  // What was queued stays near the limit, not 400 MiB.
+  EXPECT_LT(service.BytesSent(), uint64_t(ftt::FttSendService::kMaxQueuedBytes) + 2 * ftt::kMaxRequestLength +
+                                     content.size());
 }
