@@ -14,7 +14,10 @@ namespace setup {
 namespace {
 
 constexpr int kIntro = 1022, kGroup = 1023, kBrowse = 1025, kRequired = 1026, kAvailable = 1027;
-constexpr int kFieldLimit = 258, kReadLimit = 260, kBrowseLimit = 257;
+// The field holds up to the destination limit (a path that long is refused
+// with its prompt); the browser's OK needs a path below it.
+constexpr int kReadLimit = 260;
+constexpr size_t kBrowseLimit = kDestinationLimit - 1;
 
 class WinDriveQuery : public DriveQuery {
  public:
@@ -103,7 +106,7 @@ void EnterLocationPage(HWND page) {
 INT_PTR CALLBACK LocationPageProc(HWND page, UINT message, WPARAM wp, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
-      SendDlgItemMessageW(page, page_id::kFolderField, EM_LIMITTEXT, kFieldLimit, 0);
+      SendDlgItemMessageW(page, page_id::kFolderField, EM_LIMITTEXT, kDestinationLimit, 0);
       return TRUE;
     case WM_COMMAND:
       if (LOWORD(wp) == page_id::kFolderField && HIWORD(wp) == EN_UPDATE) {
