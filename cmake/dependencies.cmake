@@ -38,6 +38,8 @@ if(VC_WINDOWS)
   # Everything links statically: no MinGW DLLs next to the programs.
   add_link_options(-static -static-libgcc -static-libstdc++)
   add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+  # One Asio thread model for the whole tree (update/asio_config.h checks it).
+  add_compile_definitions(ASIO_HAS_PTHREADS)
 
   set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)

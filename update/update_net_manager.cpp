@@ -1,6 +1,6 @@
 #include "update/update_net_manager.h"
 
-#include <asio.hpp>
+#include "update/asio_config.h"
 
 #include <atomic>
 #include <cstdio>

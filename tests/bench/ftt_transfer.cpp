@@ -2,7 +2,7 @@
 // over loopback, with 1 and 5 connections, against a plain socket copy of the
 // same file (read from disk, written to disk) in the same run.
 //   bench_ftt_transfer [MB=200] [rounds=3]
-#include <asio.hpp>
+#include "update/asio_config.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,7 +1,7 @@
 // Benchmark: PDU throughput between two update network managers over
 // loopback, against a plain Asio socket copy of the same bytes, in one run.
 //   bench_pdu_throughput [MB] [body bytes] [rounds]
-#include <asio.hpp>
+#include "update/asio_config.h"
 
 #include <algorithm>
 #include <chrono>

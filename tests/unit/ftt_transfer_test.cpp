@@ -1,5 +1,5 @@
 // Receive tasks against the send service over loopback.
-#include <asio.hpp>
+#include "update/asio_config.h"
 #include <gtest/gtest.h>
 
 #include <chrono>

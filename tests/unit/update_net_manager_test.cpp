@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <asio.hpp>
+#include "update/asio_config.h"
 
 #include <chrono>
 #include <condition_variable>
