@@ -16,6 +16,4 @@
 #if defined(_WIN32)
 static_assert(std::is_same_v<asio::detail::thread, asio::detail::posix_thread>,
               "Asio must use one thread model in every translation unit");
-static_assert(std::is_same_v<asio::detail::event, asio::detail::posix_event>,
-              "Asio must use one event model in every translation unit");
 #endif
