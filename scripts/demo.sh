@@ -27,7 +27,7 @@ echo "demo: setup.exe (no package attached) exited with -1 as expected"
 # Make the sample package and show what it holds.
 out="$root/build/demo"
 rm -rf "$out"; mkdir -p "$out"
-"$root/build/native/bin/make_sample_files" "$out/files"
+"$root/build/native/bin/make_sample_files" "$out/files" --standins "$root/build/windows/bin/standins"
 "$root/build/native/bin/mkpackage" build --manifest "$root/tools/sample/manifest.json" \
   --files "$out/files" --stub "$root/build/windows/bin/setup.exe" -o "$out/sample_package.exe"
 "$root/build/native/bin/mkpackage" info "$out/sample_package.exe"

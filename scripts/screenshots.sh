@@ -19,7 +19,7 @@ rm -rf "$work" "$out"; mkdir -p "$work" "$out"
 sed -e 's/"DefaultLanguage": [0-9]*/"DefaultLanguage": 0/' -e 's/"ShowLicence": [0-9]*/"ShowLicence": 1/' \
     -e 's/"SkipServerAddress": [0-9]*/"SkipServerAddress": 0/' -e 's/"RunOnFinish": [0-9]*/"RunOnFinish": 1/' \
     "$root/tools/sample/manifest.json" >"$work/manifest.json"
-"$root/build/native/bin/make_sample_files" "$work/files"
+"$root/build/native/bin/make_sample_files" "$work/files" --standins "$root/build/windows/bin/standins"
 "$root/build/native/bin/mkpackage" build --manifest "$work/manifest.json" --files "$work/files" \
   --stub "$root/build/windows/bin/setup.exe" -o "$work/all_pages.exe"
 

@@ -1,5 +1,7 @@
 #include "setup/integration/integration_steps.h"
 
+#include "setup/integration/component_group.h"
+
 namespace setup {
 
 // Not built yet: no shortcut is created, so none is reported or recorded.
@@ -11,14 +13,14 @@ void CreateShortcuts(SetupState&, WizardSurface&) {}
 // Not built yet: nothing is written, which is a failure of the group.
 bool RunRegistryGroup(SetupState&, bool) { return false; }
 
-// Not built yet: nothing is registered, which is a failure of the group.
-bool RunDrivenComponentGroup(SetupState&) { return false; }
+bool RunDrivenComponentGroup(SetupState& s) { return RegisterComponentsDriven(s); }
 
-// Not built yet: nothing is registered, which is a failure of the group.
-bool RunComponentGroup(SetupState&) { return false; }
+bool RunComponentGroup(SetupState& s) { return RegisterComponents(s); }
 
-// Not built yet: no configuration file is written.
-void RunConfigurationStep(SetupState&) {}
+void RunConfigurationStep(SetupState& s) {
+  HostNameAddress address;
+  ConfigureInstall(s, address);
+}
 
 // Not built yet: nothing is removed, which is a failure of the step.
 bool RemoveRegistryRecords(SetupState&) { return false; }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <windows.h>
+#include <winspool.h>
 
 #include <filesystem>
 #include <fstream>
@@ -128,14 +129,16 @@ TEST_F(DrivenInstall, SampleInstallsWithTheStatusSequenceAndIdenticalFiles) {
     if (!e.is_regular_file()) continue;
     ++expectedFiles;
     const fs::path rel = fs::relative(e.path(), kProbeFiles);
+    // Moved into the system folder (unless a copy is there), or rewritten.
+    if (rel == "qedit.dll" || rel == "qrimgoleEx.dll" || rel == "qrgrabber.ax" || rel == "language.ini") continue;
     EXPECT_EQ(ReadAll(dest / rel), ReadAll(e.path())) << rel.string();
   }
   EXPECT_EQ(copies, expectedFiles);
-  EXPECT_EQ(folders, 2u);  // VMSkin\ and config\ of the sample
+  EXPECT_EQ(folders, 3u);  // VMSkin\, config\ and IniFolder\ of the sample
   EXPECT_TRUE(fs::exists(dest / "empty.dat") && fs::file_size(dest / "empty.dat") == 0);
 
   // Then the uninstaller, the groups, and "Completed".
-  const std::vector<uint32_t> tail = {0x50005, 0x50105, 0x5010A, 0x00000};
+  const std::vector<uint32_t> tail = {0x50005, 0x50105, 0x50009, 0x00000};
   EXPECT_EQ(std::vector<uint32_t>(codes.begin() + i, codes.end()), tail);
   EXPECT_EQ(st.back().text, u"完成");
 
@@ -149,6 +152,71 @@ TEST_F(DrivenInstall, SampleInstallsWithTheStatusSequenceAndIdenticalFiles) {
   EXPECT_EQ(group->headerOffset, setup.size());
   EXPECT_TRUE(std::equal(uninstaller.begin(), uninstaller.begin() + 1024, sample.begin()));
   EXPECT_GT(uninstaller.size(), setup.size() + 1812);
+}
+
+namespace {
+
+std::wstring ReadString(HKEY root, const std::wstring& path, const wchar_t* name) {
+  HKEY key;
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return L"<no key>";
+  wchar_t value[1024] = {};
+  DWORD size = sizeof value - sizeof(wchar_t);
+  const LONG r = RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
+  RegCloseKey(key);
+  return r == ERROR_SUCCESS ? std::wstring(value) : L"<none>";
+}
+
+std::wstring Recorded(const wchar_t* area, const wchar_t* name) {
+  return ReadString(HKEY_LOCAL_MACHINE, std::wstring(L"Software\\VcStandins\\") + area, name);
+}
+
+void ForgetRecords() {
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\VcStandins");
+}
+
+bool PrinterListed(const wchar_t* name) {
+  HANDLE printer = nullptr;
+  if (!OpenPrinterW(const_cast<LPWSTR>(name), &printer, nullptr)) return false;
+  ClosePrinter(printer);
+  return true;
+}
+
+}  // namespace
+
+TEST_F(DrivenInstall, ClientPackageRegistersComponentsAssociationsAndPrinter) {
+  ForgetRecords();
+  const fs::path dest = work / "client";
+  const auto st = RunDriven(BinDir() / "sample_package.exe", {L"-en", dest.wstring()});
+  ASSERT_GE(st.size(), 3u);
+  EXPECT_EQ(st[st.size() - 2].code, 0x50009u);
+  EXPECT_EQ(st.back().code, 0u);
+  const std::wstring d = dest.wstring() + L"\\";
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L".smvx", nullptr), L"Quorin_smvx");
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L"Quorin_smvx\\Shell\\Open\\Command", nullptr),
+            L"\"" + d + L"qrplayerex.exe\" \"%1\"");
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L"Quorin_swb\\DefaultIcon", nullptr), L"\"" + d + L"wbeditor.exe\",0");
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L"Quorin_vote\\Shell\\Open\\Command", nullptr),
+            L"\"" + d + L"qrvoteedit.exe\" \"%1\"");
+  for (const wchar_t* component : {L"qrimgoleEx.dll", L"RunQrplayer.ocx", L"qrgrabber.ax"})
+    EXPECT_NE(Recorded(L"Registered", component), L"<none>") << component;
+  EXPECT_EQ(Recorded(L"VirtualPrinter", L"Printer"), L"VedozEzuveruV4");
+  EXPECT_EQ(Recorded(L"VirtualPrinter", L"Folder"), d + L"VedozEzuveru");
+  EXPECT_NE(Recorded(L"Encoder", L"CommandLine").find(L"/Q"), std::wstring::npos);
+  EXPECT_TRUE(PrinterListed(L"Quorin Document Loader"));
+}
+
+TEST_F(DrivenInstall, FailingComponentFailsTheGroupButTheInstallCompletes) {
+  const fs::path files = work / "files";
+  fs::copy(kProbeFiles, files, fs::copy_options::recursive);
+  fs::copy_file(BinDir() / "standins" / "standin_component_fails.dll", files / "RunQrplayer.ocx",
+                fs::copy_options::overwrite_existing);
+  const fs::path dest = work / "app";
+  const auto st = RunDriven(Build(files, 1), {L"-en", dest.wstring()});
+  ASSERT_GE(st.size(), 3u);
+  EXPECT_EQ(st[st.size() - 2].code, 0x5010Au);
+  EXPECT_EQ(st.back().code, 0u);
+  EXPECT_TRUE(fs::exists(dest / "uninstall.exe"));
+  EXPECT_EQ(Recorded(L"Failed", L"RunQrplayer.ocx"), L"DllRegisterServer");
 }
 
 TEST_F(DrivenInstall, LanguageSwitchAndDestinationItems) {
