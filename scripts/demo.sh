@@ -45,5 +45,5 @@ echo "demo: setup_controller exited with $code (0 completed, 1 a step reported a
 [ "$code" -le 1 ] || exit 1
 echo "demo: files under $dest:"
 (cd "$dest_unix" && find . -type f -printf '  %P  %s bytes\n' | sort)
-echo "demo: not built yet: shortcuts, registry records and component registration (reported as failed"
+echo "demo: not built yet: shortcuts and registry records (reported as failed"
 echo "      above), the online client. The wizard: bash scripts/screenshots.sh"

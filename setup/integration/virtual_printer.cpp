@@ -13,6 +13,8 @@ namespace {
 
 constexpr wchar_t kSpooler[] = L"Spooler";
 constexpr wchar_t kNtPrintersKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Print\\Printers";
+// The control set in use first: ControlSet001 is only usually the current one.
+constexpr wchar_t kCurrentPrintersKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Print\\Printers";
 constexpr wchar_t kSystemPrintersKey[] = L"SYSTEM\\ControlSet001\\Control\\Print\\Printers";
 constexpr wchar_t kSpoolValue[] = L"DefaultSpoolDirectory";
 
@@ -180,7 +182,7 @@ bool InstallPrinter(const SetupState& s, const std::wstring& printer) {
 }
 
 std::wstring DefaultSpoolFolder() {
-  for (const wchar_t* path : {kNtPrintersKey, kSystemPrintersKey}) {
+  for (const wchar_t* path : {kNtPrintersKey, kCurrentPrintersKey, kSystemPrintersKey}) {
     HKEY key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) continue;
     wchar_t value[MAX_PATH] = {};
@@ -193,7 +195,7 @@ std::wstring DefaultSpoolFolder() {
 }
 
 bool SetDefaultSpoolFolder(const std::wstring& folder) {
-  for (const wchar_t* path : {kNtPrintersKey, kSystemPrintersKey}) {
+  for (const wchar_t* path : {kNtPrintersKey, kCurrentPrintersKey, kSystemPrintersKey}) {
     HKEY key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) continue;
     const LONG r = RegSetValueExW(key, kSpoolValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),

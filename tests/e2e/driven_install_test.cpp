@@ -208,8 +208,8 @@ TEST_F(DrivenInstall, ClientPackageRegistersComponentsAssociationsAndPrinter) {
 TEST_F(DrivenInstall, FailingComponentFailsTheGroupButTheInstallCompletes) {
   const fs::path files = work / "files";
   fs::copy(kProbeFiles, files, fs::copy_options::recursive);
-  fs::copy_file(BinDir() / "standins" / "standin_component_fails.dll", files / "RunQrplayer.ocx",
-                fs::copy_options::overwrite_existing);
+  fs::remove(files / "RunQrplayer.ocx");
+  fs::copy_file(BinDir() / "standins" / "standin_component_fails.dll", files / "RunQrplayer.ocx");
   const fs::path dest = work / "app";
   const auto st = RunDriven(Build(files, 1), {L"-en", dest.wstring()});
   ASSERT_GE(st.size(), 3u);
@@ -217,6 +217,51 @@ TEST_F(DrivenInstall, FailingComponentFailsTheGroupButTheInstallCompletes) {
   EXPECT_EQ(st.back().code, 0u);
   EXPECT_TRUE(fs::exists(dest / "uninstall.exe"));
   EXPECT_EQ(Recorded(L"Failed", L"RunQrplayer.ocx"), L"DllRegisterServer");
+}
+
+TEST_F(DrivenInstall, V3PackageRegistersItsTypesGrabberAndSpoolFolder) {
+  ForgetRecords();
+  // The sample manifest as a "V3.0" package.
+  std::ifstream in(fs::path(VC_SOURCE_DIR) / "tools/sample/manifest.json");
+  std::string manifest((std::istreambuf_iterator<char>(in)), {});
+  manifest = std::regex_replace(manifest, std::regex("\"V4\\.0\""), "\"V3.0\"");
+  std::ofstream(work / "manifest.json") << manifest;
+  mkpackage::BuildOptions o;
+  o.manifestPath = vx::PathToUtf8(work / "manifest.json");
+  o.filesDir = vx::PathToUtf8(kProbeFiles);
+  o.stubPath = vx::PathToUtf8(BinDir() / "setup.exe");
+  o.outputPath = vx::PathToUtf8(work / "package.exe");
+  mkpackage::BuildSummary summary;
+  std::string error;
+  ASSERT_TRUE(mkpackage::BuildPackage(o, summary, error)) << error;
+
+  const wchar_t* printers = L"SYSTEM\\CurrentControlSet\\Control\\Print\\Printers";
+  const std::wstring previous = ReadString(HKEY_LOCAL_MACHINE, printers, L"DefaultSpoolDirectory");
+  const fs::path dest = work / "v3";
+  const auto st = RunDriven(work / "package.exe", {L"-en", dest.wstring()});
+  ASSERT_GE(st.size(), 3u);
+  EXPECT_EQ(st[st.size() - 2].code, 0x50009u);
+  EXPECT_EQ(st.back().code, 0u);
+  const std::wstring d = dest.wstring() + L"\\";
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L"Quorin_smv\\Shell\\Open\\Command", nullptr),
+            L"\"" + d + L"qrplayer.exe\" \"%1\"");
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L".kwb", nullptr), L"Quorin_kwb");
+  EXPECT_NE(Recorded(L"Registered", L"DavOzodu.vov"), L"<none>");
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT,
+                       L"CLSID\\{083863F1-70DE-11d0-BD40-00A0C911CE86}\\Instance\\"
+                       L"{C1F400A0-3F08-11D3-9F0B-006008039E37}",
+                       L"FriendlyName"),
+            L"SampleGrabber");
+  EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, printers, L"DefaultSpoolDirectory"), d + L"PrintSpool");
+  EXPECT_TRUE(fs::is_directory(dest / "PrintSpool"));
+  // Put the machine's spool folder back for the other tests.
+  HKEY key;
+  if (previous != L"<none>" && previous != L"<no key>" &&
+      RegOpenKeyExW(HKEY_LOCAL_MACHINE, printers, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+    RegSetValueExW(key, L"DefaultSpoolDirectory", 0, REG_SZ, reinterpret_cast<const BYTE*>(previous.c_str()),
+                   DWORD((previous.size() + 1) * 2));
+    RegCloseKey(key);
+  }
 }
 
 TEST_F(DrivenInstall, LanguageSwitchAndDestinationItems) {

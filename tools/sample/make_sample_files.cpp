@@ -107,7 +107,8 @@ bool CopyStandins(const fs::path& from, const fs::path& out) {
       {"standin_encoder.exe", "WMEncoder_cn.exe"}};
   for (const auto& [standin, name] : names) {
     std::error_code ec;
-    fs::copy_file(from / standin, out / name, fs::copy_options::overwrite_existing, ec);
+    fs::remove(out / name, ec);  // overwriting copies fail in some runtimes
+    fs::copy_file(from / standin, out / name, ec);
     if (ec) {
       std::fprintf(stderr, "make_sample_files: cannot copy %s: %s\n", (from / standin).string().c_str(),
                    ec.message().c_str());
