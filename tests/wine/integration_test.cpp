@@ -140,6 +140,38 @@ TEST_F(Integration, AssociationsHaveQuotedCommandsAndGoOnlyWhenStillOurs) {
   EXPECT_FALSE(setup::DeleteKeyTree(HKEY_CLASSES_ROOT, L"Quorin_swb"));
 }
 
+TEST(KeyTree, AnUndeletableSubkeyEndsTheWalk) {
+  // A subkey whose security forbids deletion: the walk stops instead of
+  // trying it forever, and reports failure.
+  HKEY child;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, L"VcTreeTest\\child\\leaf", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &child, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(child);
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, L"VcTreeTest\\child", 0, WRITE_DAC, &child), ERROR_SUCCESS);
+  SECURITY_DESCRIPTOR sd;
+  InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+  ACL acl;
+  InitializeAcl(&acl, sizeof acl, ACL_REVISION);  // grants nothing
+  SetSecurityDescriptorDacl(&sd, TRUE, &acl, FALSE);
+  const LONG secured = RegSetKeySecurity(child, DACL_SECURITY_INFORMATION, &sd);
+  RegCloseKey(child);
+  ASSERT_EQ(secured, ERROR_SUCCESS);
+  HKEY probe;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"VcTreeTest\\child", 0, KEY_READ, &probe) == ERROR_SUCCESS) {
+    RegCloseKey(probe);
+    GTEST_SKIP() << "key security is not enforced here";
+  }
+  EXPECT_FALSE(setup::DeleteKeyTree(HKEY_CLASSES_ROOT, L"VcTreeTest"));
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"VcTreeTest"));
+  // The owner may still open it up again; then the tree goes.
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, L"VcTreeTest\\child", 0, WRITE_DAC, &child), ERROR_SUCCESS);
+  SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE);  // no DACL: everyone may
+  RegSetKeySecurity(child, DACL_SECURITY_INFORMATION, &sd);
+  RegCloseKey(child);
+  EXPECT_TRUE(setup::DeleteKeyTree(HKEY_CLASSES_ROOT, L"VcTreeTest"));
+}
+
 TEST_F(Integration, StandInComponentsRecordRegistrationAndFailuresReport) {
   // Names of this test only: the prefix's system folder is shared with the
   // installs of the e2e tests.
