@@ -11,7 +11,8 @@ source "$root/scripts/xvfb.sh"
 
 wine_run="$root/build/windows/run-in-wine.sh"
 "$wine_run" --init
-trap '"$wine_run" --stop' EXIT
+# Keeps the private Xvfb's clean-up (xvfb.sh) when adding the server's.
+trap '"$wine_run" --stop; [ -n "${vc_xvfb_pid:-}" ] && kill $vc_xvfb_pid 2>/dev/null' EXIT
 
 set +e
 "$wine_run" "$root/build/windows/bin/setup.exe"
