@@ -11,7 +11,8 @@ source "$root/scripts/xvfb.sh"
 
 wine_run="$root/build/windows/run-in-wine.sh"
 "$wine_run" --init
-trap '"$wine_run" --stop' EXIT
+# Keeps the private Xvfb's clean-up (xvfb.sh) when adding the server's.
+trap '"$wine_run" --stop; [ -n "${vc_xvfb_pid:-}" ] && kill $vc_xvfb_pid 2>/dev/null' EXIT
 
 work="$root/build/screenshot-package"
 out="$root/build/screenshots"
@@ -19,7 +20,7 @@ rm -rf "$work" "$out"; mkdir -p "$work" "$out"
 sed -e 's/"DefaultLanguage": [0-9]*/"DefaultLanguage": 0/' -e 's/"ShowLicence": [0-9]*/"ShowLicence": 1/' \
     -e 's/"SkipServerAddress": [0-9]*/"SkipServerAddress": 0/' -e 's/"RunOnFinish": [0-9]*/"RunOnFinish": 1/' \
     "$root/tools/sample/manifest.json" >"$work/manifest.json"
-"$root/build/native/bin/make_sample_files" "$work/files"
+"$root/build/native/bin/make_sample_files" "$work/files" --standins "$root/build/windows/bin/standins"
 "$root/build/native/bin/mkpackage" build --manifest "$work/manifest.json" --files "$work/files" \
   --stub "$root/build/windows/bin/setup.exe" -o "$work/all_pages.exe"
 

@@ -1,17 +1,22 @@
 #include "setup/integration/integration_steps.h"
 
+#include "base/utf16.h"
+#include "setup/integration/associations.h"
+#include "setup/integration/component_group.h"
+
 namespace setup {
 
-// Not built yet: nothing is registered, which is a failure of the group.
-bool RunDrivenComponentGroup(SetupState&) { return false; }
+bool RunDrivenComponentGroup(SetupState& s) { return RegisterComponentsDriven(s); }
 
-// Not built yet: nothing is registered, which is a failure of the group.
-bool RunComponentGroup(SetupState&) { return false; }
+bool RunComponentGroup(SetupState& s) { return RegisterComponents(s); }
 
-// Not built yet: no configuration file is written.
-void RunConfigurationStep(SetupState&) {}
+void RunConfigurationStep(SetupState& s) {
+  HostNameAddress address;
+  ConfigureInstall(s, address);
+}
 
-// Not built yet: no association is removed, which is a failure of the step.
-bool RemoveComponentAssociations(int) { return false; }
+bool RemoveComponentAssociations(const SetupState& s) {
+  return RemoveAssociation(s.ComponentKind, vx::ToWide(s.InstallDir));
+}
 
 }  // namespace setup

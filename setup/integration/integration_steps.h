@@ -34,7 +34,8 @@ void RunConfigurationStep(SetupState& s);
 // associations of ComponentKind. True when they are gone.
 bool RemoveRegistryRecords(SetupState& s);
 
-// The document associations of component kind 3 or 4. True when they are gone.
-bool RemoveComponentAssociations(int componentKind);
+// The document associations of ComponentKind (3 or 4) that still point into
+// InstallDir. True when none of this install's is left.
+bool RemoveComponentAssociations(const SetupState& s);
 
 }  // namespace setup

@@ -110,7 +110,7 @@ bool RemoveRegistryRecords(SetupState& s) {
   if (!RemoveRunValues(s)) ok = false;
   // The associations of the install's component kind; the uninstaller does
   // not know the kind (0), so it removes none.
-  if (s.ComponentKind != 0 && !RemoveComponentAssociations(s.ComponentKind)) ok = false;
+  if (s.ComponentKind != 0 && !RemoveComponentAssociations(s)) ok = false;
   return ok;
 }
 

@@ -132,6 +132,8 @@ TEST_F(WizardInstall, SampleClickThroughEndsOnFinishWithFilesInPlace) {
   for (const auto& e : fs::recursive_directory_iterator(kProbeFiles)) {
     if (!e.is_regular_file()) continue;
     const fs::path rel = fs::relative(e.path(), kProbeFiles);
+    // Moved into the system folder when no copy is there yet, or rewritten.
+    if (rel == "qrimgoleEx.dll" || rel == "qrgrabber.ax" || rel == "language.ini") continue;
     EXPECT_EQ(ReadAll(dest / rel), ReadAll(e.path())) << rel.string();
   }
   EXPECT_TRUE(fs::exists(dest / "uninstall.exe"));

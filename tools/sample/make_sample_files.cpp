@@ -1,6 +1,10 @@
 // Writes the sample product's files, reproducibly: program-like binaries,
-// text, a bitmap in a sub-folder, an empty file and an incompressible file.
-//   make_sample_files OUT_DIR [--scale MB]   (--scale adds MB of mixed files)
+// text, a bitmap in a sub-folder, an empty file and an incompressible file;
+// the component, printer and configuration files a client package carries.
+//   make_sample_files OUT_DIR [--standins DIR] [--scale MB]
+// --standins copies the stand-in components built in the Windows tree
+// (bin/standins) under the names the product uses; --scale adds MB of mixed
+// files.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -68,11 +72,57 @@ std::vector<unsigned char> Bitmap(int w, int h) {
   return d;
 }
 
+std::vector<unsigned char> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
+
+// UTF-16LE with a byte-order mark, from ASCII text.
+std::vector<unsigned char> Utf16(const std::string& s) {
+  std::vector<unsigned char> d = {0xFF, 0xFE};
+  for (char c : s) {
+    d.push_back(static_cast<unsigned char>(c));
+    d.push_back(0);
+  }
+  return d;
+}
+
+// Driver, processor and configuration files of a client package.
+void WriteClientFiles(const fs::path& out) {
+  for (const char* name : {"STDNAMES.GPD", "UNIDRV.DLL", "UNIDRV.HLP", "UNIDRVUI.DLL", "UNIRES.DLL", "vprinter.dll",
+                           "vprinter.GPD", "vpproc.dll", "qedit.dll"})
+    Write(out / name, Bytes(std::string("sample stand-in file ") + name + "\r\n"));
+  Write(out / "qrplayerex.exe", ProgramLike(16 * 1024));
+  Write(out / "wbeditor.exe", ProgramLike(16 * 1024));
+  Write(out / "language.ini", Bytes("[language]\r\ntype=gb\r\n"));
+  Write(out / "IniFolder" / "tempconfig.ini", Bytes("[Log In]\r\nIP=\r\nUser=\r\n"));
+  Write(out / "qrvcos.ini",
+        Utf16("[Setting]\r\nServer IP=\r\nUdp Server IP=\r\nMeeting Server IP=\r\nPort=1720\r\n"));
+  Write(out / "sysvideo.ini", Utf16("[Video]\r\nMeeting Server IP=\r\n"));
+}
+
+// The stand-ins under the product's names.
+bool CopyStandins(const fs::path& from, const fs::path& out) {
+  const std::pair<const char*, const char*> names[] = {
+      {"standin_component.dll", "qrimgoleEx.dll"}, {"standin_component.dll", "RunQrplayer.ocx"},
+      {"standin_component.dll", "DavOzodu.vov"},   {"standin_component.dll", "qrgrabber.ax"},
+      {"standin_component.dll", "qrimgole.dll"},   {"standin_virtual_printer.dll", "VirtualPrinter.dll"},
+      {"standin_encoder.exe", "WMEncoder_cn.exe"}};
+  for (const auto& [standin, name] : names) {
+    std::error_code ec;
+    fs::remove(out / name, ec);  // overwriting copies fail in some runtimes
+    fs::copy_file(from / standin, out / name, ec);
+    if (ec) {
+      std::fprintf(stderr, "make_sample_files: cannot copy %s: %s\n", (from / standin).string().c_str(),
+                   ec.message().c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: make_sample_files OUT_DIR [--scale MB]\n");
+    std::fprintf(stderr, "usage: make_sample_files OUT_DIR [--standins DIR] [--scale MB]\n");
     return 2;
   }
   const fs::path out = argv[1];
@@ -85,8 +135,20 @@ int main(int argc, char** argv) {
   Write(out / "VMSkin" / "login.bmp", Bitmap(64, 48));
   Write(out / "empty.dat", {});
   Write(out / "media.bin", Random(20000));
-  if (argc == 4 && std::string(argv[2]) == "--scale") {
-    const size_t mb = std::stoul(argv[3]);
+  WriteClientFiles(out);
+  size_t mb = 0;
+  for (int i = 2; i + 1 < argc; i += 2) {
+    const std::string option = argv[i];
+    if (option == "--standins") {
+      if (!CopyStandins(argv[i + 1], out)) return 1;
+    } else if (option == "--scale") {
+      mb = std::stoul(argv[i + 1]);
+    } else {
+      std::fprintf(stderr, "make_sample_files: unknown option %s\n", option.c_str());
+      return 2;
+    }
+  }
+  if (mb) {
     for (size_t i = 0; i * 4 < mb; ++i) {
       const std::string n = std::to_string(i);
       Write(out / "bulk" / ("prog" + n + ".dll"), ProgramLike(2 << 20));

@@ -1,0 +1,48 @@
+#pragma once
+// The product's document printer: print processor, driver on the universal
+// printer driver files, and the printer queue; spooler preparation.
+#include <string>
+
+#include "setup/setup_state.h"
+
+namespace setup {
+
+constexpr wchar_t kDocumentPrinter[] = L"Quorin Document Loader";
+constexpr wchar_t kDocumentDriver[] = L"Quorin Document Printer";
+constexpr wchar_t kPrintProcessor[] = L"vpproc";
+
+// Starts "Spooler" when it is stopped or its state cannot be read; true when
+// it runs or was started.
+bool EnsureSpoolerRunning();
+
+// Lists the processor when missing (copying InstallDir\vpproc.dll without
+// overwriting); true when it is listed or was added.
+bool InstallPrintProcessor(const SetupState& s, const std::wstring& name);
+
+// Deletes and re-adds the driver (level 3) on the driver files copied from
+// InstallDir without overwriting.
+bool InstallPrinterDriver(const SetupState& s, const std::wstring& name);
+
+// Deletes every job queued on the printer.
+bool CancelAllJobs(const std::wstring& printer);
+
+// An existing printer only has its queue emptied; otherwise the spooler,
+// processor and driver are prepared and the printer is added on "LPT1:".
+bool InstallPrinter(const SetupState& s, const std::wstring& printer);
+
+// The machine's default spool folder (empty when it cannot be read), and
+// where it is kept.
+std::wstring DefaultSpoolFolder();
+bool SetDefaultSpoolFolder(const std::wstring& folder);
+
+// Points the spooler at InstallDir\PrintSpool and restarts it.
+bool SetPrivateSpoolFolder(const SetupState& s);
+
+// Stops and starts "Spooler", waiting for each transition.
+bool RestartSpooler();
+
+// Calls qrInstallVPrinter of InstallDir\VirtualPrinter.dll; its one-byte
+// result is the result.
+bool RunPrinterInstaller(const SetupState& s);
+
+}  // namespace setup
