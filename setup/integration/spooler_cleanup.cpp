@@ -98,10 +98,12 @@ bool RemovePrinter(const wchar_t* printer) {
     printerGone = error == ERROR_INVALID_PRINTER_NAME;
   }
 
-  DeletePrinterDriverW(nullptr, nullptr, const_cast<wchar_t*>(kDocumentDriver));
-  const bool driverGone = !DriverListed(kDocumentDriver);
-  DeletePrintProcessorW(nullptr, nullptr, const_cast<wchar_t*>(kPrintProcessor));
-  const bool processorGone = !ProcessorListed(kPrintProcessor);
+  // Deleted, or not there to delete. (Wine's print-processor deletion reports
+  // success and keeps the entry, so a listing afterwards proves nothing.)
+  const bool driverGone = DeletePrinterDriverW(nullptr, nullptr, const_cast<wchar_t*>(kDocumentDriver)) ||
+                          !DriverListed(kDocumentDriver);
+  const bool processorGone = DeletePrintProcessorW(nullptr, nullptr, const_cast<wchar_t*>(kPrintProcessor)) ||
+                             !ProcessorListed(kPrintProcessor);
 
   bool filesGone = true;
   std::wstring directory;
