@@ -1,5 +1,6 @@
 #include "setup/uninstall/uninstaller_writer.h"
 
+#include "setup/uninstall/image_signature.h"
 #include "setup/uninstall/uninstall_record.h"
 
 namespace setup {
@@ -7,6 +8,7 @@ namespace setup {
 bool WriteUninstaller(InstallFileSystem& fs, const SetupState& s, const std::u16string& path,
                       std::vector<uint8_t> image, const package::MarkerPair& running) {
   MarkAsUninstaller(image, running, uint32_t(image.size()));  // not found: written unchanged
+  ClearImageSignature(image);  // the package's signature does not sign this file
   std::vector<uint8_t> record;
   std::string error;
   if (!EncodeUninstallRecord(s, record, error)) return false;
