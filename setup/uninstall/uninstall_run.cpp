@@ -41,6 +41,22 @@ std::u16string ResolvedPath(const std::u16string& path) {
   return ComparableFolder(out);
 }
 
+// Where the system deletes a link's target instead of the link (Wine follows
+// links on delete), links are left in place.
+bool LinksRemovable() {
+  static const bool removable = !GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version");
+  return removable;
+}
+
+// `path` resolves somewhere other than where it stands (a link, or inside one).
+bool ResolvesElsewhere(const std::u16string& path) {
+  const size_t slash = path.find_last_of(u'\\');
+  if (slash == std::u16string::npos) return false;
+  const std::u16string parent = ResolvedPath(path.substr(0, slash)), resolved = ResolvedPath(path);
+  if (parent.empty() || resolved.empty()) return false;
+  return resolved != ComparableFolder(parent + path.substr(slash));
+}
+
 class Removal {
  public:
   explicit Removal(WizardSurface& surface) : m_surface(surface) {}
@@ -88,11 +104,12 @@ class Removal {
         const bool link = IsLink(found, resolvedFolder, path);
         bool ok;
         uint16_t done;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          // A directory link goes with RemoveDirectory, or as a file where
-          // the system shows it as one.
-          ok = link ? (RemoveDirectoryW(vx::ToWide(path).c_str()) || DeleteFileW(vx::ToWide(path).c_str()))
-                    : DeleteTree(path, reportFailures);
+        if (link && !LinksRemovable()) {
+          ok = false;
+          done = kCantDelete;
+        } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+          // A directory link goes with RemoveDirectory (the link itself).
+          ok = link ? RemoveDirectoryW(vx::ToWide(path).c_str()) != FALSE : DeleteTree(path, reportFailures);
           done = kRemoveFolder;
         } else {
           ok = DeleteOne(path, link);
@@ -115,8 +132,12 @@ class Removal {
   }
 
   void DeleteListedFiles(const std::u16string& folder, const std::vector<std::u16string>& list) {
-    for (const auto& entry : list)
-      if (DeleteOne(Join(folder, entry), false)) Line(kDeleteFile, Join(folder, entry));
+    for (const auto& entry : list) {
+      const std::u16string path = Join(folder, entry);
+      const bool link = ResolvesElsewhere(path);
+      if (link && !LinksRemovable()) continue;
+      if (DeleteOne(path, link)) Line(kDeleteFile, path);
+    }
   }
 
   // Only the given folders, deepest first, and only when empty.
@@ -174,7 +195,7 @@ bool RunUninstall(SetupState& s, bool complete, WizardSurface& surface) {
 
   Removal removal(surface);
   const RemovalPlan plan = PlanRemoval(s, complete, IsProtectedFolder(s.InstallDir, ProtectedFolders()));
-  if (plan.kind == RemovalKind::WholeFolder) {
+  if (plan.kind == RemovalKind::WholeFolder && !ResolvesElsewhere(s.InstallDir)) {
     removal.Line(removal.DeleteTree(s.InstallDir, true) ? kRemoveFolder : kCantDelete, s.InstallDir);
   } else {
     removal.DeleteListedFiles(s.InstallDir, s.InstalledFiles);
@@ -183,7 +204,10 @@ bool RunUninstall(SetupState& s, bool complete, WizardSurface& surface) {
     removal.Line(DeleteFileW(vx::ToWide(self).c_str()) ? kDeleteFile : kCantDelete, self);
     for (const auto& folder : plan.wholeFolders) {
       const std::u16string path = Join(s.InstallDir, folder);
-      if (GetFileAttributesW(vx::ToWide(path).c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+      const DWORD attributes = GetFileAttributesW(vx::ToWide(path).c_str());
+      if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+          ResolvesElsewhere(path))
+        continue;
       removal.Line(removal.DeleteTree(path, complete) ? kRemoveFolder : kCantDelete, path);
     }
     removal.RemoveEmptyFolders(s.InstallDir, plan.emptyFolders);

@@ -18,6 +18,11 @@ class WizardDriver {
 
   // Starts `program` with `arguments`; false when it cannot be started.
   bool Start(const std::filesystem::path& program, const std::wstring& arguments = L"");
+  // Follows the program's hand-over: waits for a process it started (a
+  // relaunched copy) and drives that one from now on. False on time-out.
+  bool FollowChild(DWORD timeoutMs = 20000);
+  DWORD ProcessId() const { return m_process.dwProcessId; }
+
   // Waits for the wizard frame; null after `timeoutMs`.
   HWND WaitFrame(DWORD timeoutMs = 20000);
   HWND Frame() const { return m_frame; }
