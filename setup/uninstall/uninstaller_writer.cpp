@@ -12,9 +12,12 @@ bool WriteUninstaller(InstallFileSystem& fs, const SetupState& s, const std::u16
   std::vector<uint8_t> record;
   std::string error;
   if (!EncodeUninstallRecord(s, record, error)) return false;
+  // The checksum covers the whole file, record included.
+  image.insert(image.end(), record.begin(), record.end());
+  UpdateImageChecksum(image);
   auto out = fs.OpenForWrite(path);
   if (!out) return false;
-  const bool written = out->Write(image.data(), image.size()) && out->Write(record.data(), record.size());
+  const bool written = out->Write(image.data(), image.size());
   return out->Close() && written;
 }
 

@@ -195,6 +195,19 @@ TEST(UninstallerImage, CertificateEntryAndChecksumAreCleared) {
   EXPECT_FALSE(ClearImageSignature(bad));
   Bytes tiny(3, 'M');
   EXPECT_FALSE(ClearImageSignature(tiny));
+  EXPECT_FALSE(ImageChecksum(tiny));
+
+  // The checksum: 16-bit sums with carries folded, plus the length; its own
+  // field counts as zero, so setting it twice gives the same value.
+  Bytes file = SignedLookingImage();
+  file.push_back(0x7F);  // an odd length
+  ASSERT_TRUE(UpdateImageChecksum(file));
+  const uint32_t first = vx::ReadLE32(&file[0x80 + 24 + 64]);
+  EXPECT_EQ(ImageChecksum(file), first);
+  ASSERT_TRUE(UpdateImageChecksum(file));
+  EXPECT_EQ(vx::ReadLE32(&file[0x80 + 24 + 64]), first);
+  file[600] ^= 1;
+  EXPECT_NE(ImageChecksum(file), first);
 }
 
 TEST(RemovalPlan, CompleteRemovalStaysWithinWhatTheInstallMade) {
