@@ -264,3 +264,76 @@ TEST(RelaunchCommandLine, SplitsIntoExactlyProgramAndFolder) {
     LocalFree(argv);
   }
 }
+
+TEST_F(SafeRemoval, UpdatePackageRemovesTheOldVersionAndInstallsIntoItsFolder) {
+  constexpr int kFolder = 1024;
+  const fs::path probe = VC_PROBE_FILES;
+  fs::create_directories(work / "old");
+  const fs::path oldPackage = e2e::BuildSampleVariant(work / "old", probe, {{"DefaultLanguage", 3}});
+  // The new version: one file changed, one added.
+  const fs::path newFiles = work / "new files";
+  fs::copy(probe, newFiles, fs::copy_options::recursive);
+  WriteAll(newFiles / "readme.txt", {'n', 'e', 'w'});
+  WriteAll(newFiles / "added" / "new.txt", {'+'});
+  fs::create_directories(work / "new");
+  const fs::path update = e2e::BuildSampleVariant(work / "new", newFiles, {{"DefaultLanguage", 3}}, true, true);
+
+  const fs::path dest = work / L"app 更新";
+  std::string printed;
+  RunProgram(e2e::BinDir() / "setup_controller.exe", Quoted(oldPackage) + L" -en " + Quoted(dest), &printed);
+  ASSERT_NE(printed.find("0x00000"), std::string::npos) << printed;
+  WriteAll(dest / "ZepClient.exe.old", {'x'});  // not the product's
+  fs::copy_file(update, dest / "update.exe");
+
+  // Started in the install folder it hands over to a temporary copy, which
+  // runs the old uninstaller and waits for it.
+  WizardDriver updater;
+  ASSERT_TRUE(updater.Start(dest / "update.exe"));
+  ASSERT_TRUE(updater.FollowChild()) << "no relaunched update copy";
+  {
+    WizardDriver previous;
+    ASSERT_TRUE(previous.FollowChildOf(updater.ProcessId())) << "the old uninstaller did not start";
+    ASSERT_TRUE(previous.WaitFrame());
+    ASSERT_TRUE(previous.WaitPage(8));
+    EXPECT_EQ(previous.Text(1044), dest.wstring());
+    previous.Click(kPartly);
+    Sleep(300);
+    previous.Click(kNext);
+    ASSERT_TRUE(previous.WaitPage(11, 60000));
+    EXPECT_TRUE(updater.Running());  // still waiting for it
+    EXPECT_FALSE(updater.WaitFrame(100));
+    previous.Click(kNext);
+    EXPECT_EQ(previous.WaitExit(), 0u);
+  }
+  EXPECT_FALSE(fs::exists(dest / "readme.txt"));  // the old version is gone
+
+  // Then the wizard, its destination locked to the old folder.
+  ASSERT_TRUE(updater.WaitFrame());
+  ASSERT_TRUE(updater.WaitPage(2));
+  for (int i = 0; i < 6 && updater.CurrentPage() != 7; ++i) {
+    const int before = updater.CurrentPage();
+    if (before == 4) {
+      EXPECT_EQ(updater.Text(kFolder), dest.wstring());
+      EXPECT_FALSE(updater.Enabled(kFolder));
+    }
+    updater.Click(kNext);
+    wizard_driver::WaitFor([&] { return updater.CurrentPage() != before; }, 5000);
+  }
+  ASSERT_EQ(updater.CurrentPage(), 7);
+  updater.Click(kNext);
+  ASSERT_TRUE(updater.WaitPage(11, 60000));
+  updater.Click(kNext);
+  EXPECT_EQ(updater.WaitExit(), 0u);
+  EXPECT_EQ(ReadAll(dest / "readme.txt"), (Bytes{'n', 'e', 'w'}));
+  EXPECT_EQ(ReadAll(dest / "added" / "new.txt"), Bytes{'+'});
+  EXPECT_EQ(ReadAll(dest / "ZepClient.exe"), ReadAll(probe / "ZepClient.exe"));
+  ASSERT_TRUE(fs::exists(dest / "uninstall.exe"));
+
+  // A later uninstall removes the new version; what is not its own stays.
+  Uninstall(dest, kPartly);
+  EXPECT_FALSE(fs::exists(dest / "readme.txt"));
+  EXPECT_FALSE(fs::exists(dest / "added"));
+  EXPECT_FALSE(fs::exists(dest / "uninstall.exe"));
+  EXPECT_TRUE(fs::exists(dest / "update.exe"));
+  EXPECT_TRUE(fs::exists(dest / "ZepClient.exe.old"));
+}

@@ -56,8 +56,8 @@ bool WizardDriver::Start(const std::filesystem::path& program, const std::wstrin
                         &m_process) != FALSE;
 }
 
-bool WizardDriver::FollowChild(DWORD timeoutMs) {
-  if (!m_process.dwProcessId) return false;
+bool WizardDriver::FollowChildOf(DWORD parentId, DWORD timeoutMs) {
+  if (!parentId) return false;
   HANDLE child = nullptr;
   DWORD childId = 0;
   WaitFor(
@@ -67,7 +67,7 @@ bool WizardDriver::FollowChild(DWORD timeoutMs) {
         PROCESSENTRY32W entry = {};
         entry.dwSize = sizeof entry;
         for (BOOL more = Process32FirstW(snapshot, &entry); more && !child; more = Process32NextW(snapshot, &entry)) {
-          if (entry.th32ParentProcessID != m_process.dwProcessId || entry.th32ProcessID == m_process.dwProcessId)
+          if (entry.th32ParentProcessID != parentId || entry.th32ProcessID == parentId)
             continue;
           child = OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID);
           childId = entry.th32ProcessID;
