@@ -8,7 +8,8 @@
 // older records lack (read as "nothing known"):
 //   u32 magic 0x31545856 ("VXT1"), u32 entry count, then per entry
 //   u32 tag, u32 byte length, that many bytes.
-// Readers skip tags they do not know. Tags:
+// Readers skip tags they do not know and ignore what follows the entries
+// (the uninstaller file ends with zero padding to 8 bytes). Tags:
 //   1  the install created the install folder: u32, 0 or 1
 //   2  reserved: component kind, u32
 //   3  reserved: previous spool folder, 520-byte UTF-16 field

@@ -12,8 +12,10 @@ bool WriteUninstaller(InstallFileSystem& fs, const SetupState& s, const std::u16
   std::vector<uint8_t> record;
   std::string error;
   if (!EncodeUninstallRecord(s, record, error)) return false;
-  // The checksum covers the whole file, record included.
+  // The checksum covers the whole file, record included, padded with zeros
+  // to 8 bytes as signed images are.
   image.insert(image.end(), record.begin(), record.end());
+  image.resize((image.size() + 7) / 8 * 8, 0);
   UpdateImageChecksum(image);
   auto out = fs.OpenForWrite(path);
   if (!out) return false;

@@ -166,6 +166,19 @@ TEST_F(SafeRemoval, RelaunchedUninstallerRemovesPartlyFromSpacedCjkFolders) {
   fs::create_directories(dest / "empty of mine");
   fs::permissions(dest / "ZepClient.exe", fs::perms::owner_write, fs::perm_options::remove);  // read-only
 
+  // Opened and cancelled, the uninstaller changes nothing.
+  {
+    WizardDriver cancelled;
+    ASSERT_TRUE(cancelled.Start(dest / "uninstall.exe"));
+    ASSERT_TRUE(cancelled.FollowChild());
+    ASSERT_TRUE(cancelled.WaitFrame());
+    ASSERT_TRUE(cancelled.WaitPage(8));
+    cancelled.Click(1004);
+    if (HWND box = cancelled.WaitMessageBox(3000)) WizardDriver::Answer(box, IDYES);  // when it asks
+    EXPECT_EQ(cancelled.WaitExit(), 0u);
+    EXPECT_TRUE(GetFileAttributesW((dest / "ZepClient.exe").wstring().c_str()) & FILE_ATTRIBUTE_READONLY);
+  }
+
   Uninstall(dest, kPartly);
   EXPECT_FALSE(fs::exists(dest / "ZepClient.exe"));
   EXPECT_FALSE(fs::exists(dest / "uninstall.exe"));
