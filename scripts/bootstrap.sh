@@ -15,6 +15,7 @@ packages=(
   libz-mingw-w64-dev libgcrypt-mingw-w64-dev
   openssl osslsigncode
   wine wine32:i386 xvfb xauth x11-utils xdotool imagemagick fonts-wqy-zenhei
+  liblnk-utils
 )
 
 log() { printf 'bootstrap: %s\n' "$*"; }

@@ -289,7 +289,7 @@ TEST_F(SafeRemoval, UpdatePackageRemovesTheOldVersionAndInstallsIntoItsFolder) {
   WriteAll(newFiles / "readme.txt", {'n', 'e', 'w'});
   WriteAll(newFiles / "added" / "new.txt", {'+'});
   fs::create_directories(work / "new");
-  const fs::path update = e2e::BuildSampleVariant(work / "new", newFiles, {{"DefaultLanguage", 3}}, true, true);
+  const fs::path update = e2e::BuildSampleVariant(work / "new", newFiles, {{"DefaultLanguage", 3}}, true, {}, true);
 
   const fs::path dest = work / L"app 更新";
   std::string printed;
