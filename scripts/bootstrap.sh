@@ -13,6 +13,7 @@ packages=(
   liblzma-dev zlib1g-dev libgcrypt20-dev libasio-dev nlohmann-json3-dev
   googletest libgtest-dev
   libz-mingw-w64-dev libgcrypt-mingw-w64-dev
+  openssl osslsigncode
   wine wine32:i386 xvfb xauth x11-utils xdotool imagemagick fonts-wqy-zenhei
   liblnk-utils
 )

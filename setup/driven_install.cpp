@@ -1,10 +1,13 @@
 #include "setup/driven_install.h"
 
+#include "setup/folder_safety.h"
 #include "setup/install_run.h"
 #include "setup/integration/integration_steps.h"
 #include "setup/payload_extraction.h"
 #include "setup/setup_state.h"
 #include "setup/win_install_file_system.h"
+#include "setup/win_system_folders.h"
+#include "setup/win_drive_query.h"
 #include "setup/wizard/prompts.h"
 
 namespace setup {
@@ -28,6 +31,13 @@ void RunDrivenInstall(uint64_t payloadOffset) {
   SetupState& s = State();
   ControllerSink sink(s.ControllerWindow);
   DrivenExtractionReporter reporter(sink);
+  // A destination the wizard would refuse, relative, with a "." or ".."
+  // component, or a system or special folder: nothing is installed.
+  WinDriveQuery drives;
+  if (!DrivenDestinationAllowed(s.InstallDir, drives, SystemFolders(), ProtectedFolders())) {
+    sink.Report(status::kCannotCreate, s.InstallDir);
+    return;
+  }
   WinInstallFileSystem fs;
   std::unique_ptr<PackageFile> package;
   if (!ExtractPayload(fs, s, payloadOffset, reporter, package)) return;

@@ -22,7 +22,7 @@ bool ReadField(package::ByteSource& in, size_t width, std::u16string& text) {
 }  // namespace
 
 int MakeDirectoryPath(InstallFileSystem& fs, const std::u16string& path, size_t start, std::u16string& folder,
-                      std::u16string& rest) {
+                      std::u16string& rest, std::vector<std::u16string>* created) {
   if (path.size() < start) return kDirectoryFailed;
   int result = kDirectoryExisted;
   size_t processed = start;
@@ -32,6 +32,7 @@ int MakeDirectoryPath(InstallFileSystem& fs, const std::u16string& path, size_t 
     result = r == DirectoryResult::Created         ? kDirectoryCreated
              : r == DirectoryResult::AlreadyExists ? kDirectoryExisted
                                                    : kDirectoryFailed;
+    if (created && r == DirectoryResult::Created) created->push_back(path.substr(0, i + 1));
     processed = i + 1;
   }
   folder = path.substr(0, processed);
@@ -74,10 +75,23 @@ bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset
   reporter.SetFileCount(fileCount);
 
   std::u16string folder, rest;
-  if (!fs.Exists(s.InstallDir) && MakeDirectoryPath(fs, s.InstallDir, 0, folder, rest) == kDirectoryFailed) {
-    reporter.InstallDirFailed(s.InstallDir);
-    return false;
+  s.InstallDirCreated = false;
+  s.CreatedFoldersKnown = true;
+  s.CreatedFolders.clear();
+  if (!fs.Exists(s.InstallDir)) {
+    const int made = MakeDirectoryPath(fs, s.InstallDir, 0, folder, rest);
+    if (made == kDirectoryFailed) {
+      reporter.InstallDirFailed(s.InstallDir);
+      return false;
+    }
+    s.InstallDirCreated = made == kDirectoryCreated;
   }
+  std::vector<std::u16string> created;
+  // Relative, without the trailing backslash.
+  const auto keepCreated = [&] {
+    for (const auto& prefix : created) s.CreatedFolders.push_back(prefix.substr(start, prefix.size() - start - 1));
+    created.clear();
+  };
   reporter.OutputFolder(s.InstallDir);
 
   const std::u16string uninstaller = s.InstallDir + u"uninstall.exe";
@@ -103,7 +117,8 @@ bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset
     }
     s.InstalledFiles.push_back(path);
 
-    const int made = MakeDirectoryPath(fs, target, start, folder, rest);
+    const int made = MakeDirectoryPath(fs, target, start, folder, rest, &created);
+    keepCreated();
     if (made == kDirectoryFailed) {
       reporter.FolderFailed(folder);
       return false;
@@ -155,7 +170,11 @@ bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset
   for (uint32_t i = 0; i < extraCount; ++i) {
     std::u16string path;
     if (!ReadField(*package, package::kPathFieldSize, path)) break;
-    if (vx::IsSafeRelativePath(path)) fs.MakeDirectory(s.InstallDir + path);
+    if (vx::IsSafeRelativePath(path) && fs.MakeDirectory(s.InstallDir + path) == DirectoryResult::Created) {
+      std::u16string relative = path;
+      while (!relative.empty() && (relative.back() == u'\\' || relative.back() == u'/')) relative.pop_back();
+      s.CreatedFolders.push_back(relative);
+    }
   }
   return true;
 }

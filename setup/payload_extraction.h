@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "setup/extraction_reporter.h"
 #include "setup/install_file_system.h"
@@ -19,8 +20,9 @@ enum MakeDirectoryResult : int { kDirectoryFailed = 0, kDirectoryCreated = 1, kD
 // last creation: 1 created, 2 already there (or nothing to create), 0 failed
 // or `path` shorter than `start`. `folder` gets the deepest prefix processed
 // (with its backslash; the part before `start` when none), `rest` what follows.
+// `created`, when given, gets every prefix this call created.
 int MakeDirectoryPath(InstallFileSystem& fs, const std::u16string& path, size_t start, std::u16string& folder,
-                      std::u16string& rest);
+                      std::u16string& rest, std::vector<std::u16string>* created = nullptr);
 
 // Decodes the next `size` bytes of `package` (one stream) into `target`.
 // Returns `size` on success; 0 on a decoder error, a short read or write, or
@@ -28,7 +30,9 @@ int MakeDirectoryPath(InstallFileSystem& fs, const std::u16string& path, size_t 
 uint32_t ExtractFile(TargetFile& target, package::ByteSource& package, uint32_t size);
 
 // Runs the extraction from `payloadOffset` into s.InstallDir (which gets its
-// trailing backslash), filling FileCount, PackageKind and InstalledFiles.
+// trailing backslash), filling FileCount, PackageKind, InstalledFiles and
+// what it created: InstallDirCreated and CreatedFolders (relative, without
+// trailing backslash).
 // False when the run must stop; the reporter has been told why. The package
 // file stays open in `package` for the rest of the install run.
 bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset, ExtractionReporter& reporter,

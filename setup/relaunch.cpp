@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "base/utf16.h"
+#include "setup/relaunch_rules.h"
 #include "setup/win_header_environment.h"
 
 namespace setup {
@@ -20,20 +21,29 @@ std::wstring NewTemporaryFile(std::wstring& tempFolder) {
   return file;
 }
 
-// Starts "<program> \"<argument>\"" in `folder`; returns the process
+// Starts `program` (also its application name, so no other file is taken
+// for it) with RelaunchCommandLine in `folder`; returns the process
 // information (handles left open for the caller) or false.
 bool Start(const std::wstring& program, const std::wstring& argument, const std::wstring& folder,
            PROCESS_INFORMATION& pi) {
-  std::wstring commandLine = program + L" \"" + argument + L"\"";
+  std::wstring commandLine = vx::ToWide(RelaunchCommandLine(vx::FromWide(program), vx::FromWide(argument)));
   STARTUPINFOW si;
   ZeroMemory(&si, sizeof si);
   si.cb = sizeof si;  // 68 bytes
   ZeroMemory(&pi, sizeof pi);
-  return CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(),
+  return CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(),
                         &si, &pi) != FALSE;
 }
 
 }  // namespace
+
+void ScheduleOwnDeletion() {
+  wchar_t temp[MAX_PATH] = {};
+  if (!GetTempPathW(MAX_PATH, temp)) return;
+  const std::u16string self = OwnModulePath();
+  if (!IsTemporaryCopy(self, vx::FromWide(temp))) return;
+  MoveFileExW(vx::ToWide(self).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
 
 bool RelaunchFromTemporaryCopy(unsigned delayMs) {
   const std::wstring self = vx::ToWide(OwnModulePath());

@@ -3,7 +3,13 @@
 // they copy themselves to the temporary folder and start the copy.
 #include <string>
 
+#include "setup/relaunch_rules.h"
+
 namespace setup {
+
+// A temporary copy asks for its own deletion at the next restart (it cannot
+// delete itself while it runs). Anything else is left alone.
+void ScheduleOwnDeletion();
 
 // Copies the program to a new "zz~" temporary file and starts it with the own
 // folder as argument (after `delayMs`). False when it cannot copy or start.

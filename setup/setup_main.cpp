@@ -155,6 +155,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
       WizardStart(s);
       break;
     case StartupPlan::Action::UpdateRun:
+      setup::ScheduleOwnDeletion();
       s.PreviousDir = plan.folder;
       setup::RunPreviousUninstaller(plan.folder);
       s.UpdateMode = true;
@@ -166,6 +167,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
       DrivenStart(s, plan);
       break;
     case StartupPlan::Action::Uninstall:
+      setup::ScheduleOwnDeletion();
       UninstallStart(s, plan.folder);
       break;
   }

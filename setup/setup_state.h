@@ -57,6 +57,11 @@ struct SetupState {
   uint32_t FileCount = 0;
   std::u16string PackageKind;
   std::vector<std::u16string> InstalledFiles;  // relative paths, payload order
+  // Folders the run made: InstallDir itself, and the relative folders below
+  // it (no trailing backslash) when CreatedFoldersKnown.
+  bool InstallDirCreated = false;
+  bool CreatedFoldersKnown = false;
+  std::vector<std::u16string> CreatedFolders;
   int ComponentKind = 0;
   // Shortcuts really created, as full .lnk paths; the program-group folder.
   std::u16string ProgramGroupFolder;

@@ -54,6 +54,10 @@ int CheckFilesInUse(const std::u16string& folder) {
     if (name.empty() || name[0] == L'.') continue;
     const std::wstring path = vx::ToWide(folder) + L"\\" + name;
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {  // a link: removed, never followed
+        ++files;
+        continue;
+      }
       const int inside = CheckFilesInUse(folder + u"\\" + vx::FromWide(name));
       if (inside < 0) {
         FindClose(find);
@@ -64,14 +68,17 @@ int CheckFilesInUse(const std::u16string& folder) {
     }
     const size_t dot = name.find(L'.');
     if (dot != std::wstring::npos && dot > 0 && dot + 1 < name.size() && _wcsicmp(name.c_str(), self.c_str()) != 0) {
-      HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+      // Exclusive access shows use; a read-only file is opened for reading
+      // only, so that the check needs to change nothing.
+      const DWORD access = (found.dwFileAttributes & FILE_ATTRIBUTE_READONLY) ? GENERIC_READ
+                                                                              : GENERIC_READ | GENERIC_WRITE;
+      HANDLE h = CreateFileW(path.c_str(), access, 0, nullptr, OPEN_EXISTING, 0, nullptr);
       if (h == INVALID_HANDLE_VALUE) {
         FindClose(find);
         return -1;
       }
       CloseHandle(h);
     }
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     ++files;
   } while (FindNextFileW(find, &found));
   FindClose(find);

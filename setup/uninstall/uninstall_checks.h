@@ -12,7 +12,8 @@ bool ReadUninstallRecord();
 
 // Files under `folder` (recursively), or -1 as soon as one with an extension
 // (other than ProductName + VersionLabel + ".exe") cannot be opened
-// exclusively. Files not in use get normal attributes.
+// exclusively. Changes nothing; folder links count as one entry and are not
+// followed.
 int CheckFilesInUse(const std::u16string& folder);
 
 // How many of `list` (relative to `folder`) exist.

@@ -68,6 +68,17 @@ bool EncodeUninstallRecord(const SetupState& s, std::vector<uint8_t>& out, std::
     w.Number(int64_t(list->size()));
     if (!w.Paths("shortcut", *list, vx::kField520)) return false;
   }
+  // Trailer.
+  w.Number(kRecordTrailerMagic);
+  w.Number(s.CreatedFoldersKnown ? 2 : 1);
+  w.Number(kTagInstallDirCreated);
+  w.Number(4);
+  w.Number(s.InstallDirCreated ? 1 : 0);
+  if (s.CreatedFoldersKnown) {
+    w.Number(kTagCreatedFolders);
+    w.Number(int64_t(s.CreatedFolders.size() * vx::kField520));
+    if (!w.Paths("created folder", s.CreatedFolders, vx::kField520)) return false;
+  }
   return true;
 }
 
@@ -94,6 +105,12 @@ class RecordReader {
     m_pos += 4;
     return true;
   }
+  bool Skip(size_t n) {
+    if (m_size - m_pos < n) return false;
+    m_pos += n;
+    return true;
+  }
+  size_t Left() const { return m_size - m_pos; }
   bool Paths(std::vector<std::u16string>& out, int32_t count, size_t width) {
     out.clear();
     for (int32_t i = 0; i < count; ++i) {
@@ -109,6 +126,30 @@ class RecordReader {
   size_t m_size;
   size_t m_pos = 0;
 };
+
+// The optional trailer: absent (or not ours) is "nothing known"; a trailer
+// that announces more than the record holds is damage (false).
+bool ReadTrailer(RecordReader& r, SetupState& d) {
+  int32_t magic = 0, entries = 0;
+  if (r.Left() < 8) return true;
+  if (!r.Number(magic) || uint32_t(magic) != kRecordTrailerMagic) return true;
+  if (!r.Number(entries) || entries < 0 || size_t(entries) > r.Left() / 8) return false;
+  for (int32_t i = 0; i < entries; ++i) {
+    int32_t tag = 0, length = 0;
+    if (!r.Number(tag) || !r.Number(length) || length < 0 || size_t(length) > r.Left()) return false;
+    if (uint32_t(tag) == kTagInstallDirCreated && length == 4) {
+      int32_t created = 0;
+      r.Number(created);
+      d.InstallDirCreated = created == 1;
+    } else if (uint32_t(tag) == kTagCreatedFolders && size_t(length) % vx::kField520 == 0) {
+      if (!r.Paths(d.CreatedFolders, int32_t(size_t(length) / vx::kField520), vx::kField520)) return false;
+      d.CreatedFoldersKnown = true;
+    } else if (!r.Skip(size_t(length))) {
+      return false;
+    }
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -146,6 +187,14 @@ bool DecodeUninstallRecord(const uint8_t* data, size_t size, const std::u16strin
       return false;
     }
   }
+  d.InstallDirCreated = false;
+  d.CreatedFoldersKnown = false;
+  d.CreatedFolders.clear();
+  if (!ReadTrailer(r, d)) {  // damaged: as if there were none
+    d.InstallDirCreated = false;
+    d.CreatedFoldersKnown = false;
+    d.CreatedFolders.clear();
+  }
   d.FileCount = uint32_t(fileCount);
   d.Language = language;
   h.BannerVariant = banner;
@@ -155,10 +204,16 @@ bool DecodeUninstallRecord(const uint8_t* data, size_t size, const std::u16strin
 
 bool MarkAsUninstaller(std::vector<uint8_t>& image, const package::MarkerPair& running, uint32_t headerOffset) {
   const auto found = package::FindMarkerPositions(image.data(), image.size(), running);
-  if (found.empty()) return false;
+  size_t at = image.size();
+  for (size_t pos : found)
+    if (image.size() - pos >= 12) {
+      at = pos;
+      break;
+    }
+  if (at == image.size()) return false;
   // Word by word from immediates: a MarkerPair constant in the program's
   // data would be a second marker group in the image.
-  uint8_t* group = image.data() + found.front();
+  uint8_t* group = image.data() + at;
   vx::WriteLE32(group, 0x87654321u);
   vx::WriteLE32(group + 4, 0xAAAAAAAAu);
   vx::WriteLE32(group + 8, headerOffset);

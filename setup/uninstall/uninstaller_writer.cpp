@@ -1,5 +1,6 @@
 #include "setup/uninstall/uninstaller_writer.h"
 
+#include "setup/uninstall/image_signature.h"
 #include "setup/uninstall/uninstall_record.h"
 
 namespace setup {
@@ -7,12 +8,18 @@ namespace setup {
 bool WriteUninstaller(InstallFileSystem& fs, const SetupState& s, const std::u16string& path,
                       std::vector<uint8_t> image, const package::MarkerPair& running) {
   MarkAsUninstaller(image, running, uint32_t(image.size()));  // not found: written unchanged
+  ClearImageSignature(image);  // the package's signature does not sign this file
   std::vector<uint8_t> record;
   std::string error;
   if (!EncodeUninstallRecord(s, record, error)) return false;
+  // The checksum covers the whole file, record included, padded with zeros
+  // to 8 bytes as signed images are.
+  image.insert(image.end(), record.begin(), record.end());
+  image.resize((image.size() + 7) / 8 * 8, 0);
+  UpdateImageChecksum(image);
   auto out = fs.OpenForWrite(path);
   if (!out) return false;
-  const bool written = out->Write(image.data(), image.size()) && out->Write(record.data(), record.size());
+  const bool written = out->Write(image.data(), image.size());
   return out->Close() && written;
 }
 

@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include "setup/setup_state.h"
+#include "setup/win_drive_query.h"
 #include "setup/wizard/localized_text.h"
 #include "setup/wizard/page_rules.h"
 #include "setup/wizard/prompts.h"
@@ -18,20 +19,6 @@ constexpr int kIntro = 1022, kGroup = 1023, kBrowse = 1025, kRequired = 1026, kA
 // with its prompt); the browser's OK needs a path below it.
 constexpr int kReadLimit = 260;
 constexpr size_t kBrowseLimit = kDestinationLimit - 1;
-
-class WinDriveQuery : public DriveQuery {
- public:
-  unsigned DriveType(const std::u16string& root) override { return GetDriveTypeW(vx::ToWide(root).c_str()); }
-  std::optional<uint64_t> FreeBytes(const std::u16string& root) override {
-    const std::wstring wide = vx::ToWide(root);
-    ULARGE_INTEGER available, total, free;
-    if (GetDiskFreeSpaceExW(wide.c_str(), &available, &total, &free)) return free.QuadPart;
-    DWORD sectorsPerCluster, bytesPerSector, freeClusters, clusters;
-    if (GetDiskFreeSpaceW(wide.c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters))
-      return uint64_t(sectorsPerCluster) * bytesPerSector * freeClusters;
-    return std::nullopt;
-  }
-};
 
 void EnableNext(bool enabled) { EnableWindow(GetDlgItem(Wizard().frame, frame_id::kNext), enabled ? TRUE : FALSE); }
 

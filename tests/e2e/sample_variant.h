@@ -25,10 +25,11 @@ inline std::filesystem::path BinDir() {
 
 // Writes `work`\manifest.json and builds `work`\package.exe from `files`;
 // `groupList` false drops the program-group shortcuts; `edits` are further
-// (regular expression, replacement) pairs applied to the manifest text.
+// (regular expression, replacement) pairs applied to the manifest text;
+// `update` writes the update-package marker.
 inline std::filesystem::path BuildSampleVariant(
     const std::filesystem::path& work, const std::filesystem::path& files, const std::map<std::string, int>& fields,
-    bool groupList = true, const std::vector<std::pair<std::string, std::string>>& edits = {}) {
+    bool groupList = true, const std::vector<std::pair<std::string, std::string>>& edits = {}, bool update = false) {
   std::ifstream in(std::filesystem::path(VC_SOURCE_DIR) / "tools/sample/manifest.json");
   std::string manifest((std::istreambuf_iterator<char>(in)), {});
   for (const auto& [name, value] : fields)
@@ -44,6 +45,7 @@ inline std::filesystem::path BuildSampleVariant(
   o.filesDir = vx::PathToUtf8(files);
   o.stubPath = vx::PathToUtf8(BinDir() / "setup.exe");
   o.outputPath = vx::PathToUtf8(work / "package.exe");
+  o.update = update;
   mkpackage::BuildSummary summary;
   std::string error;
   EXPECT_TRUE(mkpackage::BuildPackage(o, summary, error)) << error;

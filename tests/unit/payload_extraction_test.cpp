@@ -326,7 +326,8 @@ TEST(UninstallRecord, LayoutAndMarker) {
   Bytes record;
   std::string error;
   ASSERT_TRUE(EncodeUninstallRecord(s, record, error)) << error;
-  EXPECT_EQ(record.size(), kUninstallRecordFixedSize + 4 + 2 * 80 + 2 * 520 + (4 + 520) + 4 + (4 + 520) + 4);
+  // Then the trailer: magic, count, the install-folder entry.
+  EXPECT_EQ(record.size(), kUninstallRecordFixedSize + 4 + 2 * 80 + 2 * 520 + (4 + 520) + 4 + (4 + 520) + 4 + 20);
   EXPECT_EQ(record[1280], 'C');
   EXPECT_EQ(vx::ReadLE16(&record[1280 + 12]), 0);  // "C:\App" without its backslash
   EXPECT_EQ(vx::ReadLE32(&record[1800]), 2u);
@@ -409,7 +410,7 @@ TEST(UninstallRecord, ReadsBackWhatWasWrittenAndRefusesDamage) {
   SetupState untouched;
   untouched.ProductName = u"kept";
   EXPECT_FALSE(DecodeUninstallRecord(record.data(), record.size(), u"C:\\app", untouched, error));
-  for (size_t n = 0; n < record.size(); n += 97)
+  for (size_t n = 0; n < record.size() - 20; n += 97)  // before the trailer
     EXPECT_FALSE(DecodeUninstallRecord(record.data(), n, u"C:\\App", untouched, error)) << n;
   for (size_t at : {size_t(1800), size_t(1812)}) {
     Bytes damaged = record;
@@ -462,4 +463,22 @@ TEST_F(Extraction, WizardReporterLinesProgressAndWritePrompt) {
   EXPECT_EQ(page.prompts.size(), 2u);
   EXPECT_EQ(page.prompts[0], std::make_pair(0x40101u, std::u16string(u"C:\\setup.exe")));
   fs.packageMissing = false;
+}
+
+TEST_F(Extraction, RecordsTheFoldersItCreated) {
+  fs.dirs.insert(u"C:\\Old\\");
+  fs.dirs.insert(u"C:\\Old\\config\\");  // the user's, before the install
+  ASSERT_TRUE(Run(Payload({{u"main.exe", Encode("MZ")},
+                           {u"config\\a.ini", Encode("a")},
+                           {u"VMSkin\\deep\\b.bmp", Encode("b")}},
+                          {u"Logs", u"config\\"}),
+                  u"C:\\Old"));
+  EXPECT_FALSE(s.InstallDirCreated);
+  EXPECT_TRUE(s.CreatedFoldersKnown);
+  EXPECT_EQ(s.CreatedFolders, (std::vector<std::u16string>{u"VMSkin", u"VMSkin\\deep", u"Logs"}));
+
+  s = SetupState();
+  ASSERT_TRUE(Run(Payload({{u"main.exe", Encode("MZ")}}), u"C:\\New\\Sub"));
+  EXPECT_TRUE(s.InstallDirCreated);
+  EXPECT_TRUE(s.CreatedFolders.empty());
 }

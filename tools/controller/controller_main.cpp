@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/command_line.h"
 #include "base/utf16.h"
 
 namespace {
@@ -40,7 +41,8 @@ LRESULT CALLBACK Receive(HWND window, UINT message, WPARAM w, LPARAM l) {
   return TRUE;
 }
 
-std::wstring Quote(const std::wstring& s) { return L"\"" + s + L"\""; }
+// Quoted for the package's argument vector: "C:\" stays C:\.
+std::wstring Quote(const std::wstring& s) { return vx::ToWide(vx::QuoteArgument(vx::FromWide(s))); }
 
 }  // namespace
 

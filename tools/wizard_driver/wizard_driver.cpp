@@ -58,6 +58,36 @@ bool WizardDriver::Start(const std::filesystem::path& program, const std::wstrin
                         &m_process) != FALSE;
 }
 
+bool WizardDriver::FollowChildOf(DWORD parentId, DWORD timeoutMs) {
+  if (!parentId) return false;
+  HANDLE child = nullptr;
+  DWORD childId = 0;
+  WaitFor(
+      [&] {
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        if (snapshot == INVALID_HANDLE_VALUE) return false;
+        PROCESSENTRY32W entry = {};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Process32FirstW(snapshot, &entry); more && !child; more = Process32NextW(snapshot, &entry)) {
+          if (entry.th32ParentProcessID != parentId || entry.th32ProcessID == parentId)
+            continue;
+          child = OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+          childId = entry.th32ProcessID;
+        }
+        CloseHandle(snapshot);
+        return child != nullptr;
+      },
+      timeoutMs);
+  if (!child) return false;
+  if (m_process.hProcess) CloseHandle(m_process.hProcess);
+  if (m_process.hThread) CloseHandle(m_process.hThread);
+  m_process = {};
+  m_process.hProcess = child;
+  m_process.dwProcessId = childId;
+  m_frame = nullptr;
+  return true;
+}
+
 HWND WizardDriver::WaitFrame(DWORD timeoutMs) {
   WaitFor(
       [&] {

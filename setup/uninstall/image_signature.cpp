@@ -1,0 +1,72 @@
+#include "setup/uninstall/image_signature.h"
+
+#include <cstddef>
+
+#include "base/le_int.h"
+
+namespace setup {
+namespace {
+
+constexpr size_t kPeOffsetField = 0x3C, kFileHeaderSize = 20;
+constexpr size_t kChecksumField = 64;
+constexpr uint16_t kPe32 = 0x10B, kPe32Plus = 0x20B;
+constexpr uint32_t kSecurityEntry = 4;
+
+// The checksum field's offset in a PE image, or 0.
+size_t ChecksumField(const std::vector<uint8_t>& image) {
+  const size_t size = image.size();
+  if (size < kPeOffsetField + 4 || image[0] != 'M' || image[1] != 'Z') return 0;
+  const size_t pe = vx::ReadLE32(image.data() + kPeOffsetField);
+  if (pe > size || size - pe < 4 + kFileHeaderSize + 2) return 0;
+  if (vx::ReadLE32(image.data() + pe) != 0x00004550u) return 0;
+  const size_t optional = pe + 4 + kFileHeaderSize;
+  const uint16_t magic = vx::ReadLE16(image.data() + optional);
+  if ((magic != kPe32 && magic != kPe32Plus) || size - optional < kChecksumField + 4) return 0;
+  return optional + kChecksumField;
+}
+
+}  // namespace
+
+std::optional<uint32_t> ImageChecksum(const std::vector<uint8_t>& file) {
+  const size_t field = ChecksumField(file);
+  if (!field) return std::nullopt;
+  uint64_t sum = 0;
+  for (size_t i = 0; i < file.size(); i += 2) {
+    if (i >= field && i < field + 4) continue;
+    const uint32_t word = file[i] | (i + 1 < file.size() ? uint32_t(file[i + 1]) << 8 : 0);
+    sum += word;
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  return uint32_t(sum + file.size());
+}
+
+bool UpdateImageChecksum(std::vector<uint8_t>& file) {
+  const auto checksum = ImageChecksum(file);
+  if (!checksum) return false;
+  vx::WriteLE32(file.data() + ChecksumField(file), *checksum);
+  return true;
+}
+
+bool ClearImageSignature(std::vector<uint8_t>& image) {
+  const size_t size = image.size();
+  if (size < kPeOffsetField + 4 || image[0] != 'M' || image[1] != 'Z') return false;
+  const size_t pe = vx::ReadLE32(image.data() + kPeOffsetField);
+  if (pe > size || size - pe < 4 + kFileHeaderSize + 2) return false;
+  if (vx::ReadLE32(image.data() + pe) != 0x00004550u) return false;
+  const size_t optional = pe + 4 + kFileHeaderSize;
+  const size_t optionalSize = vx::ReadLE16(image.data() + pe + 4 + 16);
+  const uint16_t magic = vx::ReadLE16(image.data() + optional);
+  const size_t countField = magic == kPe32 ? 92 : magic == kPe32Plus ? 108 : 0;
+  if (!countField || optionalSize < countField + 4 || size - optional < optionalSize) return false;
+  const uint32_t entries = vx::ReadLE32(image.data() + optional + countField);
+  const size_t entry = optional + countField + 4 + kSecurityEntry * 8;
+  vx::WriteLE32(image.data() + optional + kChecksumField, 0);
+  if (entries > kSecurityEntry && entry + 8 <= optional + optionalSize) {
+    vx::WriteLE32(image.data() + entry, 0);
+    vx::WriteLE32(image.data() + entry + 4, 0);
+  }
+  return true;
+}
+
+}  // namespace setup
