@@ -484,7 +484,11 @@ void UpdateInstall::SetInstallDirectory(std::u16string_view directory) {
   m_strInstallDir = vx::WithTrailingBackslash(directory);
 }
 
-bool UpdateInstall::ReloadFileList() { return LoadFileList(); }
+bool UpdateInstall::ReloadFileList() {
+  // Nothing downloaded yet (no server reached): nothing to reload.
+  if (m_fileListPath.empty()) return false;
+  return LoadFileList();
+}
 
 bool UpdateInstall::CreateDirectories() {
   bool ok = true;
