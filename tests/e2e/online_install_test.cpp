@@ -112,6 +112,26 @@ TEST_F(OnlineInstall, DownloadsEveryFileAndInstallsIt) {
   EXPECT_TRUE(fs::exists(dest / "FileInfo.info"));
   driver.Click(kNext);
   EXPECT_EQ(driver.WaitExit(), 0u);
+
+  // The uninstaller's partial removal takes every downloaded file: the install
+  // recorded the file list's keys.
+  constexpr int kPartly = 1045;
+  fs::create_directories(work / "temporary");
+  const fs::path uninstaller = work / "temporary" / "uninstall.exe";
+  fs::copy_file(dest / "uninstall.exe", uninstaller);
+  WizardDriver uninstall;
+  ASSERT_TRUE(uninstall.Start(uninstaller, L"\"" + dest.wstring() + L"\""));
+  ASSERT_TRUE(uninstall.WaitFrame());
+  ASSERT_TRUE(uninstall.WaitPage(8));
+  uninstall.Click(kPartly);
+  Sleep(300);
+  uninstall.Click(kNext);
+  ASSERT_TRUE(uninstall.WaitPage(11, 60000));
+  uninstall.Click(kNext);
+  EXPECT_EQ(uninstall.WaitExit(), 0u);
+  if (fs::exists(dest))
+    for (const auto& e : fs::recursive_directory_iterator(dest))
+      EXPECT_FALSE(e.is_regular_file()) << "left: " << e.path().string();
 }
 
 TEST_F(OnlineInstall, NoServerShowsTheConnectFailureBox) {
