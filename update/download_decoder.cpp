@@ -1,7 +1,6 @@
 #include "update/download_decoder.h"
 
 #include <fstream>
-#include <iterator>
 
 #include "base/fs_path.h"
 #include "base/utf16.h"
@@ -43,9 +42,11 @@ bool DecodeDownloadedFile(const DecodeJob& job, UpdateLog* log, std::string& err
   std::vector<uint8_t> packed;
   {
     std::ifstream in(job.temporary, std::ios::binary);
-    if (!in) return Fail(log, error, "cannot open " + source);
-    packed.assign(std::istreambuf_iterator<char>(in), {});
-    if (in.bad()) return Fail(log, error, "cannot read " + source);
+    const uintmax_t size = fs::file_size(job.temporary, ec);
+    if (!in || ec) return Fail(log, error, "cannot open " + source);
+    packed.resize(size_t(size));
+    if (!in.read(reinterpret_cast<char*>(packed.data()), std::streamsize(packed.size())))
+      return Fail(log, error, "cannot read " + source);
   }
   std::vector<uint8_t> data;
   std::string why;
