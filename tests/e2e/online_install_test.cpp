@@ -134,6 +134,44 @@ TEST_F(OnlineInstall, DownloadsEveryFileAndInstallsIt) {
       EXPECT_FALSE(e.is_regular_file()) << "left: " << e.path().string();
 }
 
+TEST_F(OnlineInstall, CorruptDownloadIsFetchedAgainThenReported) {
+  const uint16_t port = ControlPort();
+  ASSERT_NE(port, 0) << "no update server (online_server fixture)";
+  // The server opens a file for each transfer: spoil one byte of the middle
+  // of a published download file (same length), and put it back afterwards.
+  const fs::path published = kServerDir / "published" / "files" / "ZepClient.exe";
+  const std::vector<uint8_t> original = ReadAll(published);
+  ASSERT_GT(original.size(), 100u);
+  std::vector<uint8_t> spoilt = original;
+  spoilt[spoilt.size() / 2] ^= 0xFF;
+  testing_support::WriteAll(published, spoilt);
+  struct Restore {
+    const fs::path& path;
+    const std::vector<uint8_t>& bytes;
+    ~Restore() { testing_support::WriteAll(path, bytes); }
+  } restore{published, original};
+
+  const fs::path package = Build("127.0.0.1:" + std::to_string(port));
+  ASSERT_TRUE(driver.Start(package));
+  ASSERT_TRUE(driver.WaitFrame());
+  ASSERT_TRUE(driver.WaitPage(1));
+  ASSERT_TRUE(wizard_driver::WaitFor([&] { return driver.Enabled(kNext); }, 30000)) << "never connected";
+  ASSERT_EQ(Next(), 2);
+  ASSERT_EQ(Next(), 4);
+  const fs::path dest = work / "Quorin";
+  driver.Type(kFolder, dest.wstring());
+  ASSERT_EQ(Next(), 5);
+  ASSERT_EQ(Next(), 7);
+  ASSERT_EQ(Next(), 10);
+  HWND box = driver.WaitMessageBox(60000);
+  ASSERT_TRUE(box) << "no error box";
+  EXPECT_NE(WizardDriver::MessageText(box).find(L"24"), std::wstring::npos) << WizardDriver::MessageText(box);
+  WizardDriver::Answer(box, IDOK);
+  EXPECT_EQ(driver.WaitExit(), 0u);
+  EXPECT_FALSE(fs::exists(dest / "ZepClient.exe"));  // never installed
+  EXPECT_FALSE(fs::exists(dest / "uninstall.exe"));  // the install steps did not run
+}
+
 TEST_F(OnlineInstall, NoServerShowsTheConnectFailureBox) {
   // A port nobody listens on (the fixture's server has the control port).
   const fs::path package = Build("127.0.0.1:1");
