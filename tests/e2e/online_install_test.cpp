@@ -17,6 +17,7 @@
 #include "tests/support/file_io.h"
 #include "tools/mkpackage/package_builder.h"
 #include "tools/wizard_driver/wizard_driver.h"
+#include "update/update_messages.h"
 
 namespace fs = std::filesystem;
 using testing_support::ReadAll;
@@ -170,6 +171,42 @@ TEST_F(OnlineInstall, CorruptDownloadIsFetchedAgainThenReported) {
   EXPECT_EQ(driver.WaitExit(), 0u);
   EXPECT_FALSE(fs::exists(dest / "ZepClient.exe"));  // never installed
   EXPECT_FALSE(fs::exists(dest / "uninstall.exe"));  // the install steps did not run
+}
+
+TEST_F(OnlineInstall, UnsafeFileListsAreRefusedBeforeAnythingIsWritten) {
+  const uint16_t port = ControlPort();
+  ASSERT_NE(port, 0) << "no update server (online_server fixture)";
+  // The file list travels like any file: the server sends what its folder
+  // holds now. Give it entries that would leave the install folder.
+  const fs::path list = kServerDir / "published" / "FileInfo.info";
+  const std::vector<uint8_t> original = ReadAll(list);
+  struct Restore {
+    const fs::path& path;
+    const std::vector<uint8_t>& bytes;
+    ~Restore() { testing_support::WriteAll(path, bytes); }
+  } restore{list, original};
+  const fs::path package = Build("127.0.0.1:" + std::to_string(port));
+  for (const std::u16string& bad : std::vector<std::u16string>{
+           u"..\\..\\evil", u"C:\\e2e-online\\evil", std::u16string(300, u'e')}) {
+    std::vector<update::FileInfo> files;
+    ASSERT_TRUE(update::DecodeFileList(original.data(), original.size(), files));
+    update::FileInfo evil;
+    evil.nFileID = 100000;
+    evil.type = update::kFileTypeDirectory;  // not served, so the server lets it through
+    evil.strFileKey = bad;
+    files.push_back(evil);
+    testing_support::WriteAll(list, update::EncodeFileList(files));
+    WizardDriver run;
+    ASSERT_TRUE(run.Start(package));
+    ASSERT_TRUE(run.WaitFrame());
+    HWND box = run.WaitMessageBox(30000);
+    ASSERT_TRUE(box) << "no error box";
+    EXPECT_NE(WizardDriver::MessageText(box).find(L"24"), std::wstring::npos) << WizardDriver::MessageText(box);
+    WizardDriver::Answer(box, IDOK);
+    EXPECT_EQ(run.WaitExit(), 0u);
+    EXPECT_FALSE(fs::exists(L"C:\\e2e-online\\evil"));
+    EXPECT_FALSE(fs::exists(work.parent_path().parent_path() / "evil"));
+  }
 }
 
 TEST_F(OnlineInstall, NoServerShowsTheConnectFailureBox) {
