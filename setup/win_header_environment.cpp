@@ -1,4 +1,5 @@
 #include "setup/win_header_environment.h"
+#include "setup/wizard/online_client.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -83,6 +84,7 @@ bool ReadPackageHeader() {
   WinHeaderEnvironment env;
   const bool ok = LoadPackageHeader(source, HeaderOffset(), State(), env);
   fclose(file);
+  if (ok && State().header.OnlineInstall != 0) CreateOnlineClient();
   return ok;
 }
 

@@ -233,29 +233,44 @@ int UpdateNetManager::CreateConnection(const std::string& address, uint16_t port
 
 bool UpdateNetManager::Connect(int hConn, const std::string& address, uint16_t port) {
   auto c = m_pImpl->Find(hConn);
-  if (!c) return false;
+  if (!c || address.empty()) return false;
   std::error_code ec;
   const auto ip = asio::ip::make_address(address, ec);
-  if (ec) return false;
+  const bool byName = bool(ec);  // a host name: resolved on the I/O thread
   {
     std::lock_guard<std::mutex> g(m_pImpl->lock);
     c->address = address;
     c->port = port;
   }
-  asio::post(m_pImpl->io, [this, c, ip, port] {
-    c->socket.async_connect({ip, port}, [this, c](const std::error_code& ec) {
-      if (!c->open) return;
-      if (ec) {
-        const int error = ec.value() ? ec.value() : -1;
-        m_pImpl->Drop(c, error, false);
-        if (UpdateNetSink* s = m_pImpl->Sink()) s->OnConnect(error, c->handle);
-        return;
-      }
-      std::error_code e;
-      c->socket.set_option(asio::ip::tcp::no_delay(true), e);
-      m_pImpl->Started(c);
-      if (UpdateNetSink* s = m_pImpl->Sink()) s->OnConnect(0, c->handle);
-    });
+  auto connected = [this, c](const std::error_code& ec) {
+    if (!c->open) return;
+    if (ec) {
+      const int error = ec.value() ? ec.value() : -1;
+      m_pImpl->Drop(c, error, false);
+      if (UpdateNetSink* s = m_pImpl->Sink()) s->OnConnect(error, c->handle);
+      return;
+    }
+    std::error_code e;
+    c->socket.set_option(asio::ip::tcp::no_delay(true), e);
+    m_pImpl->Started(c);
+    if (UpdateNetSink* s = m_pImpl->Sink()) s->OnConnect(0, c->handle);
+  };
+  asio::post(m_pImpl->io, [this, c, ip, byName, address, port, connected] {
+    if (!byName) {
+      c->socket.async_connect({ip, port}, connected);
+      return;
+    }
+    auto resolver = std::make_shared<asio::ip::tcp::resolver>(m_pImpl->io);
+    resolver->async_resolve(
+        asio::ip::tcp::v4(), address, std::to_string(port), asio::ip::resolver_base::numeric_service,
+        [c, resolver, connected](const std::error_code& ec, asio::ip::tcp::resolver::results_type results) {
+          if (ec || results.empty()) {
+            connected(ec ? ec : std::make_error_code(std::errc::host_unreachable));
+            return;
+          }
+          asio::async_connect(c->socket, results,
+                              [connected](const std::error_code& e, const asio::ip::tcp::endpoint&) { connected(e); });
+        });
   });
   return true;
 }

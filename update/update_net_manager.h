@@ -37,7 +37,8 @@ class UpdateNetManager {
 
   // Returns the handle, or -1.
   int CreateConnection(const std::string& address, uint16_t port);
-  // Starts connecting; the sink's OnConnect follows. False when not started.
+  // Starts connecting to an IP address or a host name (resolved first);
+  // the sink's OnConnect follows. False when not started.
   bool Connect(int hConn, const std::string& address, uint16_t port);
   // A buffer of `size` bytes for SendPdu, recycled from PDUs already written
   // when one is free (its contents are then unspecified), else a new one.

@@ -174,3 +174,35 @@ TEST_F(MkPackage, ReadingDamagedPackagesFailsCleanly) {
     EXPECT_FALSE(mkpackage::ReadPackage((dir / "cut.exe").string(), info, error)) << cut;
   }
 }
+
+TEST_F(MkPackage, OnlinePackagesCarryNoFilesAndNameTheirServers) {
+  mkpackage::BuildOptions o;
+  o.manifestPath = (dir / "manifest.json").string();
+  o.stubPath = (dir / "stub.exe").string();
+  o.outputPath = (dir / "package.exe").string();
+  mkpackage::BuildSummary s;
+  std::string error;
+  // Without files an offline package cannot be built.
+  EXPECT_FALSE(mkpackage::BuildPackage(o, s, error));
+  EXPECT_NE(error.find("--files"), std::string::npos) << error;
+  EXPECT_FALSE(fs::exists(dir / "package.exe"));
+
+  o.onlineServers = "update.example:17800,10.0.0.2:17800";
+  o.onlineProductCode = "1001";
+  o.filesDir = (dir / "files").string();  // ignored: the server has the files
+  ASSERT_TRUE(mkpackage::BuildPackage(o, s, error)) << error;
+  EXPECT_EQ(s.files, 0u);
+  mkpackage::PackageInfo info;
+  ASSERT_TRUE(mkpackage::ReadPackage((dir / "package.exe").string(), info, error)) << error;
+  EXPECT_EQ(info.header.OnlineInstall, 1);
+  EXPECT_EQ(info.header.ServerListForm, 0);
+  EXPECT_EQ(info.header.UpdateServers, u"update.example:17800,10.0.0.2:17800");
+  EXPECT_EQ(info.header.OnlineProductCode, u"1001");
+  EXPECT_EQ(info.header.TotalSize, 0);
+  EXPECT_TRUE(info.payload.entries.empty());
+
+  // A server list longer than its field is an error naming it.
+  o.onlineServers = std::string(500, 'a') + ":1";
+  EXPECT_FALSE(mkpackage::BuildPackage(o, s, error));
+  EXPECT_NE(error.find("UpdateServers"), std::string::npos) << error;
+}

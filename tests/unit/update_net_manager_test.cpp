@@ -150,7 +150,13 @@ TEST(UpdateNetManager, FailuresAndTimeouts) {
   ASSERT_TRUE(sink.WaitFor([&] { return sink.connects.size() >= 2; }));
   EXPECT_NE(sink.connects[1].first, 0);
   EXPECT_FALSE(client.Connect(999, "127.0.0.1", port));
-  EXPECT_FALSE(client.Connect(client.CreateConnection("x", 1), "not an address", 1));
+  EXPECT_FALSE(client.Connect(client.CreateConnection("x", 1), "", 1));
+  // A name that resolves to nothing: the connect starts and OnConnect reports it.
+  const int h3 = client.CreateConnection("x", 1);
+  ASSERT_TRUE(client.Connect(h3, "no-such-host.invalid", 1));
+  ASSERT_TRUE(sink.WaitFor([&] { return sink.connects.size() >= 3; }));
+  EXPECT_EQ(sink.connects[2].second, h3);
+  EXPECT_NE(sink.connects[2].first, 0);
 }
 
 TEST(UpdateNetManager, HostileStreamClosesTheConnection) {

@@ -1,5 +1,6 @@
 // mkpackage: makes setup packages and inspects them.
 //   mkpackage build --manifest product.json --files DIR --stub setup.exe -o package.exe [--update] [--threads N]
+//   mkpackage build --manifest product.json --online ADDRESS:PORT --stub setup.exe -o package.exe
 //   mkpackage info package.exe
 //   mkpackage verify package.exe
 #include <cstring>
@@ -14,6 +15,7 @@ namespace {
 int Usage() {
   std::cerr << "usage:\n"
                "  mkpackage build --manifest FILE --files DIR --stub setup.exe -o OUT [--update] [--threads N]\n"
+               "  mkpackage build --manifest FILE --online ADDRESS:PORT[,...] [--product-code N] --stub setup.exe -o OUT\n"
                "  mkpackage info PACKAGE\n"
                "  mkpackage verify PACKAGE\n";
   return 2;
@@ -34,12 +36,14 @@ int Build(int argc, char** argv) {
         : a == "--stub"   ? !value(o.stubPath)
         : a == "-o"       ? !value(o.outputPath)
         : a == "--threads" ? !value(threads)
+        : a == "--online" ? !value(o.onlineServers)
+        : a == "--product-code" ? !value(o.onlineProductCode)
         : a == "--update" ? (o.update = true, false)
                           : true)
       return Usage();
     if (!threads.empty()) o.threads = static_cast<unsigned>(std::stoul(threads));
   }
-  if (o.manifestPath.empty() || o.filesDir.empty() || o.stubPath.empty() || o.outputPath.empty())
+  if (o.manifestPath.empty() || o.stubPath.empty() || o.outputPath.empty())
     return Usage();
   o.progress = [](const std::string& line) { std::cerr << line << std::endl; };
   mkpackage::BuildSummary s;

@@ -1,4 +1,5 @@
 #include "base/fs_path.h"
+#include "base/utf16.h"
 #include "tools/mkpackage/package_builder.h"
 
 #include <algorithm>
@@ -158,8 +159,21 @@ bool BuildPackage(const BuildOptions& o, BuildSummary& summary, std::string& err
     return false;
   }
 
+  if (!o.onlineServers.empty()) {
+    manifest.header.OnlineInstall = 1;
+    manifest.header.ServerListForm = 0;
+    manifest.header.UpdateServers = vx::Utf8ToUtf16(o.onlineServers);
+    manifest.header.OnlineProductCode = vx::Utf8ToUtf16(o.onlineProductCode.empty() ? "0" : o.onlineProductCode);
+  }
+  // An online package carries no files: the update server has them.
   std::vector<SourceFile> files;
-  if (!CollectFiles(vx::PathFromUtf8(o.filesDir), files, error)) return false;
+  if (manifest.header.OnlineInstall == 0) {
+    if (o.filesDir.empty()) {
+      error = "--files: required for a package that is not an online one";
+      return false;
+    }
+    if (!CollectFiles(vx::PathFromUtf8(o.filesDir), files, error)) return false;
+  }
   uint64_t totalSize = 0;
   for (const auto& f : files) totalSize += f.size;
   if (totalSize > 0x7FFFFFFF) {

@@ -13,6 +13,10 @@ struct BuildOptions {
   std::string stubPath;
   std::string outputPath;
   bool update = false;     // write the update-package marker pair
+  // An online package: no files, fetched from these update servers
+  // ("address:port,...") with this product code. Empty: as the manifest says.
+  std::string onlineServers;
+  std::string onlineProductCode;
   unsigned threads = 0;    // 0: all cores
   std::function<void(const std::string&)> progress;  // progress lines, may be empty
 };

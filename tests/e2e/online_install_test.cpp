@@ -1,0 +1,222 @@
+// Online packages under Wine against the natively running update server of
+// the online_server fixture: the language page connects, the download page
+// fetches every file, the install steps run and the finish page shows; no
+// server gives the connect-failure box.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <string>
+
+#include "base/fs_path.h"
+#include "base/utf16.h"
+#include "tests/e2e/sample_variant.h"
+#include "tests/support/file_io.h"
+#include "tools/mkpackage/package_builder.h"
+#include "tools/wizard_driver/wizard_driver.h"
+#include "update/update_messages.h"
+
+namespace fs = std::filesystem;
+using testing_support::ReadAll;
+using wizard_driver::WizardDriver;
+
+namespace {
+
+constexpr int kNext = 1003, kCancel = 1004, kFolder = 1024;
+const fs::path kProbeFiles = VC_PROBE_FILES;
+const fs::path kServerDir = VC_ONLINE_SERVER_DIR;
+
+uint16_t ControlPort() {
+  std::ifstream in(kServerDir / "ports");
+  unsigned control = 0;
+  in >> control;
+  return uint16_t(control);
+}
+
+class OnlineInstall : public ::testing::Test {
+ protected:
+  fs::path work;
+  WizardDriver driver;
+
+  void SetUp() override {
+    work = fs::path(L"C:\\e2e-online") / ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    fs::remove_all(work);
+    fs::create_directories(work);
+  }
+
+  // The sample manifest as an online package of `servers`, language page shown.
+  fs::path Build(const std::string& servers) {
+    std::ifstream in(fs::path(VC_SOURCE_DIR) / "tools/sample/manifest.json");
+    std::string manifest((std::istreambuf_iterator<char>(in)), {});
+    manifest = std::regex_replace(manifest, std::regex("\"DefaultLanguage\": *[0-9]+"), "\"DefaultLanguage\": 0");
+    std::ofstream(work / "manifest.json") << manifest;
+    mkpackage::BuildOptions o;
+    o.manifestPath = vx::PathToUtf8(work / "manifest.json");
+    o.stubPath = vx::PathToUtf8(e2e::BinDir() / "setup.exe");
+    o.outputPath = vx::PathToUtf8(work / "package.exe");
+    o.onlineServers = servers;
+    o.onlineProductCode = "1001";
+    mkpackage::BuildSummary summary;
+    std::string error;
+    EXPECT_TRUE(mkpackage::BuildPackage(o, summary, error)) << error;
+    EXPECT_EQ(summary.files, 0u);
+    return work / "package.exe";
+  }
+
+  int Next() {
+    const int before = driver.CurrentPage();
+    driver.Click(kNext);
+    wizard_driver::WaitFor([&] { const int now = driver.CurrentPage(); return now != before && now != -1; }, 5000);
+    return driver.CurrentPage();
+  }
+};
+
+}  // namespace
+
+TEST_F(OnlineInstall, DownloadsEveryFileAndInstallsIt) {
+  const uint16_t port = ControlPort();
+  ASSERT_NE(port, 0) << "no update server (online_server fixture)";
+  const fs::path package = Build("127.0.0.1:" + std::to_string(port));
+  ASSERT_TRUE(driver.Start(package));
+  ASSERT_TRUE(driver.WaitFrame());
+  ASSERT_TRUE(driver.WaitPage(1));
+  // The language page waits for the server, then offers Next.
+  ASSERT_TRUE(wizard_driver::WaitFor([&] { return driver.Enabled(kNext); }, 30000)) << "never connected";
+  ASSERT_EQ(Next(), 2);
+  ASSERT_EQ(Next(), 4);
+  const fs::path dest = work / "Quorin";
+  driver.Type(kFolder, dest.wstring());
+  ASSERT_EQ(Next(), 5);
+  ASSERT_EQ(Next(), 7);
+  ASSERT_EQ(Next(), 10);
+  ASSERT_TRUE(driver.WaitPage(11, 120000)) << "page " << driver.CurrentPage();
+
+  size_t files = 0;
+  for (const auto& e : fs::recursive_directory_iterator(kProbeFiles)) {
+    const fs::path rel = fs::relative(e.path(), kProbeFiles);
+    if (e.is_directory()) {
+      EXPECT_TRUE(fs::is_directory(dest / rel)) << rel.string();
+      continue;
+    }
+    ++files;
+    EXPECT_TRUE(ReadAll(dest / rel) == ReadAll(e.path())) << rel.string();
+  }
+  EXPECT_GT(files, 0u);
+  for (const auto& e : fs::recursive_directory_iterator(dest)) {
+    const std::wstring name = e.path().filename().wstring();
+    EXPECT_FALSE(name.ends_with(L".udt!") || name.ends_with(L".sd!")) << e.path().string();
+  }
+  EXPECT_TRUE(fs::exists(dest / "uninstall.exe"));
+  EXPECT_TRUE(fs::exists(dest / "FileInfo.info"));
+  driver.Click(kNext);
+  EXPECT_EQ(driver.WaitExit(), 0u);
+
+  // The uninstaller's partial removal takes every downloaded file: the install
+  // recorded the file list's keys.
+  constexpr int kPartly = 1045;
+  fs::create_directories(work / "temporary");
+  const fs::path uninstaller = work / "temporary" / "uninstall.exe";
+  fs::copy_file(dest / "uninstall.exe", uninstaller);
+  WizardDriver uninstall;
+  ASSERT_TRUE(uninstall.Start(uninstaller, L"\"" + dest.wstring() + L"\""));
+  ASSERT_TRUE(uninstall.WaitFrame());
+  ASSERT_TRUE(uninstall.WaitPage(8));
+  uninstall.Click(kPartly);
+  Sleep(300);
+  uninstall.Click(kNext);
+  ASSERT_TRUE(uninstall.WaitPage(11, 60000));
+  uninstall.Click(kNext);
+  EXPECT_EQ(uninstall.WaitExit(), 0u);
+  if (fs::exists(dest))
+    for (const auto& e : fs::recursive_directory_iterator(dest))
+      EXPECT_FALSE(e.is_regular_file()) << "left: " << e.path().string();
+}
+
+TEST_F(OnlineInstall, CorruptDownloadIsFetchedAgainThenReported) {
+  const uint16_t port = ControlPort();
+  ASSERT_NE(port, 0) << "no update server (online_server fixture)";
+  // The server opens a file for each transfer: spoil one byte of the middle
+  // of a published download file (same length), and put it back afterwards.
+  const fs::path published = kServerDir / "published" / "files" / "ZepClient.exe";
+  const std::vector<uint8_t> original = ReadAll(published);
+  ASSERT_GT(original.size(), 100u);
+  std::vector<uint8_t> spoilt = original;
+  spoilt[spoilt.size() / 2] ^= 0xFF;
+  testing_support::WriteAll(published, spoilt);
+  struct Restore {
+    const fs::path& path;
+    const std::vector<uint8_t>& bytes;
+    ~Restore() { testing_support::WriteAll(path, bytes); }
+  } restore{published, original};
+
+  const fs::path package = Build("127.0.0.1:" + std::to_string(port));
+  ASSERT_TRUE(driver.Start(package));
+  ASSERT_TRUE(driver.WaitFrame());
+  ASSERT_TRUE(driver.WaitPage(1));
+  ASSERT_TRUE(wizard_driver::WaitFor([&] { return driver.Enabled(kNext); }, 30000)) << "never connected";
+  ASSERT_EQ(Next(), 2);
+  ASSERT_EQ(Next(), 4);
+  const fs::path dest = work / "Quorin";
+  driver.Type(kFolder, dest.wstring());
+  ASSERT_EQ(Next(), 5);
+  ASSERT_EQ(Next(), 7);
+  ASSERT_EQ(Next(), 10);
+  HWND box = driver.WaitMessageBox(60000);
+  ASSERT_TRUE(box) << "no error box";
+  EXPECT_NE(WizardDriver::MessageText(box).find(L"24"), std::wstring::npos) << WizardDriver::MessageText(box);
+  WizardDriver::Answer(box, IDOK);
+  EXPECT_EQ(driver.WaitExit(), 0u);
+  EXPECT_FALSE(fs::exists(dest / "ZepClient.exe"));  // never installed
+  EXPECT_FALSE(fs::exists(dest / "uninstall.exe"));  // the install steps did not run
+}
+
+TEST_F(OnlineInstall, UnsafeFileListsAreRefusedBeforeAnythingIsWritten) {
+  const uint16_t port = ControlPort();
+  ASSERT_NE(port, 0) << "no update server (online_server fixture)";
+  // The file list travels like any file: the server sends what its folder
+  // holds now. Give it entries that would leave the install folder.
+  const fs::path list = kServerDir / "published" / "FileInfo.info";
+  const std::vector<uint8_t> original = ReadAll(list);
+  struct Restore {
+    const fs::path& path;
+    const std::vector<uint8_t>& bytes;
+    ~Restore() { testing_support::WriteAll(path, bytes); }
+  } restore{list, original};
+  const fs::path package = Build("127.0.0.1:" + std::to_string(port));
+  for (const std::u16string& bad : std::vector<std::u16string>{
+           u"..\\..\\evil", u"C:\\e2e-online\\evil", std::u16string(300, u'e')}) {
+    std::vector<update::FileInfo> files;
+    ASSERT_TRUE(update::DecodeFileList(original.data(), original.size(), files));
+    update::FileInfo evil;
+    evil.nFileID = 100000;
+    evil.type = update::kFileTypeDirectory;  // not served, so the server lets it through
+    evil.strFileKey = bad;
+    files.push_back(evil);
+    testing_support::WriteAll(list, update::EncodeFileList(files));
+    WizardDriver run;
+    ASSERT_TRUE(run.Start(package));
+    ASSERT_TRUE(run.WaitFrame());
+    HWND box = run.WaitMessageBox(30000);
+    ASSERT_TRUE(box) << "no error box";
+    EXPECT_NE(WizardDriver::MessageText(box).find(L"24"), std::wstring::npos) << WizardDriver::MessageText(box);
+    WizardDriver::Answer(box, IDOK);
+    EXPECT_EQ(run.WaitExit(), 0u);
+    EXPECT_FALSE(fs::exists(L"C:\\e2e-online\\evil"));
+    EXPECT_FALSE(fs::exists(work.parent_path().parent_path() / "evil"));
+  }
+}
+
+TEST_F(OnlineInstall, NoServerShowsTheConnectFailureBox) {
+  // A port nobody listens on (the fixture's server has the control port).
+  const fs::path package = Build("127.0.0.1:1");
+  ASSERT_TRUE(driver.Start(package));
+  ASSERT_TRUE(driver.WaitFrame());
+  HWND box = driver.WaitMessageBox(30000);
+  ASSERT_TRUE(box) << "no error box";
+  EXPECT_FALSE(WizardDriver::MessageText(box).empty());
+  WizardDriver::Answer(box, IDOK);
+  EXPECT_EQ(driver.WaitExit(), 0u);
+}

@@ -1,0 +1,190 @@
+#pragma once
+// UpdateInstall: the online-install client. It finds its update server,
+// asks for the version, the transfer credentials and the file list, keeps the
+// connection alive and reconnects, and downloads the product files with the
+// download scheduler through the file-transfer task manager, decoding each
+// finished file on a worker thread. Network and transfer events arrive on
+// their own threads and are posted to the main thread, where everything else
+// runs (timers, protocol, lists, counters); the surroundings (the wizard, or a
+// test loop) are the host.
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "update/download_decoder.h"
+#include "update/download_scheduler.h"
+#include "update/download_speed.h"
+#include "update/ftt_task_manager.h"
+#include "update/online_file_list.h"
+#include "update/update_messages.h"
+#include "update/update_net_manager.h"
+
+namespace update {
+
+class UpdateLog;
+
+struct ServerEntry {
+  std::string address;
+  uint16_t port = 0;
+  int hConn = -1;
+};
+
+// "address:port" items separated by ","; parsing stops at the first item
+// without ":" (or without a port number).
+std::vector<ServerEntry> ParseServerList(std::u16string_view text);
+// The decimal value of a product code text (0 when it has none).
+int32_t ProductNumber(std::u16string_view text);
+
+class UpdateInstallHost {
+ public:
+  virtual ~UpdateInstallHost() = default;
+  // Runs `task` on the main thread later. Called from any thread; must not block.
+  virtual void PostToMain(std::function<void()> task) = 0;
+  virtual void StartTimer(int id, unsigned periodMs) = 0;
+  virtual void StopTimer(int id) = 0;
+  // The wizard's error report (code, downloading flag); ends the run.
+  virtual void ShowErrorMsg(int code, int downloading) = 0;
+  // The file list is in: the view can be filled (first time) and Next enabled.
+  virtual void FileListLoaded(bool firstTime) = 0;
+  virtual void OnlineClientConnected() = 0;
+  virtual void EntryChanged(const DownloadEntry&) {}
+  // Every file is in place (connection closed, workers joined).
+  virtual void DownloadComplete() = 0;
+  virtual void Trace(const std::string&) {}
+};
+
+class UpdateInstall : private UpdateNetSink, private ftt::FttNoticeSink, private DownloadActions {
+ public:
+  // Timers of the main window.
+  static constexpr int kKeepAliveTimer = 100;  // every 3000 ms
+  static constexpr int kWatchdogTimer = 101;   // every 1000 ms while downloading
+  static constexpr int kRetryTimer = 102;      // one-shot: the next connect attempt
+  static constexpr unsigned kKeepAliveMs = 3000, kWatchdogMs = 1000, kRetryMs = 1000;
+  // Connect attempts after the first failure of a first connect (a reconnect
+  // cycle starts at 1 and so makes one fewer).
+  static constexpr int kMaxConnectRetries = 3;
+  // Shown when the server's version changed under a running install, and
+  // when the file list cannot be installed.
+  static constexpr int kVersionChangedCode = 10061;
+  static constexpr int kBadFileListCode = DownloadScheduler::kBadDataCode;
+
+  // `temporaryFolder`: where the file list is downloaded ("...\UpdateInstall\<pid>\").
+  UpdateInstall(UpdateInstallHost& host, std::filesystem::path temporaryFolder, UpdateLog* log = nullptr);
+  ~UpdateInstall() override;
+  UpdateInstall(const UpdateInstall&) = delete;
+  UpdateInstall& operator=(const UpdateInstall&) = delete;
+
+  // --- main thread ---
+  void SetProductNumber(std::u16string_view text) { m_nProductNumber = ProductNumber(text); }
+  void SetServerList(std::u16string_view text);
+  // The address server's answer (result 0 and a list: connect to it).
+  void OnGetUpgrateServerAddress(int result, const std::vector<std::string>& addresses);
+  void OnConnectError(int error);
+  void ConnectUpdateSrv();
+  void SetInstallDirectory(std::u16string_view directory);
+  const std::u16string& InstallDirectory() const { return m_strInstallDir; }
+  // Reads the downloaded file list again, paths below the install directory.
+  bool ReloadFileList();
+  // Every folder of the list below the install directory.
+  bool CreateDirectories();
+  void StartDownload(uint32_t files, uint32_t connections) { m_scheduler.StartDownload(files, connections); }
+  void ReConnect();
+  void DisconnectUpdateSrv();
+  void OnTimer(int id);
+  // Speed timer tick: the speed text ("%s" of "Speed:%s/S"), or empty when skipped.
+  std::string SpeedTick();
+
+  const OnlineFileList& Files() const { return m_files; }
+  DownloadScheduler& Scheduler() { return m_scheduler; }
+  uint64_t TotalSize() const { return m_files.m_ulTotalSize; }
+  uint64_t DownloadedBytes() const { return m_scheduler.DownloadedBytes(); }
+  bool Downloading() const { return m_scheduler.Downloading(); }
+  bool Connected() const { return m_MainConn != -1; }
+  const std::u16string& FileVersion() const { return m_strFileVer; }
+  // The file list's key, normalised: its copy in the install directory.
+  std::u16string FileListCopyKey() const;
+  const std::filesystem::path& FileListPath() const { return m_fileListPath; }
+
+ private:
+  // UpdateNetSink (I/O thread): posted on.
+  void OnConnect(int error, int hConn) override;
+  void OnPdu(int error, int hConn, uint16_t type, const uint8_t* body, uint16_t length) override;
+  // FttNoticeSink (transfer thread): posted on.
+  void OnNoticeTaskStatus(const ftt::TaskNotice& notice) override;
+
+  // Main thread.
+  void OnSUConnect(int error, int hConn);
+  void OnSUDisconnect(int error, int hConn);
+  void OnMessage(uint16_t type, const std::vector<uint8_t>& body);
+  void OnGetVersionInfo(const GetVersionInfoResponse& r);
+  void OnAuthCode(const GetAuthCodeFtResponse& r);
+  void OnDownloadFileInfoExFT(const DownloadFileInfoExFtResponse& r);
+  void OnDownloadFileFT(const DownloadFileFtResponse& r);
+  void OnNotice(const ftt::TaskNotice& notice);
+  void OnFileListComplete();
+  void OnAllFilesDone();
+  bool LoadFileList();
+  template <class M>
+  bool Send(const M& message);
+  void RemoveAllTasks();
+  void AddNodeTo(const std::u16string& key, int connections);
+  void Fatal(int code, int downloading);
+  void Post(std::function<void()> task);
+
+  // DownloadActions.
+  void RequestFile(const DownloadEntry& e) override;
+  void SetTaskConnections(const DownloadEntry& e, int count) override;
+  bool PrepareFolder(const DownloadEntry& e) override;
+  bool TemporaryFileExists(const DownloadEntry& e) override;
+  void RemoveTask(const DownloadEntry& e) override;
+  void DiscardDownload(const DownloadEntry& e) override;
+  void StartDecoding(const DownloadEntry& e) override;
+  void EntryChanged(const DownloadEntry& e) override { m_host.EntryChanged(e); }
+  void RestartWatchdog() override { m_host.StartTimer(kWatchdogTimer, kWatchdogMs); }
+  void AllFilesDone() override { OnAllFilesDone(); }
+  void DownloadFailed(const DownloadEntry& e, int code) override;
+  void Trace(const std::string& text) override { m_host.Trace(text); }
+
+  UpdateInstallHost& m_host;
+  UpdateLog* m_log;
+  std::shared_ptr<std::atomic<bool>> m_alive;  // posted tasks run only while true
+  std::filesystem::path m_temporaryFolder;
+
+  std::vector<ServerEntry> m_servers;
+  std::mutex m_connLock;  // m_MainConn and sends
+  int m_MainConn = -1;
+  int m_nConnectAttempts = 0;
+  bool m_bDisconnectRequested = false;
+  bool m_bStopped = false;  // a fatal error was reported
+  int m_iIsAlive = 0;
+  int32_t m_nProductNumber = 0;
+
+  std::u16string m_strFileVer;
+  VersionRecord m_version;
+  std::filesystem::path m_fileListPath, m_updateContentPath;
+  std::u16string m_strFileListKey;
+  bool m_bViewFilled = false;
+  ftt::NodeRecord m_node;
+  std::u16string m_authCode, m_secretKey;
+
+  std::u16string m_strInstallDir;
+  OnlineFileList m_files;
+  DownloadScheduler m_scheduler{m_files, *this};
+  DownloadSpeed m_speed;
+  std::map<std::u16string, int> m_tasks;  // keys of the tasks created -> nodes added
+  std::set<std::u16string> m_removing;    // removed by us: their abort notice is expected
+
+  // Declared last: destroyed first, so that no event arrives into a half-gone client.
+  DecodeWorkers m_workers;
+  ftt::VX_FtTaskMgr m_ftt;
+  UpdateNetManager m_net;
+};
+
+}  // namespace update
