@@ -15,12 +15,18 @@ namespace {
 
 constexpr int kDefaultPort = 17800, kDefaultTransferPort = 17801;
 
-int Usage() {
-  std::fprintf(stderr,
+void PrintUsage(FILE* to) {
+  std::fprintf(to,
                "usage: update-server publish --files DIR --version V --build N -o PUBLISHED\n"
                "       update-server serve PUBLISHED [--address A] [--port P] [--transfer-port T]\n"
+               "       update-server --help | --version\n"
                "       (defaults: 127.0.0.1, ports %d and %d)\n",
                kDefaultPort, kDefaultTransferPort);
+}
+
+// A usage error: the usage on standard error, exit code 2.
+int Usage() {
+  PrintUsage(stderr);
   return 2;
 }
 
@@ -121,6 +127,14 @@ int RunPublish(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+    PrintUsage(stdout);
+    return 0;
+  }
+  if (argc == 2 && std::string(argv[1]) == "--version") {
+    std::printf("update-server %s\n", VC_TOOL_VERSION);
+    return 0;
+  }
   if (argc >= 2 && std::string(argv[1]) == "publish") return RunPublish(argc, argv);
   if (argc >= 2 && std::string(argv[1]) == "serve") return RunServe(argc, argv);
   return Usage();
