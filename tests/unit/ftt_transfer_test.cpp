@@ -36,7 +36,7 @@ class Catalogue : public ftt::FileCatalogue {
  public:
   std::map<std::string, std::string> codes;
   std::map<std::u16string, fs::path> files;
-  std::optional<std::string> SecretKeyOf(const std::string& code) override {
+  std::optional<std::string> SecretKeyOf(const std::string& code, const std::string&) override {
     auto it = codes.find(code);
     return it == codes.end() ? std::nullopt : std::optional<std::string>(it->second);
   }
