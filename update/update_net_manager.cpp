@@ -22,6 +22,8 @@ constexpr size_t kReceiveChunk = 1 << 18;  // a few PDUs per read: fewer reads, 
 constexpr auto kAcceptRetryFirst = std::chrono::milliseconds(10);
 constexpr auto kAcceptRetryMost = std::chrono::milliseconds(1000);
 constexpr auto kSweepInterval = std::chrono::milliseconds(1000);
+constexpr auto kEvictGraceNever = std::chrono::milliseconds(0);  // no whole PDU yet: the oldest goes
+constexpr auto kEvictGraceIdle = std::chrono::seconds(30);          // no PDU for so long
 
 // Sockets wait for readability and are read into the I/O thread's one buffer,
 // so an idle connection holds no receive buffer. Overlapped reads on Windows
@@ -52,6 +54,8 @@ struct UpdateNetManager::Impl {
     bool readPaused = false;                    // too much queued: reading waits for writes
     bool closing = false;                       // CloseWhenSent: no more reads
     std::optional<std::chrono::steady_clock::time_point> partialSince;  // a PDU begun
+    std::chrono::steady_clock::time_point since = std::chrono::steady_clock::now();
+    std::optional<std::chrono::steady_clock::time_point> lastPdu;        // the last whole PDU
     std::vector<std::vector<uint8_t>> writing;  // the batch on the wire
     bool writeBusy = false;
     std::string address;
@@ -180,11 +184,13 @@ struct UpdateNetManager::Impl {
   // Hands `n` bytes to the cutter. False when the connection went.
   bool Received(const std::shared_ptr<Connection>& c, const uint8_t* data, size_t n) {
     c->lastReceive = std::chrono::steady_clock::now();
+    const size_t before = c->cutter.Buffered();
     if (!c->cutter.Feed(data, n)) {
       Drop(c, -1, true);  // a length no sender can frame
       return false;
     }
     if (!c->open) return false;
+    if (c->cutter.Buffered() != before + n) c->lastPdu = c->lastReceive;  // something was delivered
     if (c->cutter.Buffered() == 0)
       c->partialSince.reset();
     else if (!c->partialSince)
@@ -294,18 +300,53 @@ struct UpdateNetManager::Impl {
     });
   }
 
-  // Why a new connection from `address` is refused, or empty. Counts it when not.
-  std::string Admit(const std::string& address) {
-    std::lock_guard<std::mutex> g(lock);
-    if (limits.maxConnections && acceptedCount >= limits.maxConnections)
-      return std::to_string(acceptedCount) + " connections open (limit " + std::to_string(limits.maxConnections) + ")";
-    size_t& fromAddress = acceptedByAddress[address];
-    if (limits.maxPerAddress && fromAddress >= limits.maxPerAddress) {
-      const std::string why = std::to_string(fromAddress) + " connections open from this address (limit " +
-                              std::to_string(limits.maxPerAddress) + ")";
-      return why;
+  // At the connection limit the connection that does least for its place
+  // goes: one that never sent a whole PDU (after a grace second), else the one
+  // silent longest when that is long. Nothing when every one is busy.
+  std::shared_ptr<Connection> Evictable(const std::string& address) {
+    const auto now = std::chrono::steady_clock::now();
+    std::shared_ptr<Connection> best;
+    auto idleSince = [](const Connection& c) { return c.lastPdu ? *c.lastPdu : c.since; };
+    for (auto& [h, c] : table) {
+      if (!c->accepted || !c->open || (!address.empty() && c->address != address)) continue;
+      const bool silent = !c->lastPdu && now - c->since >= kEvictGraceNever;
+      const bool idle = now - idleSince(*c) > kEvictGraceIdle;
+      if (!silent && !idle) continue;
+      if (!best || (!c->lastPdu && best->lastPdu) ||
+          (bool(c->lastPdu) == bool(best->lastPdu) && idleSince(*c) < idleSince(*best)))
+        best = c;
     }
-    ++fromAddress;
+    return best;
+  }
+
+  // Why a new connection from `address` is refused, or empty. Counts it when
+  // not; may make room by closing an idle connection.
+  std::string Admit(const std::string& address) {
+    std::shared_ptr<Connection> evict;
+    std::string why;
+    {
+      std::lock_guard<std::mutex> g(lock);
+      const size_t fromAddress = acceptedByAddress.count(address) ? acceptedByAddress[address] : 0;
+      if (limits.maxPerAddress && fromAddress >= limits.maxPerAddress) {
+        why = std::to_string(fromAddress) + " connections open from this address (limit " +
+              std::to_string(limits.maxPerAddress) + ")";
+        evict = Evictable(address);
+      } else if (limits.maxConnections && acceptedCount >= limits.maxConnections) {
+        why = std::to_string(acceptedCount) + " connections open (limit " + std::to_string(limits.maxConnections) + ")";
+        evict = Evictable("");
+      }
+      if (why.empty()) {
+        ++acceptedByAddress[address];
+        ++acceptedCount;
+        return {};
+      }
+    }
+    if (!evict) return why;
+    LogLimited("evicted", "[WARNING] connection " + std::to_string(evict->handle) + " from " + evict->address +
+                              " closed for a new one: idle at the limit, " + why);
+    Drop(evict, -1, true);
+    std::lock_guard<std::mutex> g(lock);
+    ++acceptedByAddress[address];
     ++acceptedCount;
     return {};
   }

@@ -240,13 +240,19 @@ TEST(UpdateNetManager, ConnectionLimitsRefuseWithALogLine) {
   uint16_t port = 0;
   ASSERT_TRUE(server.Listen("127.0.0.1", port));
   asio::io_context io;
-  auto a1 = RawFrom(io, "127.0.0.1", port), a2 = RawFrom(io, "127.0.0.1", port);
-  ASSERT_TRUE(sink.WaitFor([&] { return sink.accepted.size() == 2; }));
+  // Connections that speak (one that never does may give way to a new one).
+  auto speaking = [&](const char* from) {
+    auto s = RawFrom(io, from, port);
+    asio::write(s, asio::buffer(Bytes{9, 0, 0, 0}));
+    return s;
+  };
+  auto a1 = speaking("127.0.0.1"), a2 = speaking("127.0.0.1");
+  ASSERT_TRUE(sink.WaitFor([&] { return sink.accepted.size() == 2 && sink.pdus.size() == 2; }));
   auto a3 = RawFrom(io, "127.0.0.1", port);  // a third from the same address
   EXPECT_TRUE(ClosedByPeer(a3));
   EXPECT_TRUE(HasLine(log, "connection from 127.0.0.1 refused: 2 connections open from this address (limit 2)"));
-  auto b1 = RawFrom(io, "127.0.0.2", port);  // another address still gets in
-  ASSERT_TRUE(sink.WaitFor([&] { return sink.accepted.size() == 3; }));
+  auto b1 = speaking("127.0.0.2");  // another address still gets in
+  ASSERT_TRUE(sink.WaitFor([&] { return sink.accepted.size() == 3 && sink.pdus.size() == 3; }));
   auto c1 = RawFrom(io, "127.0.0.3", port);  // but not beyond the total
   EXPECT_TRUE(ClosedByPeer(c1));
   EXPECT_TRUE(HasLine(log, "connection from 127.0.0.3 refused: 3 connections open (limit 3)"));
@@ -255,6 +261,13 @@ TEST(UpdateNetManager, ConnectionLimitsRefuseWithALogLine) {
   ASSERT_TRUE(sink.WaitFor([&] { return !sink.errors.empty(); }));
   auto c2 = RawFrom(io, "127.0.0.3", port);
   ASSERT_TRUE(sink.WaitFor([&] { return sink.accepted.size() == 4; }));
+  EXPECT_EQ(server.ConnectionCount(), 3u);
+  // At the limit, a connection that never sent a PDU gives way after a while.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  auto d1 = speaking("127.0.0.4");
+  ASSERT_TRUE(sink.WaitFor([&] { return sink.accepted.size() == 5; }));
+  EXPECT_TRUE(ClosedByPeer(c2));
+  EXPECT_TRUE(HasLine(log, "closed for a new one"));
   EXPECT_EQ(server.ConnectionCount(), 3u);
 }
 

@@ -2,8 +2,10 @@
 //   update-server publish --files DIR --version V --build N -o PUBLISHED
 //   update-server serve PUBLISHED [--address A] [--port P] [--transfer-port T]
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -57,6 +59,17 @@ int RunServe(int argc, char** argv) {
     } else if (arg != "--port" && arg != "--transfer-port") {
       return Usage();
     }
+  }
+  // As many descriptors as allowed; the connection limits stay inside them
+  // (a transfer connection also holds the file it serves).
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+    getrlimit(RLIMIT_NOFILE, &files);
+    const size_t share = files.rlim_cur > 160 ? size_t(files.rlim_cur - 64) / 3 : 32;
+    options.controlLimits.maxConnections = std::min(options.controlLimits.maxConnections, share);
+    options.transferLimits.maxConnections = std::min(options.transferLimits.maxConnections, share);
   }
   options.log = [](const std::string& line) {
     std::printf("%s\n", line.c_str());
