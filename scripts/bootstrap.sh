@@ -55,7 +55,9 @@ if [ ! -f "$xz_prefix/lib/liblzma.a" ]; then
   work=$deps/xz-src
   rm -rf "$work"; mkdir -p "$work/lists/partial" "$work/cache/archives/partial"
   suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
-  echo "deb-src http://deb.debian.org/debian $suite main" > "$work/sources.list"
+  # The machine's own archive (its mirror and suite), as a source list.
+  bash "$root/scripts/deb_src_lines.sh" "$suite" > "$work/sources.list"
+  [ -s "$work/sources.list" ] || { log "no apt source for $suite in /etc/apt to fetch xz-utils from"; exit 1; }
   apt_opts=(-o Dir::Etc::SourceList="$work/sources.list" -o Dir::Etc::SourceParts=-
             -o Dir::State::Lists="$work/lists" -o Dir::Cache="$work/cache"
             -o APT::Sandbox::User=root)

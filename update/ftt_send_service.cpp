@@ -11,8 +11,9 @@ namespace ftt {
 // One authenticated (or authenticating) connection.
 class VX_FileSendTask {
  public:
-  explicit VX_FileSendTask(int hConn) : handle(hConn) {}
+  VX_FileSendTask(int hConn, std::string peerAddress) : handle(hConn), peer(std::move(peerAddress)) {}
   int handle;
+  std::string peer;
   bool authed = false;
   bool refused = false;
   std::ifstream file;
@@ -23,8 +24,23 @@ FttSendService::FttSendService(FileCatalogue& catalogue) : m_catalogue(catalogue
 
 FttSendService::~FttSendService() { Stop(); }
 
+update::UpdateNetLimits FttSendService::ServiceLimits() {
+  update::UpdateNetLimits limits;
+  limits.maxConnections = 512;
+  limits.maxPerAddress = 32;
+  limits.maxQueuedBytes = kMaxQueuedBytes / 2;
+  limits.maxTotalQueuedBytes = 96 << 20;
+  limits.pduDeadlineMs = 30000;
+  return limits;
+}
+
 bool FttSendService::Start(const std::string& address, uint16_t& port) {
-  auto net = std::make_unique<update::UpdateNetManager>();
+  if (!m_log) {
+    m_ownLog = update::OpenProcessUpdateLog();
+    m_log = m_ownLog.get();
+  }
+  auto net = std::make_unique<update::UpdateNetManager>(m_log);
+  net->SetLimits(m_limits);
   net->SetSink(this);
   if (!net->Listen(address, port)) return false;
   std::lock_guard<std::mutex> g(m_lock);
@@ -45,10 +61,10 @@ void FttSendService::Stop() {
   m_tasks.clear();
 }
 
-void FttSendService::OnAccept(int hConn, const std::string&) {
+void FttSendService::OnAccept(int hConn, const std::string& peer) {
   std::lock_guard<std::mutex> g(m_lock);
   if (!m_net) return;
-  m_tasks[hConn] = std::make_unique<VX_FileSendTask>(hConn);
+  m_tasks[hConn] = std::make_unique<VX_FileSendTask>(hConn, peer);
 }
 
 void FttSendService::Send(int hConn, uint16_t type, const std::vector<uint8_t>& body) {
@@ -67,7 +83,7 @@ void FttSendService::Authenticate(VX_FileSendTask& task, const uint8_t* body, ui
     Refuse(task, FTTR_ERR_BAD_DATA);
     return;
   }
-  const std::optional<std::string> secret = m_catalogue.SecretKeyOf(request.authCode);
+  const std::optional<std::string> secret = m_catalogue.SecretKeyOf(request.authCode, task.peer);
   if (!secret || request.keyProof != KeyProof(secret->c_str(), request.fileKey)) {
     Refuse(task, FTTR_ERR_AUTH_DENIED);
     return;
@@ -129,11 +145,15 @@ void FttSendService::OnPdu(int error, int hConn, uint16_t type, const uint8_t* b
   }
   if (type == PDU_FTT_AUTH) {
     Authenticate(task, body, length);
+    if (task.refused) {  // one try per connection
+      m_net->CloseWhenSent(hConn);
+      m_tasks.erase(it);
+    }
     return;
   }
   if (!task.authed) {  // nothing but AUTH before authentication
     if (!task.refused) Refuse(task, FTTR_ERR_AUTH_DENIED);
-    m_net->Close(hConn);
+    m_net->CloseWhenSent(hConn);
     m_tasks.erase(it);
     return;
   }

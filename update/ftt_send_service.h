@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "update/update_log.h"
 #include "update/update_net_manager.h"
 
 namespace ftt {
@@ -19,8 +20,9 @@ namespace ftt {
 class FileCatalogue {
  public:
   virtual ~FileCatalogue() = default;
-  // The secret key issued with `authCode`, or nothing for an unknown code.
-  virtual std::optional<std::string> SecretKeyOf(const std::string& authCode) = 0;
+  // The secret key issued with `authCode` to `peer` (its address), or nothing
+  // for a code unknown, expired or issued to another peer.
+  virtual std::optional<std::string> SecretKeyOf(const std::string& authCode, const std::string& peer) = 0;
   // The file published under `fileKey`, or nothing.
   virtual std::optional<std::filesystem::path> FileOf(const std::u16string& fileKey) = 0;
 };
@@ -34,13 +36,19 @@ class FttSendService : private update::UpdateNetSink {
   FttSendService(const FttSendService&) = delete;
   FttSendService& operator=(const FttSendService&) = delete;
 
+  // Before Start: where the service logs (default: the process's update log)
+  // and the bounds of its connections (default: ServiceLimits()).
+  void SetLog(update::UpdateLog* log) { m_log = log; }
+  void SetLimits(const update::UpdateNetLimits& limits) { m_limits = limits; }
   // Listens on address:port (0: a free port, returned in `port`).
   bool Start(const std::string& address, uint16_t& port);
   void Stop();
 
   // Data queued on one connection beyond which its requests close it (an
-  // honest receiver keeps one request of 256 KB in flight).
-  static constexpr size_t kMaxQueuedBytes = 16 << 20;
+  // honest receiver keeps one request of 256 KB in flight); above half of it
+  // the connection is not read until its writes drain.
+  static constexpr size_t kMaxQueuedBytes = 1 << 20;
+  static update::UpdateNetLimits ServiceLimits();
 
   uint64_t BytesSent() const { return m_bytesSent.load(); }
   uint64_t Refusals() const { return m_refusals.load(); }
@@ -56,6 +64,9 @@ class FttSendService : private update::UpdateNetSink {
   void Refuse(VX_FileSendTask& task, uint16_t result);
 
   FileCatalogue& m_catalogue;
+  update::UpdateLog* m_log = nullptr;
+  std::unique_ptr<update::UpdateLog> m_ownLog;
+  update::UpdateNetLimits m_limits = ServiceLimits();
   std::unique_ptr<update::UpdateNetManager> m_net;
   std::mutex m_lock;
   std::map<int, std::unique_ptr<VX_FileSendTask>> m_tasks;

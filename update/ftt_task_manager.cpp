@@ -10,9 +10,11 @@
 #include <thread>
 #include <vector>
 
+#include "base/fs_path.h"
 #include "net/pdu_frame.h"
 #include "update/ftt_progress_record.h"
 #include "update/ftt_protocol.h"
+#include "update/update_log.h"
 #include "update/update_net_manager.h"
 
 namespace fs = std::filesystem;
@@ -63,6 +65,7 @@ struct VX_FileRecvTask {
 struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
   std::mutex lock;
   std::condition_variable wake;
+  std::unique_ptr<update::UpdateLog> log;  // the update log, made on the first start
   std::unique_ptr<update::UpdateNetManager> net;
   std::thread worker;
   bool running = false;
@@ -139,6 +142,17 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
       if (c.node == node) handles.push_back(h);
     for (int h : handles) CloseConnection(t, h);
     Notice(t, result, node, ProgressTenths(t.received.Bytes(), t.fileLength));
+  }
+
+  // Ends the task: every node and connection closed, the file closed.
+  void Abort(VX_FileRecvTask& t, uint16_t result) {
+    t.state = stateAborted;
+    for (auto& n : t.nodes) n.closed = true, n.state = STATE_CLOSED;
+    std::vector<int> handles;
+    for (const auto& [h, c] : t.connections) handles.push_back(h);
+    for (int h : handles) CloseConnection(t, h);
+    t.file.close();
+    Notice(t, result, -1, ProgressTenths(t.received.Bytes(), t.fileLength));
   }
 
   // --- the temporary file ---
@@ -246,12 +260,7 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
     }
     if (t.fileLength < 0) {
       if (!PrepareFile(t, response.fileLength)) {
-        t.state = stateAborted;
-        for (size_t i = 0; i < t.nodes.size(); ++i) t.nodes[i].closed = true;
-        std::vector<int> handles;
-        for (const auto& [other, oc] : t.connections) handles.push_back(other);
-        for (int other : handles) CloseConnection(t, other);
-        Notice(t, FTTR_ERR_CANT_CREATE_TARGET_FILE, -1, 0);
+        Abort(t, FTTR_ERR_CANT_CREATE_TARGET_FILE);
         return;
       }
       if (t.received.Complete(t.fileLength)) {
@@ -284,8 +293,8 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
     t.file.seekp(offset);
     t.file.write(reinterpret_cast<const char*>(data), std::streamsize(n));
     if (!t.file) {
-      t.state = stateAborted;
-      Notice(t, FTTR_ERR_FILE_READ_WRITE_ERROR, -1, 0);
+      if (log) log->Write("[ERROR] write failed: " + vx::PathToUtf8(t.temporary));
+      Abort(t, FTTR_ERR_FILE_READ_WRITE_ERROR);
       return;
     }
     t.received.Add(offset, offset + int64_t(n));
@@ -416,7 +425,8 @@ VX_FtTaskMgr::~VX_FtTaskMgr() { FttMgrStop(); }
 bool VX_FtTaskMgr::FttMgrStart() {
   std::lock_guard<std::mutex> g(m_pImpl->lock);
   if (m_pImpl->running) return true;
-  m_pImpl->net = std::make_unique<update::UpdateNetManager>();
+  if (!m_pImpl->log) m_pImpl->log = update::OpenProcessUpdateLog();
+  m_pImpl->net = std::make_unique<update::UpdateNetManager>(m_pImpl->log.get());
   m_pImpl->net->SetSink(m_pImpl.get());
   m_pImpl->running = true;
   m_pImpl->worker = std::thread([this] { m_pImpl->Run(); });

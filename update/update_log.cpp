@@ -7,7 +7,10 @@
 
 #ifdef _WIN32
 #include <share.h>
+#include <windows.h>
 #include "base/utf16.h"
+#else
+#include <unistd.h>
 #endif
 
 namespace update {
@@ -47,6 +50,23 @@ void FileUpdateLog::Write(const std::string& message) {
   const std::string line = LogLine(local, message);
   std::fwrite(line.data(), 1, line.size(), f);
   std::fclose(f);
+}
+
+std::unique_ptr<UpdateLog> OpenProcessUpdateLog() {
+  std::filesystem::path program;
+  std::error_code ec;
+#ifdef _WIN32
+  wchar_t path[MAX_PATH] = {};
+  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  if (n > 0 && n < MAX_PATH) program = std::filesystem::path(path);
+  const unsigned long pid = GetCurrentProcessId();
+#else
+  program = std::filesystem::read_symlink("/proc/self/exe", ec);
+  const unsigned long pid = static_cast<unsigned long>(getpid());
+#endif
+  if (program.empty()) program = std::filesystem::current_path(ec) / "program";
+  return std::make_unique<FileUpdateLog>(vx::PathToUtf8(program.parent_path()),
+                                         vx::PathToUtf8(program.filename()), pid);
 }
 
 }  // namespace update

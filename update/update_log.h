@@ -3,6 +3,7 @@
 // file "<module> <pid>.log" fixed on the first write, one line "<time> message"
 // per call, the file opened, appended to and closed each time.
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -32,5 +33,8 @@ class FileUpdateLog : public UpdateLog {
   unsigned long m_nPid;
   std::string m_strPath;
 };
+
+// The log of this process: below the folder of its program file, named after it.
+std::unique_ptr<UpdateLog> OpenProcessUpdateLog();
 
 }  // namespace update

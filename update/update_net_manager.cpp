@@ -7,16 +7,32 @@
 #include <future>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "base/le_int.h"
 #include "net/pdu_frame.h"
+#include "update/log_rate_limiter.h"
 #include "update/update_log.h"
 
 namespace update {
 namespace {
 
 constexpr size_t kReceiveChunk = 1 << 18;  // a few PDUs per read: fewer reads, fewer split PDUs
+constexpr auto kAcceptRetryFirst = std::chrono::milliseconds(10);
+constexpr auto kAcceptRetryMost = std::chrono::milliseconds(1000);
+constexpr auto kSweepInterval = std::chrono::milliseconds(1000);
+constexpr auto kEvictGraceNever = std::chrono::milliseconds(0);  // no whole PDU yet: the oldest goes
+constexpr auto kEvictGraceIdle = std::chrono::seconds(30);          // no PDU for so long
+
+// Sockets wait for readability and are read into the I/O thread's one buffer,
+// so an idle connection holds no receive buffer. Overlapped reads on Windows
+// need a buffer of their own per read.
+#ifdef _WIN32
+constexpr bool kSharedInbox = false;
+#else
+constexpr bool kSharedInbox = true;
+#endif
 
 }  // namespace
 
@@ -27,11 +43,19 @@ struct UpdateNetManager::Impl {
     asio::steady_timer unrecv;
     asio::steady_timer unsend;
     net::PduCutter cutter;
-    std::vector<uint8_t> inbox;
-    std::mutex sendLock;                        // guards pending and flushPosted
+    std::vector<uint8_t> inbox;                 // own read buffer where reads need one
+    std::mutex sendLock;                        // guards pending, flushPosted and sendClosed
     std::vector<std::vector<uint8_t>> pending;  // queued by SendPdu from any thread
     bool flushPosted = false;
+    bool sendClosed = false;
     std::atomic<size_t> queuedBytes{0};         // handed to SendPdu, not yet written
+    bool accepted = false;                      // counted against the accept limits
+    bool reading = false;                       // a read is posted
+    bool readPaused = false;                    // too much queued: reading waits for writes
+    bool closing = false;                       // CloseWhenSent: no more reads
+    std::optional<std::chrono::steady_clock::time_point> partialSince;  // a PDU begun
+    std::chrono::steady_clock::time_point since = std::chrono::steady_clock::now();
+    std::optional<std::chrono::steady_clock::time_point> lastPdu;        // the last whole PDU
     std::vector<std::vector<uint8_t>> writing;  // the batch on the wire
     bool writeBusy = false;
     std::string address;
@@ -39,7 +63,7 @@ struct UpdateNetManager::Impl {
     bool open = true;
     std::chrono::steady_clock::time_point lastReceive;
     Connection(int h, asio::io_context& io, net::PduCutter::Sink sink)
-        : handle(h), socket(io), unrecv(io), unsend(io), cutter(std::move(sink)), inbox(kReceiveChunk) {}
+        : handle(h), socket(io), unrecv(io), unsend(io), cutter(std::move(sink)) {}
   };
 
   asio::io_context io;
@@ -52,6 +76,15 @@ struct UpdateNetManager::Impl {
   UpdateLog* log = nullptr;
   unsigned unrecvMs = kUnrecvTimeoutMs, unsendMs = kUnsendTimeoutMs;
   std::unique_ptr<asio::ip::tcp::acceptor> acceptor;
+  asio::steady_timer acceptRetry{io};
+  std::chrono::milliseconds acceptBackoff = kAcceptRetryFirst;
+  asio::steady_timer sweep{io};
+  UpdateNetLimits limits;
+  std::map<std::string, size_t> acceptedByAddress;  // under lock
+  size_t acceptedCount = 0;                          // under lock
+  std::atomic<size_t> totalQueued{0};
+  std::vector<uint8_t> sharedInbox;                  // the I/O thread's read buffer
+  LogRateLimiter rate;
   // Buffers of written PDUs, handed out again by AcquireBuffer.
   static constexpr size_t kPoolLimit = 64;
   std::mutex poolLock;
@@ -68,6 +101,11 @@ struct UpdateNetManager::Impl {
 
   void Log(const std::string& line) {
     if (log) log->Write(line);
+  }
+  // Lines that a peer can make repeat are kept to a few per key and window.
+  void LogLimited(const std::string& key, const std::string& line) {
+    if (!log) return;
+    if (auto kept = rate.Filter(key, line)) log->Write(*kept);
   }
 
   UpdateNetSink* Sink() {
@@ -100,8 +138,21 @@ struct UpdateNetManager::Impl {
     c->unrecv.cancel();
     c->unsend.cancel();
     {
+      std::lock_guard<std::mutex> g(c->sendLock);
+      c->sendClosed = true;
+      totalQueued -= c->queuedBytes.exchange(0);
+      c->pending.clear();
+    }
+    c->partialSince.reset();
+    c->inbox = {};
+    {
       std::lock_guard<std::mutex> g(lock);
       table.erase(c->handle);
+      if (c->accepted) {
+        --acceptedCount;
+        auto it = acceptedByAddress.find(c->address);
+        if (it != acceptedByAddress.end() && --it->second == 0) acceptedByAddress.erase(it);
+      }
     }
     if (notify)
       if (UpdateNetSink* s = Sink()) s->OnPdu(error ? error : -1, c->handle, 0, nullptr, 0);
@@ -123,23 +174,78 @@ struct UpdateNetManager::Impl {
     });
   }
 
+  // Whether the connection must wait with reading until its writes drain.
+  bool MustWait(const Connection& c) const {
+    const size_t queued = c.queuedBytes.load();
+    if (limits.maxQueuedBytes && queued > limits.maxQueuedBytes) return true;
+    return limits.maxTotalQueuedBytes && queued > 0 && totalQueued.load() > limits.maxTotalQueuedBytes;
+  }
+
+  // Hands `n` bytes to the cutter. False when the connection went.
+  bool Received(const std::shared_ptr<Connection>& c, const uint8_t* data, size_t n) {
+    c->lastReceive = std::chrono::steady_clock::now();
+    const size_t before = c->cutter.Buffered();
+    if (!c->cutter.Feed(data, n)) {
+      Drop(c, -1, true);  // a length no sender can frame
+      return false;
+    }
+    if (!c->open) return false;
+    if (c->cutter.Buffered() != before + n) c->lastPdu = c->lastReceive;  // something was delivered
+    if (c->cutter.Buffered() == 0)
+      c->partialSince.reset();
+    else if (!c->partialSince)
+      c->partialSince = c->lastReceive;
+    return true;
+  }
+
   void Receive(const std::shared_ptr<Connection>& c) {
-    c->socket.async_read_some(asio::buffer(c->inbox), [this, c](const std::error_code& ec, size_t n) {
+    if (!c->open || c->reading || c->closing) return;
+    if (MustWait(*c)) {
+      c->readPaused = true;
+      return;
+    }
+    c->readPaused = false;
+    c->reading = true;
+    if (!kSharedInbox) {
+      if (c->inbox.empty()) c->inbox.resize(kReceiveChunk);
+      c->socket.async_read_some(asio::buffer(c->inbox), [this, c](const std::error_code& ec, size_t n) {
+        c->reading = false;
+        if (!c->open) return;
+        if (ec) {
+          Drop(c, ec.value() ? ec.value() : -1, true);
+          return;
+        }
+        if (Received(c, c->inbox.data(), n)) Receive(c);
+      });
+      return;
+    }
+    c->socket.async_wait(asio::ip::tcp::socket::wait_read, [this, c](const std::error_code& ec) {
+      c->reading = false;
       if (!c->open) return;
       if (ec) {
         Drop(c, ec.value() ? ec.value() : -1, true);
         return;
       }
-      c->lastReceive = std::chrono::steady_clock::now();
-      if (!c->cutter.Feed(c->inbox.data(), n)) {
-        Drop(c, -1, true);  // a length no sender can frame
-        return;
+      if (sharedInbox.empty()) sharedInbox.resize(kReceiveChunk);
+      // A full buffer means more is waiting: read on before waiting again.
+      for (int round = 0; round < 4; ++round) {
+        std::error_code e;
+        const size_t n = c->socket.read_some(asio::buffer(sharedInbox), e);
+        if (e == asio::error::would_block || e == asio::error::try_again) break;
+        if (e) {
+          Drop(c, e == asio::error::eof ? asio::error::eof : e.value() ? e.value() : -1, true);
+          return;
+        }
+        if (!Received(c, sharedInbox.data(), n)) return;
+        if (n < sharedInbox.size() || MustWait(*c) || c->closing) break;
       }
-      if (c->open) Receive(c);
+      Receive(c);
     });
   }
 
   void Started(const std::shared_ptr<Connection>& c) {
+    std::error_code e;
+    if (kSharedInbox) c->socket.non_blocking(true, e);
     c->lastReceive = std::chrono::steady_clock::now();
     ArmUnrecv(c, c->lastReceive);
     Receive(c);
@@ -148,11 +254,20 @@ struct UpdateNetManager::Impl {
   // Writes everything queued so far as one gathered write.
   void Flush(const std::shared_ptr<Connection>& c) {
     if (!c->open || c->writeBusy) return;
+    bool idle = false;
     {
       std::lock_guard<std::mutex> g(c->sendLock);
       c->flushPosted = false;
-      if (c->pending.empty()) return;
-      c->writing.swap(c->pending);
+      idle = c->pending.empty();
+      if (!idle) c->writing.swap(c->pending);
+    }
+    if (idle) {
+      if (c->closing) {
+        std::error_code e;
+        c->socket.shutdown(asio::ip::tcp::socket::shutdown_send, e);
+        Drop(c, 0, false);
+      }
+      return;
     }
     c->writeBusy = true;
     std::vector<asio::const_buffer> buffers;
@@ -170,27 +285,105 @@ struct UpdateNetManager::Impl {
       c->writeBusy = false;
       size_t written = 0;
       for (const auto& b : c->writing) written += b.size();
-      c->queuedBytes -= written;
+      {
+        std::lock_guard<std::mutex> g(c->sendLock);
+        c->queuedBytes -= written;
+        totalQueued -= written;
+      }
       Recycle(c->writing);
       if (ec) {
         Drop(c, ec.value(), true);
         return;
       }
+      if (c->readPaused) Receive(c);
       Flush(c);
     });
   }
 
+  // At the connection limit the connection that does least for its place
+  // goes: one that never sent a whole PDU (after a grace second), else the one
+  // silent longest when that is long. Nothing when every one is busy.
+  std::shared_ptr<Connection> Evictable(const std::string& address) {
+    const auto now = std::chrono::steady_clock::now();
+    std::shared_ptr<Connection> best;
+    auto idleSince = [](const Connection& c) { return c.lastPdu ? *c.lastPdu : c.since; };
+    for (auto& [h, c] : table) {
+      if (!c->accepted || !c->open || (!address.empty() && c->address != address)) continue;
+      const bool silent = !c->lastPdu && now - c->since >= kEvictGraceNever;
+      const bool idle = now - idleSince(*c) > kEvictGraceIdle;
+      if (!silent && !idle) continue;
+      if (!best || (!c->lastPdu && best->lastPdu) ||
+          (bool(c->lastPdu) == bool(best->lastPdu) && idleSince(*c) < idleSince(*best)))
+        best = c;
+    }
+    return best;
+  }
+
+  // Why a new connection from `address` is refused, or empty. Counts it when
+  // not; may make room by closing an idle connection.
+  std::string Admit(const std::string& address) {
+    std::shared_ptr<Connection> evict;
+    std::string why;
+    {
+      std::lock_guard<std::mutex> g(lock);
+      const size_t fromAddress = acceptedByAddress.count(address) ? acceptedByAddress[address] : 0;
+      if (limits.maxPerAddress && fromAddress >= limits.maxPerAddress) {
+        why = std::to_string(fromAddress) + " connections open from this address (limit " +
+              std::to_string(limits.maxPerAddress) + ")";
+        evict = Evictable(address);
+      } else if (limits.maxConnections && acceptedCount >= limits.maxConnections) {
+        why = std::to_string(acceptedCount) + " connections open (limit " + std::to_string(limits.maxConnections) + ")";
+        evict = Evictable("");
+      }
+      if (why.empty()) {
+        ++acceptedByAddress[address];
+        ++acceptedCount;
+        return {};
+      }
+    }
+    if (!evict) return why;
+    LogLimited("evicted", "[WARNING] connection " + std::to_string(evict->handle) + " from " + evict->address +
+                              " closed for a new one: idle at the limit, " + why);
+    Drop(evict, -1, true);
+    std::lock_guard<std::mutex> g(lock);
+    ++acceptedByAddress[address];
+    ++acceptedCount;
+    return {};
+  }
+
   void Accept() {
+    if (!acceptor || !acceptor->is_open()) return;
     acceptor->async_accept([this](const std::error_code& ec, asio::ip::tcp::socket socket) {
-      if (ec) return;  // the acceptor was closed
+      if (!acceptor || !acceptor->is_open()) return;  // closed
+      if (ec) {
+        // Out of descriptors, aborted handshakes, ...: wait a little and go on.
+        LogLimited("accept", "[ERROR] accept failed: " + ec.message() + "; accepting again in " +
+                                 std::to_string(acceptBackoff.count()) + " ms");
+        acceptRetry.expires_after(acceptBackoff);
+        acceptBackoff = std::min(acceptBackoff * 2, std::chrono::duration_cast<std::chrono::milliseconds>(kAcceptRetryMost));
+        acceptRetry.async_wait([this](const std::error_code& e) {
+          if (!e) Accept();
+        });
+        return;
+      }
+      acceptBackoff = kAcceptRetryFirst;
+      std::error_code e;
+      const auto peer = socket.remote_endpoint(e);
+      const std::string address = e ? "" : peer.address().to_string();
+      const std::string refused = Admit(address);
+      if (!refused.empty()) {
+        LogLimited("refused " + address, "[WARNING] connection from " + address + " refused: " + refused);
+        socket.close(e);
+        Accept();
+        return;
+      }
       auto c = Add();
       c->socket = std::move(socket);
-      std::error_code e;
-      const auto peer = c->socket.remote_endpoint(e);
       {
         std::lock_guard<std::mutex> g(lock);
-        c->address = e ? "" : peer.address().to_string();
+        c->address = address;
         c->port = e ? 0 : peer.port();
+        c->accepted = true;
       }
       c->socket.set_option(asio::ip::tcp::no_delay(true), e);
       if (UpdateNetSink* s = Sink()) s->OnAccept(c->handle, c->address);
@@ -198,10 +391,50 @@ struct UpdateNetManager::Impl {
       Accept();
     });
   }
+
+  // Drops connections that began a PDU and did not finish it in time.
+  void Sweep() {
+    sweep.expires_after(kSweepInterval);
+    sweep.async_wait([this](const std::error_code& ec) {
+      if (ec) return;
+      if (limits.pduDeadlineMs) {
+        std::vector<std::shared_ptr<Connection>> all;
+        {
+          std::lock_guard<std::mutex> g(lock);
+          for (auto& [h, c] : table) all.push_back(c);
+        }
+        const auto now = std::chrono::steady_clock::now();
+        const auto deadline = std::chrono::milliseconds(limits.pduDeadlineMs);
+        for (auto& c : all)
+          if (c->open && c->partialSince && now - *c->partialSince > deadline) {
+            LogLimited("deadline " + c->address, "[WARNING] connection " + std::to_string(c->handle) + " from " +
+                                                     c->address + " closed: a PDU not completed within " +
+                                                     std::to_string(limits.pduDeadlineMs) + " ms");
+            Drop(c, -1, true);
+          }
+      }
+      Sweep();
+    });
+  }
+
+  void CloseEverything() {
+    std::vector<std::shared_ptr<Connection>> all;
+    {
+      std::lock_guard<std::mutex> g(lock);
+      for (auto& [h, c] : table) all.push_back(c);
+    }
+    for (auto& c : all) Drop(c, 0, false);
+    if (acceptor) {
+      std::error_code ec;
+      acceptor->close(ec);
+    }
+    acceptRetry.cancel();
+  }
 };
 
 UpdateNetManager::UpdateNetManager(UpdateLog* log) : m_pImpl(new Impl) {
   m_pImpl->log = log;
+  m_pImpl->Sweep();
   m_pImpl->thread = std::thread([this] { m_pImpl->io.run(); });
 }
 
@@ -215,6 +448,11 @@ UpdateNetManager::~UpdateNetManager() {
 void UpdateNetManager::SetSink(UpdateNetSink* sink) {
   std::lock_guard<std::mutex> g(m_pImpl->lock);
   m_pImpl->sink = sink;
+}
+
+void UpdateNetManager::SetLimits(const UpdateNetLimits& limits) {
+  std::lock_guard<std::mutex> g(m_pImpl->lock);
+  m_pImpl->limits = limits;
 }
 
 void UpdateNetManager::SetTimeouts(unsigned unrecvMs, unsigned unsendMs) {
@@ -295,9 +533,11 @@ std::vector<uint8_t> UpdateNetManager::AcquireBuffer(size_t size) {
 bool UpdateNetManager::SendPdu(int hConn, uint16_t type, std::vector<uint8_t> buffer, size_t totalLength) {
   auto c = hConn == -1 ? nullptr : m_pImpl->Find(hConn);
   if (!c) {
+    // The socket manager is this manager's I/O context: present while it runs.
     char line[96];
-    std::snprintf(line, sizeof line, "[ERROR] hConn = %d, m_lpSocketMgr = %d.", hConn, c ? 1 : 0);
-    m_pImpl->Log(line);
+    std::snprintf(line, sizeof line, "[ERROR] hConn = %d, m_lpSocketMgr = %d.", hConn,
+                  static_cast<int>(reinterpret_cast<uintptr_t>(&m_pImpl->io)));
+    m_pImpl->LogLimited("send", line);
     return false;
   }
   if (totalLength < net::kPduHeaderSize || totalLength > buffer.size() ||
@@ -309,7 +549,9 @@ bool UpdateNetManager::SendPdu(int hConn, uint16_t type, std::vector<uint8_t> bu
   bool post = false;
   {
     std::lock_guard<std::mutex> g(c->sendLock);
+    if (c->sendClosed) return false;
     c->queuedBytes += buffer.size();
+    m_pImpl->totalQueued += buffer.size();
     c->pending.push_back(std::move(buffer));
     post = !c->flushPosted;
     c->flushPosted = true;
@@ -334,23 +576,36 @@ void UpdateNetManager::Close(int hConn) {
   if (auto c = m_pImpl->Find(hConn)) asio::post(m_pImpl->io, [this, c] { m_pImpl->Drop(c, 0, false); });
 }
 
+void UpdateNetManager::CloseWhenSent(int hConn) {
+  if (auto c = m_pImpl->Find(hConn))
+    asio::post(m_pImpl->io, [this, c] {
+      if (!c->open) return;
+      c->closing = true;
+      m_pImpl->Flush(c);  // closes at once when nothing is queued or being written
+    });
+}
+
+size_t UpdateNetManager::TotalQueuedBytes() const { return m_pImpl->totalQueued.load(); }
+
+size_t UpdateNetManager::ConnectionCount() {
+  std::lock_guard<std::mutex> g(m_pImpl->lock);
+  return m_pImpl->table.size();
+}
+
 void UpdateNetManager::CloseAll() {
+  // On the I/O thread (from a sink) the work is done in place: nobody could
+  // wait for a posted handler there.
+  if (m_pImpl->thread.get_id() == std::this_thread::get_id()) {
+    m_pImpl->CloseEverything();
+    return;
+  }
   std::promise<void> done;
   auto finished = done.get_future();
   asio::post(m_pImpl->io, [this, &done] {
-    std::vector<std::shared_ptr<Impl::Connection>> all;
-    {
-      std::lock_guard<std::mutex> g(m_pImpl->lock);
-      for (auto& [h, c] : m_pImpl->table) all.push_back(c);
-    }
-    for (auto& c : all) m_pImpl->Drop(c, 0, false);
-    if (m_pImpl->acceptor) {
-      std::error_code ec;
-      m_pImpl->acceptor->close(ec);
-    }
+    m_pImpl->CloseEverything();
     done.set_value();
   });
-  if (m_pImpl->thread.get_id() != std::this_thread::get_id()) finished.wait();
+  finished.wait();
 }
 
 std::string UpdateNetManager::PeerAddress(int hConn) {

@@ -22,6 +22,16 @@ class UpdateNetSink {
   virtual void OnPdu(int error, int hConn, uint16_t type, const uint8_t* body, uint16_t length) = 0;
 };
 
+// Bounds that keep one peer from taking the manager's memory or sockets.
+// 0 means no bound.
+struct UpdateNetLimits {
+  size_t maxConnections = 0;      // accepted connections open at once
+  size_t maxPerAddress = 0;       // accepted connections from one peer address
+  size_t maxQueuedBytes = 0;      // a connection stops reading while more is queued on it
+  size_t maxTotalQueuedBytes = 0; // over it, only connections with nothing queued read
+  unsigned pduDeadlineMs = 60000; // a PDU begun must be complete within this
+};
+
 class UpdateNetManager {
  public:
   static constexpr unsigned kUnrecvTimeoutMs = 180000;
@@ -34,6 +44,8 @@ class UpdateNetManager {
 
   void SetSink(UpdateNetSink* sink);
   void SetTimeouts(unsigned unrecvMs, unsigned unsendMs);
+  // Before Listen or the first connection.
+  void SetLimits(const UpdateNetLimits& limits);
 
   // Returns the handle, or -1.
   int CreateConnection(const std::string& address, uint16_t port);
@@ -51,6 +63,12 @@ class UpdateNetManager {
   size_t QueuedBytes(int hConn);
   // Closes one connection without an event; PDUs already queued on it may be lost.
   void Close(int hConn);
+  // Stops reading, writes what is queued, then closes without an event.
+  void CloseWhenSent(int hConn);
+  // Bytes queued on every connection together.
+  size_t TotalQueuedBytes() const;
+  // Connections in the context table.
+  size_t ConnectionCount();
   // SendPdu of `body`, copied behind the 4 reserved bytes.
   bool SendBody(int hConn, uint16_t type, const std::vector<uint8_t>& body);
   void CloseAll();

@@ -56,7 +56,7 @@ double PlainCopy(const fs::path& source, const fs::path& target) {
 class Catalogue : public ftt::FileCatalogue {
  public:
   explicit Catalogue(fs::path file) : m_file(std::move(file)) {}
-  std::optional<std::string> SecretKeyOf(const std::string& code) override {
+  std::optional<std::string> SecretKeyOf(const std::string& code, const std::string&) override {
     return code == "BENCH" ? std::optional<std::string>("secret") : std::nullopt;
   }
   std::optional<fs::path> FileOf(const std::u16string&) override { return m_file; }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -121,4 +123,64 @@ TEST_F(Publisher, RefusesBadOptionsAndLeavesNoFileList) {
   EXPECT_FALSE(update_server::Publish(Options(), summary, error));
   EXPECT_NE(error.find("symbolic link"), std::string::npos);
   EXPECT_FALSE(fs::exists(root / "published" / update_server::kFileListName));
+}
+
+TEST_F(Publisher, KeepsAFolderThatIsNoPublicationAndReplacesAnEarlierOneWhole) {
+  update_server::PublishSummary summary;
+  std::string error;
+  WriteAll(root / "product" / "a.txt", Bytes{'a'});
+  // Somebody's documents are not overwritten, nor reached through a link.
+  WriteAll(root / "documents" / "letter.doc", Bytes{'l'});
+  auto o = Options();
+  o.output = root / "documents";
+  EXPECT_FALSE(update_server::Publish(o, summary, error));
+  EXPECT_NE(error.find("neither empty nor an earlier publication"), std::string::npos) << error;
+  fs::create_directory_symlink(root / "documents", root / "link");
+  o.output = root / "link";
+  EXPECT_FALSE(update_server::Publish(o, summary, error));
+  EXPECT_TRUE(fs::exists(root / "documents" / "letter.doc"));
+
+  // An earlier publication is replaced; a failure part-way leaves it whole.
+  ASSERT_TRUE(update_server::Publish(Options(), summary, error)) << error;
+  const Bytes list = ReadAll(root / "published" / update_server::kFileListName);
+  WriteAll(root / "product" / "b.txt", Bytes{'b'});
+  ASSERT_EQ(mkfifo((root / "product" / "pipe").c_str(), 0600), 0);
+  EXPECT_FALSE(update_server::Publish(Options(), summary, error));
+  EXPECT_NE(error.find("pipe"), std::string::npos) << error;
+  EXPECT_EQ(ReadAll(root / "published" / update_server::kFileListName), list);
+  EXPECT_FALSE(fs::exists(root / "published" / "files" / "b.txt"));
+  fs::remove(root / "product" / "pipe");
+  ASSERT_TRUE(update_server::Publish(Options(), summary, error)) << error;
+  EXPECT_TRUE(fs::exists(root / "published" / "files" / "b.txt"));
+  // Nothing is left next to it.
+  size_t siblings = 0;
+  for (const auto& e : fs::directory_iterator(root)) siblings += e.path().filename() != "product" &&
+                                                      e.path().filename() != "published" &&
+                                                      e.path().filename() != "documents" &&
+                                                      e.path().filename() != "link";
+  EXPECT_EQ(siblings, 0u);
+}
+
+TEST_F(Publisher, RefusesNamesThatMakeNoSafeOrUniqueKey) {
+  update_server::PublishSummary summary;
+  std::string error;
+  struct Case {
+    std::vector<std::string> names;
+    std::string named, why;
+  };
+  const Case cases[] = {
+      {{"a/b", "a\\b"}, "a\\b", "backslash"},
+      {{"..\\..\\evil.dll"}, "evil.dll", "'\\'"},
+      {{"bad\xff.txt"}, "bad", "not valid UTF-8"},
+      {{"Readme.TXT", "readme.txt"}, "eadme", "collides"},
+      {{"con:stream"}, "con:stream", "':'"},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(root / "product");
+    for (const auto& name : c.names) WriteAll(root / "product" / name, Bytes{'x'});
+    EXPECT_FALSE(update_server::Publish(Options(), summary, error)) << c.names[0];
+    EXPECT_NE(error.find(c.named), std::string::npos) << error;
+    if (c.why != "backslash") EXPECT_NE(error.find(c.why), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(root / "published")) << c.names[0];
+  }
 }

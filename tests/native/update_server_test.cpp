@@ -2,6 +2,7 @@
 // version, credentials, file list, every file through the transfer service.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -17,7 +18,9 @@
 #include "net/pdu_frame.h"
 #include "tools/update_server/publisher.h"
 #include "tools/update_server/update_server.h"
+#include "update/asio_config.h"
 #include "update/download_file.h"
+#include "update/ftt_protocol.h"
 #include "update/ftt_task_manager.h"
 #include "update/update_messages.h"
 #include "update/update_net_manager.h"
@@ -247,4 +250,190 @@ TEST(UpdateServer, WholeConversationDeliversEveryFile) {
                          [](const std::string& l) { return l.find("dropped") != std::string::npos; }),
             lines.end());
   fs::remove_all(root);
+}
+
+namespace {
+
+// A client on a raw socket from any address of 127/8: PDUs out, PDUs in.
+class RawClient {
+ public:
+  RawClient(const char* from, uint16_t port) : m_socket(m_io) {
+    m_socket.open(asio::ip::tcp::v4());
+    m_socket.bind({asio::ip::make_address(from), 0});
+    m_socket.connect({asio::ip::make_address("127.0.0.1"), port});
+    std::error_code ec;
+    m_socket.non_blocking(true, ec);
+  }
+  bool Send(uint16_t type, const Bytes& body) {
+    Bytes pdu;
+    net::FramePdu(type, body.data(), body.size(), pdu);
+    std::error_code ec;
+    size_t at = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (at < pdu.size() && std::chrono::steady_clock::now() < end) {
+      at += m_socket.write_some(asio::buffer(pdu.data() + at, pdu.size() - at), ec);
+      if (ec == asio::error::would_block) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      else if (ec) return false;
+    }
+    return at == pdu.size();
+  }
+  template <class Request>
+  bool Send(const Request& r) {
+    return Send(uint16_t(Request::kType), update::Encode(r));
+  }
+  // The next PDU, or false at the end of the stream or after 5 s.
+  bool Read(uint16_t& type, Bytes& body) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (;;) {
+      if (m_buffer.size() >= 4) {
+        const size_t length = size_t(m_buffer[2] | m_buffer[3] << 8);
+        if (m_buffer.size() >= 4 + length) {
+          type = uint16_t(m_buffer[0] | m_buffer[1] << 8);
+          body.assign(m_buffer.begin() + 4, m_buffer.begin() + std::ptrdiff_t(4 + length));
+          m_buffer.erase(m_buffer.begin(), m_buffer.begin() + std::ptrdiff_t(4 + length));
+          return true;
+        }
+      }
+      uint8_t chunk[65536];
+      std::error_code ec;
+      const size_t n = m_socket.read_some(asio::buffer(chunk), ec);
+      if (ec == asio::error::would_block) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        continue;
+      }
+      if (ec) {
+        m_ended = true;
+        return false;
+      }
+      m_buffer.insert(m_buffer.end(), chunk, chunk + n);
+    }
+  }
+  template <class Response, class Request>
+  bool Ask(const Request& request, Response& response) {
+    uint16_t type = 0;
+    Bytes body;
+    return Send(request) && Read(type, body) && type == Response::kType &&
+           update::Decode(body.data(), body.size(), response);
+  }
+  bool Ended() const { return m_ended; }
+
+ private:
+  asio::io_context m_io;
+  asio::ip::tcp::socket m_socket;
+  Bytes m_buffer;
+  bool m_ended = false;
+};
+
+struct Published {
+  fs::path root;
+  explicit Published(const std::string& name) : root(fs::temp_directory_path() / name) {
+    fs::remove_all(root);
+    WriteAll(root / "product" / "a.bin", Bytes(5000, 7));
+    update_server::PublishOptions publish{root / "product", "v1", 1, root / "published"};
+    update_server::PublishSummary summary;
+    std::string error;
+    EXPECT_TRUE(update_server::Publish(publish, summary, error)) << error;
+  }
+  ~Published() { fs::remove_all(root); }
+};
+
+}  // namespace
+
+TEST(UpdateServer, AuthorisationCodesBelongToTheirPeerAndExpire) {
+  Published published("update-server-codes");
+  update_server::UpdateServer server;
+  update_server::ServerOptions options;
+  options.published = published.root / "published";
+  options.codeLifetime = std::chrono::milliseconds(800);
+  std::string error;
+  ASSERT_TRUE(server.Start(options, error)) << error;
+
+  RawClient owner("127.0.0.1", server.Port()), thief("127.0.0.2", server.Port());
+  update::GetAuthCodeFtResponse code;
+  ASSERT_TRUE(owner.Ask(update::GetAuthCodeFtRequest{}, code));
+  ASSERT_EQ(code.result, 0);
+  update::DownloadFileInfoExFtRequest use;
+  use.authCode = code.authCode;
+  use.secretKey = code.secretKey;
+  update::DownloadFileInfoExFtResponse answer;
+  ASSERT_TRUE(thief.Ask(use, answer));
+  EXPECT_EQ(answer.result, update::FAILED);  // another peer's code
+  ASSERT_TRUE(owner.Ask(use, answer));
+  EXPECT_EQ(answer.result, 0);
+
+  // A greedy peer keeps only its own last few codes; the owner's stays good.
+  RawClient greedy("127.0.0.3", server.Port());
+  for (int i = 0; i < 100; ++i) {
+    update::GetAuthCodeFtResponse r;
+    ASSERT_TRUE(greedy.Ask(update::GetAuthCodeFtRequest{}, r));
+  }
+  EXPECT_EQ(server.CodeCount(), 1 + update_server::UpdateServer::kCodesPerPeer);
+  ASSERT_TRUE(owner.Ask(use, answer));
+  EXPECT_EQ(answer.result, 0);
+
+  // Unused for longer than its lifetime, a code is gone.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  ASSERT_TRUE(owner.Ask(use, answer));
+  EXPECT_EQ(answer.result, update::FAILED);
+}
+
+TEST(UpdateServer, ARefusedTransferAuthorisationClosesTheConnection) {
+  Published published("update-server-refused");
+  update_server::UpdateServer server;
+  update_server::ServerOptions options;
+  options.published = published.root / "published";
+  std::string error;
+  ASSERT_TRUE(server.Start(options, error)) << error;
+  RawClient control("127.0.0.1", server.Port());
+  update::GetAuthCodeFtResponse code;
+  ASSERT_TRUE(control.Ask(update::GetAuthCodeFtRequest{}, code));
+
+  RawClient transfer("127.0.0.1", server.TransferPort());
+  ftt::AuthRequest auth{ftt::kProtocolVersion, vx::Utf16ToUtf8(code.authCode), u"a.bin", u"id",
+                        ftt::KeyProof("wrong-secret-key", u"a.bin")};
+  ASSERT_TRUE(transfer.Send(ftt::PDU_FTT_AUTH, ftt::EncodeAuthRequest(auth)));
+  uint16_t type = 0;
+  Bytes body;
+  ASSERT_TRUE(transfer.Read(type, body));
+  ftt::AuthResponse refused;
+  ASSERT_TRUE(ftt::DecodeAuthResponse(body.data(), body.size(), refused));
+  EXPECT_EQ(refused.result, ftt::FTTR_ERR_AUTH_DENIED);
+  // No second try on the same connection.
+  transfer.Send(ftt::PDU_FTT_AUTH, ftt::EncodeAuthRequest(auth));
+  EXPECT_FALSE(transfer.Read(type, body));
+  EXPECT_TRUE(transfer.Ended());
+}
+
+TEST(UpdateServer, AFloodOfUnreadRequestsIsBoundedAndLoggedSparingly) {
+  Published published("update-server-flood");
+  update_server::UpdateServer server;
+  update_server::ServerOptions options;
+  options.published = published.root / "published";
+  std::atomic<size_t> lines{0};
+  options.log = [&](const std::string&) { ++lines; };
+  std::string error;
+  ASSERT_TRUE(server.Start(options, error)) << error;
+  RawClient flood("127.0.0.1", server.Port());
+  update::EchoRequest echo;
+  echo.data = Bytes(1000, 5);
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    for (int i = 0; i < 20000 && flood.Send(echo); ++i) {
+    }
+    done = true;
+  });
+  size_t most = 0;
+  while (!done) {
+    most = std::max(most, server.QueuedReplyBytes());
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  writer.join();
+  // 20 MB of answers were asked for; a bounded part is ever held.
+  EXPECT_LT(most, size_t(4) << 20);
+  EXPECT_LT(lines.load(), 50u);
+  // Others are still answered.
+  RawClient other("127.0.0.2", server.Port());
+  update::KeepAliveResponse alive;
+  EXPECT_TRUE(other.Ask(update::KeepAliveRequest{}, alive));
 }

@@ -14,6 +14,12 @@
 #include <tuple>
 #include <vector>
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 #include "net/pdu_frame.h"
 #include "update/ftt_progress_record.h"
 #include "update/ftt_protocol.h"
@@ -36,7 +42,7 @@ class Catalogue : public ftt::FileCatalogue {
  public:
   std::map<std::string, std::string> codes;
   std::map<std::u16string, fs::path> files;
-  std::optional<std::string> SecretKeyOf(const std::string& code) override {
+  std::optional<std::string> SecretKeyOf(const std::string& code, const std::string&) override {
     auto it = codes.find(code);
     return it == codes.end() ? std::nullopt : std::optional<std::string>(it->second);
   }
@@ -369,3 +375,41 @@ TEST_F(FileTransfer, AReceiverThatNeverReadsIsCutOff) {
   EXPECT_LT(service.BytesSent(), uint64_t(ftt::FttSendService::kMaxQueuedBytes) + 2 * ftt::kMaxRequestLength +
                                      content.size());
 }
+
+#ifndef _WIN32
+// The disk refuses the data part-way (a file-size limit): the task ends with
+// one failure notice, its connections and file closed, and the update log
+// (created by FttMgrStart next to the program) says why.
+TEST_F(FileTransfer, AFailedDiskWriteEndsTheTaskAndIsLogged) {
+  Session session(catalogue);
+  auto [service, notices, manager] = session.parts();
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  rlimit tight = old;
+  tight.rlim_cur = 1 << 20;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
+  const fs::path local = root / "full.bin";
+  Fetch(manager, local, 3);
+  auto failed = [](const ftt::TaskNotice& n) { return n.result == ftt::FTTR_ERR_FILE_READ_WRITE_ERROR && n.node == -1; };
+  const bool ended = notices.WaitFor(failed, 20);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // data still in flight arrives now
+  setrlimit(RLIMIT_FSIZE, &old);
+  ASSERT_TRUE(ended);
+  size_t failures = 0;
+  for (const auto& n : notices.All()) failures += failed(n);
+  EXPECT_EQ(failures, 1u);
+  const uint64_t sent = service.BytesSent();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(service.BytesSent(), sent);  // nothing more is asked for
+  EXPECT_LT(sent, content.size());
+  EXPECT_FALSE(fs::exists(local));
+
+  char exe[4096] = {};
+  ASSERT_GT(readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
+  const fs::path logFile = fs::path(exe).parent_path() / "log" / "update" /
+                           (fs::path(exe).filename().string() + " " + std::to_string(getpid()) + ".log");
+  const Bytes log = ReadAll(logFile);
+  EXPECT_NE(std::string(log.begin(), log.end()).find("[ERROR] write failed: "), std::string::npos) << logFile;
+}
+#endif

@@ -6,6 +6,16 @@
 #include <condition_variable>
 #include <mutex>
 #include <random>
+#include <thread>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <arpa/inet.h>
+#include <unistd.h>
+#endif
 
 #include "update/update_log.h"
 #include "update/update_net_manager.h"
@@ -122,7 +132,9 @@ TEST(UpdateNetManager, FailuresAndTimeouts) {
   // No such connection: false and the log line.
   EXPECT_FALSE(client.SendPdu(-1, 1, Bytes(4), 4));
   ASSERT_EQ(log.lines.size(), 1u);
-  EXPECT_EQ(log.lines[0], "[ERROR] hConn = -1, m_lpSocketMgr = 0.");
+  // The line names the handle and the (present) socket manager.
+  EXPECT_EQ(log.lines[0].rfind("[ERROR] hConn = -1, m_lpSocketMgr = ", 0), 0u) << log.lines[0];
+  EXPECT_EQ(log.lines[0].find("m_lpSocketMgr = 0."), std::string::npos) << log.lines[0];
   // A body too long to frame is refused.
   RecordingSink serverSink;
   UpdateNetManager server;
@@ -176,4 +188,247 @@ TEST(UpdateNetManager, HostileStreamClosesTheConnection) {
   ASSERT_EQ(serverSink.pdus.size(), 1u);
   EXPECT_EQ(serverSink.pdus[0].type, 7);
   EXPECT_EQ(serverSink.errors[0], serverSink.accepted[0]);
+}
+
+namespace {
+
+template <class F>
+bool WaitUntil(F done, int ms = 5000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < end) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return done();
+}
+
+bool HasLine(MemoryLog& log, const std::string& part) {
+  std::lock_guard<std::mutex> g(log.m);
+  for (const auto& l : log.lines)
+    if (l.find(part) != std::string::npos) return true;
+  return false;
+}
+
+// Whether the server closed the raw connection (reads end) within a while.
+bool ClosedByPeer(asio::ip::tcp::socket& s, int ms = 3000) {
+  std::error_code ec;
+  s.non_blocking(true, ec);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  uint8_t b[4096];
+  while (std::chrono::steady_clock::now() < end) {
+    s.read_some(asio::buffer(b), ec);
+    if (ec && ec != asio::error::would_block && ec != asio::error::try_again) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+// A raw client socket from `from` (any address of 127/8) to the server.
+asio::ip::tcp::socket RawFrom(asio::io_context& io, const char* from, uint16_t port) {
+  asio::ip::tcp::socket s(io);
+  s.open(asio::ip::tcp::v4());
+  s.bind({asio::ip::make_address(from), 0});
+  s.connect({asio::ip::make_address("127.0.0.1"), port});
+  return s;
+}
+
+}  // namespace
+
+TEST(UpdateNetManager, ConnectionLimitsRefuseWithALogLine) {
+  MemoryLog log;
+  RecordingSink sink;
+  UpdateNetManager server(&log);
+  update::UpdateNetLimits limits;
+  limits.maxConnections = 3;
+  limits.maxPerAddress = 2;
+  server.SetLimits(limits);
+  server.SetSink(&sink);
+  uint16_t port = 0;
+  ASSERT_TRUE(server.Listen("127.0.0.1", port));
+  asio::io_context io;
+  // Connections that speak (one that never does may give way to a new one).
+  auto speaking = [&](const char* from) {
+    auto s = RawFrom(io, from, port);
+    asio::write(s, asio::buffer(Bytes{9, 0, 0, 0}));
+    return s;
+  };
+  auto a1 = speaking("127.0.0.1"), a2 = speaking("127.0.0.1");
+  ASSERT_TRUE(sink.WaitFor([&] { return sink.accepted.size() == 2 && sink.pdus.size() == 2; }));
+  auto a3 = RawFrom(io, "127.0.0.1", port);  // a third from the same address
+  EXPECT_TRUE(ClosedByPeer(a3));
+  EXPECT_TRUE(HasLine(log, "connection from 127.0.0.1 refused: 2 connections open from this address (limit 2)"));
+  auto b1 = speaking("127.0.0.2");  // another address still gets in
+  ASSERT_TRUE(sink.WaitFor([&] { return sink.accepted.size() == 3 && sink.pdus.size() == 3; }));
+  auto c1 = RawFrom(io, "127.0.0.3", port);  // but not beyond the total
+  EXPECT_TRUE(ClosedByPeer(c1));
+  EXPECT_TRUE(HasLine(log, "connection from 127.0.0.3 refused: 3 connections open (limit 3)"));
+  // A closed connection makes room again.
+  a1.close();
+  ASSERT_TRUE(sink.WaitFor([&] { return !sink.errors.empty(); }));
+  auto c2 = RawFrom(io, "127.0.0.3", port);
+  ASSERT_TRUE(sink.WaitFor([&] { return sink.accepted.size() == 4; }));
+  EXPECT_EQ(server.ConnectionCount(), 3u);
+  // At the limit, a connection that never sent a PDU gives way after a while.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  auto d1 = speaking("127.0.0.4");
+  ASSERT_TRUE(sink.WaitFor([&] { return sink.accepted.size() == 5; }));
+  EXPECT_TRUE(ClosedByPeer(c2));
+  EXPECT_TRUE(HasLine(log, "closed for a new one"));
+  EXPECT_EQ(server.ConnectionCount(), 3u);
+}
+
+#ifndef _WIN32
+TEST(UpdateNetManager, AcceptingGoesOnAfterRunningOutOfDescriptors) {
+  MemoryLog log;
+  RecordingSink sink;
+  UpdateNetManager server(&log);
+  server.SetSink(&sink);
+  uint16_t port = 0;
+  ASSERT_TRUE(server.Listen("127.0.0.1", port));
+  // Client sockets made first; then no descriptor is left for the server.
+  std::vector<int> clients;
+  for (int i = 0; i < 4; ++i) clients.push_back(::socket(AF_INET, SOCK_STREAM, 0));
+  int highest = 0;
+  for (int fd = 0; fd < 65536; ++fd)
+    if (fcntl(fd, F_GETFD) != -1) highest = fd;
+  rlimit old{};
+  getrlimit(RLIMIT_NOFILE, &old);
+  rlimit tight = old;
+  tight.rlim_cur = rlim_t(highest + 1);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::vector<int> fillers;  // the free numbers below the limit
+  for (int fd; (fd = ::dup(0)) != -1;) fillers.push_back(fd);
+  for (int fd : clients) ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+  const bool logged = WaitUntil([&] { return HasLine(log, "[ERROR] accept failed"); });
+  for (int fd : fillers) ::close(fd);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &old), 0);
+  EXPECT_TRUE(logged);
+  // With descriptors back, the waiting connections and new ones are accepted.
+  ASSERT_TRUE(sink.WaitFor([&] { return sink.accepted.size() == 4; }, 10));
+  for (int fd : clients) ::close(fd);
+  asio::io_context io;
+  auto late = RawFrom(io, "127.0.0.1", port);
+  EXPECT_TRUE(sink.WaitFor([&] { return sink.accepted.size() == 5; }, 10));
+}
+#endif
+
+TEST(UpdateNetManager, AConnectionThatDoesNotReadStopsBeingRead) {
+  // The server answers every PDU with 4000 bytes.
+  struct Echo : RecordingSink {
+    UpdateNetManager* net = nullptr;
+    std::atomic<int> requests{0};
+    void OnPdu(int error, int hConn, uint16_t, const uint8_t*, uint16_t) override {
+      if (error) return;
+      ++requests;
+      net->SendBody(hConn, 2, Bytes(4000, 1));
+    }
+  } echo;
+  UpdateNetManager server;
+  update::UpdateNetLimits limits;
+  limits.maxQueuedBytes = 64 << 10;
+  server.SetLimits(limits);
+  echo.net = &server;
+  server.SetSink(&echo);
+  uint16_t port = 0;
+  ASSERT_TRUE(server.Listen("127.0.0.1", port));
+  asio::io_context io;
+  auto raw = RawFrom(io, "127.0.0.1", port);
+  // 20000 requests (80 KB), never a read: the answers would be 80 MB.
+  std::thread writer([&] {
+    const Bytes request = {1, 0, 0, 0};
+    Bytes all;
+    for (int i = 0; i < 20000; ++i) all.insert(all.end(), request.begin(), request.end());
+    std::error_code ec;
+    raw.non_blocking(false, ec);
+    asio::write(raw, asio::buffer(all), ec);
+  });
+  size_t most = 0;
+  for (int i = 0; i < 100; ++i) {
+    most = std::max(most, server.TotalQueuedBytes());
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  // Bounded by the limit plus the answers to one read (at most 256 KB of requests).
+  EXPECT_LT(most, size_t(64 << 10) + 4004 * (1 << 16) / 4 + 1);
+  EXPECT_LT(echo.requests.load(), 20000);
+  // Reading the answers lets it go on to the end.
+  std::thread reader([&] {
+    Bytes b(1 << 16);
+    std::error_code ec;
+    size_t got = 0;
+    while (!ec && got < size_t(20000) * 4004) got += raw.read_some(asio::buffer(b), ec);
+  });
+  EXPECT_TRUE(WaitUntil([&] { return echo.requests.load() == 20000; }, 60000));
+  writer.join();
+  reader.join();
+}
+
+TEST(UpdateNetManager, APduNotCompletedInTimeClosesTheConnection) {
+  MemoryLog log;
+  RecordingSink sink;
+  UpdateNetManager server(&log);
+  update::UpdateNetLimits limits;
+  limits.pduDeadlineMs = 1500;
+  server.SetLimits(limits);
+  server.SetSink(&sink);
+  uint16_t port = 0;
+  ASSERT_TRUE(server.Listen("127.0.0.1", port));
+  asio::io_context io;
+  auto slow = RawFrom(io, "127.0.0.1", port);
+  auto idle = RawFrom(io, "127.0.0.1", port);
+  ASSERT_TRUE(sink.WaitFor([&] { return sink.accepted.size() == 2; }));
+  // A header announcing 100 bytes, then one byte at a time.
+  const Bytes header = {5, 0, 100, 0};
+  asio::write(slow, asio::buffer(header));
+  for (int i = 0; i < 4; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    std::error_code ec;
+    asio::write(slow, asio::buffer(Bytes{1}), ec);
+  }
+  EXPECT_TRUE(ClosedByPeer(slow, 4000));
+  EXPECT_TRUE(HasLine(log, "a PDU not completed within 1500 ms"));
+  // A connection that began nothing is left alone (the unreceived time-out is its bound).
+  std::lock_guard<std::mutex> g(sink.m);
+  EXPECT_EQ(sink.errors.size(), 1u);
+}
+
+TEST(UpdateNetManager, CloseAllFromTheSinkAndCloseWhenSent) {
+  struct Closer : RecordingSink {
+    UpdateNetManager* net = nullptr;
+    void OnPdu(int error, int hConn, uint16_t type, const uint8_t* b, uint16_t n) override {
+      RecordingSink::OnPdu(error, hConn, type, b, n);
+      if (error) return;
+      if (type == 1) {
+        net->SendBody(hConn, 9, Bytes(50000, 3));
+        net->CloseWhenSent(hConn);
+      }
+      if (type == 2) net->CloseAll();  // on the I/O thread
+    }
+  } closer;
+  UpdateNetManager server;
+  closer.net = &server;
+  server.SetSink(&closer);
+  uint16_t port = 0;
+  ASSERT_TRUE(server.Listen("127.0.0.1", port));
+  asio::io_context io;
+  auto raw = RawFrom(io, "127.0.0.1", port);
+  asio::write(raw, asio::buffer(Bytes{1, 0, 0, 0}));
+  // The whole answer arrives, then the end of the stream.
+  Bytes got;
+  std::error_code ec;
+  uint8_t b[8192];
+  while (!ec) {
+    const size_t n = raw.read_some(asio::buffer(b), ec);
+    got.insert(got.end(), b, b + n);
+  }
+  EXPECT_EQ(ec, asio::error::eof);
+  EXPECT_EQ(got.size(), 50004u);
+  auto other = RawFrom(io, "127.0.0.1", port);
+  asio::write(other, asio::buffer(Bytes{2, 0, 0, 0}));
+  EXPECT_TRUE(ClosedByPeer(other));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the posted work would run now
+  EXPECT_EQ(server.ConnectionCount(), 0u);
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <fstream>
+#include <map>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -9,6 +11,8 @@
 #include "base/utf16.h"
 #include "update/download_file.h"
 #include "update/update_messages.h"
+
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -36,6 +40,48 @@ std::u16string KeyOf(const fs::path& relative) {
   return key;
 }
 
+// Why a product file's name cannot be a file key, or empty: the key is a
+// Windows path below the installation folder on the client.
+std::string KeyProblem(const fs::path& relative) {
+  const std::string text = relative.native();
+  if (vx::Utf16ToUtf8(vx::Utf8ToUtf16(text)) != text) return "its name is not valid UTF-8";
+  for (const auto& part : relative) {
+    const std::string name = part.native();
+    for (unsigned char c : name) {
+      if (c < 0x20) return "its name holds a control character";
+      if (std::string_view("\\:*?\"<>|").find(char(c)) != std::string_view::npos)
+        return std::string("its name holds '") + char(c) + "', which a Windows path cannot hold";
+    }
+    if (name.back() == '.' || name.back() == ' ') return "its name ends with a dot or a space";
+  }
+  return {};
+}
+
+// Keys that name the same file on Windows (case-insensitive) collide.
+std::u16string FoldedKey(std::u16string key) {
+  for (auto& c : key)
+    if (c >= u'A' && c <= u'Z') c = char16_t(c - u'A' + u'a');
+  return key;
+}
+
+// An earlier publication holds version.txt, the file list and files/ only.
+bool IsPublication(const fs::path& folder) {
+  std::error_code ec;
+  bool version = false;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().native();
+    if (name == "version.txt") {
+      std::ifstream in(entry.path(), std::ios::binary);
+      std::string first;
+      std::getline(in, first);
+      version = first.rfind("version=", 0) == 0;
+    } else if (name != kFileListName && !(name == "files" && entry.is_directory(ec))) {
+      return false;
+    }
+  }
+  return !ec && version;
+}
+
 bool Inside(const fs::path& inner, const fs::path& outer) {
   auto i = inner.begin();
   for (auto o = outer.begin(); o != outer.end(); ++o, ++i)
@@ -44,6 +90,9 @@ bool Inside(const fs::path& inner, const fs::path& outer) {
 }
 
 }  // namespace
+
+bool Build(const PublishOptions& options, const fs::path& files, const std::vector<fs::directory_entry>& entries,
+           const fs::path& output, PublishSummary& summary, std::string& error);
 
 bool Publish(const PublishOptions& options, PublishSummary& summary, std::string& error) {
   std::error_code ec;
@@ -56,18 +105,40 @@ bool Publish(const PublishOptions& options, PublishSummary& summary, std::string
     return false;
   }
   const fs::path files = fs::weakly_canonical(options.files, ec);
-  const fs::path output = fs::weakly_canonical(options.output, ec);
+  fs::path output = fs::weakly_canonical(options.output, ec);
+  if (output.filename().empty()) output = output.parent_path();
   if (Inside(output, files) || Inside(files, output)) {
     error = "the output folder and the product folder must not contain each other";
     return false;
   }
 
-  // Walk in a stable order: sorted by path.
+  if (fs::is_symlink(options.output, ec)) {
+    error = "the output folder is a symbolic link: " + vx::PathToUtf8(options.output);
+    return false;
+  }
+  const bool replacing = fs::exists(output, ec);
+  if (replacing) {
+    if (!fs::is_directory(output, ec)) {
+      error = "the output is not a folder: " + vx::PathToUtf8(output);
+      return false;
+    }
+    if (!fs::is_empty(output, ec) && !IsPublication(output)) {
+      error = "the output folder is neither empty nor an earlier publication: " + vx::PathToUtf8(output);
+      return false;
+    }
+  }
+
+  // Walk in a stable order: sorted by path. Every name is checked before
+  // anything is written.
   std::vector<fs::directory_entry> entries;
   for (auto it = fs::recursive_directory_iterator(files, ec); !ec && it != fs::recursive_directory_iterator();
        it.increment(ec)) {
     if (it->is_symlink()) {
       error = "symbolic links are not published: " + vx::PathToUtf8(it->path());
+      return false;
+    }
+    if (!it->is_directory() && !it->is_regular_file()) {
+      error = "neither a file nor a folder: " + vx::PathToUtf8(it->path());
       return false;
     }
     entries.push_back(*it);
@@ -78,14 +149,62 @@ bool Publish(const PublishOptions& options, PublishSummary& summary, std::string
   }
   std::sort(entries.begin(), entries.end(),
             [](const fs::directory_entry& a, const fs::directory_entry& b) { return a.path() < b.path(); });
-
-  fs::remove_all(output, ec);
-  fs::create_directories(output / "files", ec);
-  if (ec) {
-    error = "cannot create " + vx::PathToUtf8(output) + ": " + ec.message();
-    return false;
+  std::map<std::u16string, fs::path> keys;
+  for (const fs::directory_entry& entry : entries) {
+    const fs::path relative = entry.path().lexically_relative(files);
+    const std::string problem = KeyProblem(relative);
+    if (!problem.empty()) {
+      error = "cannot publish " + vx::PathToUtf8(entry.path()) + ": " + problem;
+      return false;
+    }
+    auto [at, fresh] = keys.emplace(FoldedKey(KeyOf(relative)), relative);
+    if (!fresh) {
+      error = "cannot publish " + vx::PathToUtf8(entry.path()) + ": its key collides with that of " +
+              vx::PathToUtf8(files / at->second);
+      return false;
+    }
   }
 
+  // Built next to the output and put in its place only when complete.
+  const fs::path parent = output.parent_path();
+  const std::string base = output.filename().native();
+  const fs::path building = parent / ("." + base + ".publishing-" + std::to_string(::getpid()));
+  const fs::path previous = parent / ("." + base + ".previous-" + std::to_string(::getpid()));
+  fs::remove_all(building, ec);
+  fs::create_directories(building / "files", ec);
+  if (ec) {
+    error = "cannot create " + vx::PathToUtf8(building) + ": " + ec.message();
+    return false;
+  }
+  struct Cleanup {
+    fs::path path;
+    ~Cleanup() {
+      std::error_code e;
+      if (!path.empty()) fs::remove_all(path, e);
+    }
+  } cleanup{building};
+  if (!Build(options, files, entries, building, summary, error)) return false;
+  if (replacing) {
+    fs::remove_all(previous, ec);
+    fs::rename(output, previous, ec);
+    if (ec) {
+      error = "cannot move the earlier publication aside: " + ec.message();
+      return false;
+    }
+  }
+  fs::rename(building, output, ec);
+  if (ec) {
+    error = "cannot put the publication in place: " + ec.message();
+    if (replacing) fs::rename(previous, output, ec);
+    return false;
+  }
+  cleanup.path = replacing ? previous : fs::path();
+  return true;
+}
+
+bool Build(const PublishOptions& options, const fs::path& files, const std::vector<fs::directory_entry>& entries,
+           const fs::path& output, PublishSummary& summary, std::string& error) {
+  std::error_code ec;
   std::vector<update::FileInfo> list;
   int32_t nextId = 1;
   for (const fs::directory_entry& entry : entries) {
@@ -117,9 +236,6 @@ bool Publish(const PublishOptions& options, PublishSummary& summary, std::string
       ++summary.files;
       summary.bytes += data.size();
       summary.publishedBytes += published.size();
-    } else {
-      error = "neither a file nor a folder: " + vx::PathToUtf8(entry.path());
-      return false;
     }
     list.push_back(std::move(info));
   }

@@ -17,7 +17,9 @@ struct PublishOptions {
   std::filesystem::path files;   // the product folder
   std::string version;           // e.g. "v4.0.2026"
   int32_t build = 0;
-  std::filesystem::path output;  // created or emptied; must not lie inside `files`
+  // Created, or replaced when it is empty or an earlier publication; built
+  // beside it and renamed into place when complete. Not inside `files`.
+  std::filesystem::path output;
 };
 
 struct PublishSummary {
@@ -27,7 +29,8 @@ struct PublishSummary {
 
 inline constexpr char kFileListName[] = "FileInfo.info";
 
-// False with `error`; on error the output folder holds no partial file list.
+// False with `error` (naming the file at fault); on error the output folder
+// is as it was.
 bool Publish(const PublishOptions& options, PublishSummary& summary, std::string& error);
 
 }  // namespace update_server

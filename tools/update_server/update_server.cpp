@@ -44,6 +44,20 @@ std::string RandomCode(std::mt19937_64& random) {
 
 UpdateServer::~UpdateServer() { Stop(); }
 
+update::UpdateNetLimits ServerOptions::ControlLimits() {
+  update::UpdateNetLimits limits;
+  limits.maxConnections = 512;
+  limits.maxPerAddress = 16;
+  limits.maxQueuedBytes = 256 << 10;
+  limits.maxTotalQueuedBytes = 64 << 20;
+  limits.pduDeadlineMs = 30000;
+  return limits;
+}
+
+void UpdateServer::NetLog::Write(const std::string& message) {
+  if (server && server->m_options.log) server->m_options.log(message);
+}
+
 bool UpdateServer::Start(const ServerOptions& options, std::string& error) {
   m_options = options;
   const fs::path& root = options.published;
@@ -75,13 +89,18 @@ bool UpdateServer::Start(const ServerOptions& options, std::string& error) {
     m_served[info.strFileKey] = *path;
   }
 
+  m_netLog.server = this;
+  update::UpdateLog* netLog = options.log ? &m_netLog : nullptr;
   m_transfer = std::make_unique<ftt::FttSendService>(static_cast<ftt::FileCatalogue&>(*this));
+  m_transfer->SetLog(netLog);
+  m_transfer->SetLimits(options.transferLimits);
   m_transferPort = options.transferPort;
   if (!m_transfer->Start(options.address, m_transferPort)) {
     error = "cannot listen on " + options.address + ":" + std::to_string(options.transferPort);
     return false;
   }
-  auto net = std::make_unique<update::UpdateNetManager>();
+  auto net = std::make_unique<update::UpdateNetManager>(netLog);
+  net->SetLimits(options.controlLimits);
   m_port = options.port;
   if (!net->Listen(options.address, m_port)) {
     error = "cannot listen on " + options.address + ":" + std::to_string(options.port);
@@ -104,10 +123,25 @@ void UpdateServer::Stop() {
   m_transfer.reset();
 }
 
+void UpdateServer::LogLine(const std::string& key, const std::string& line) {
+  if (!m_options.log) return;
+  if (auto kept = m_rate.Filter(key, line)) m_options.log(*kept);
+}
+
 void UpdateServer::Log(int hConn, const char* request, int32_t result) {
   if (!m_options.log) return;
   const std::string peer = m_net ? m_net->PeerAddress(hConn) : "";
-  m_options.log(peer + " #" + std::to_string(hConn) + " " + request + " " + update::ResultName(result));
+  LogLine(peer + " " + request,
+          peer + " #" + std::to_string(hConn) + " " + request + " " + update::ResultName(result));
+}
+
+size_t UpdateServer::QueuedReplyBytes() const {
+  return m_net ? m_net->TotalQueuedBytes() : 0;
+}
+
+size_t UpdateServer::CodeCount() {
+  std::lock_guard<std::mutex> g(m_lock);
+  return m_codes.size();
 }
 
 template <class M>
@@ -115,16 +149,58 @@ void UpdateServer::Reply(int hConn, const M& message) {
   m_net->SendBody(hConn, uint16_t(M::kType), update::Encode(message));
 }
 
-bool UpdateServer::Issued(const std::u16string& authCode, const std::u16string& secretKey) {
+bool UpdateServer::Issue(const std::string& peer, std::string& code, std::string& secret) {
+  static std::mt19937_64 random(std::random_device{}());
   std::lock_guard<std::mutex> g(m_lock);
-  auto it = m_codes.find(vx::Utf16ToUtf8(authCode));
-  return it != m_codes.end() && it->second == vx::Utf16ToUtf8(secretKey);
+  const auto now = std::chrono::steady_clock::now();
+  // Expired codes go; the peer's oldest goes when it holds its share.
+  auto oldest = m_codes.end();
+  size_t ofPeer = 0;
+  for (auto it = m_codes.begin(); it != m_codes.end();) {
+    if (now - it->second.used > m_options.codeLifetime) {
+      it = m_codes.erase(it);
+      continue;
+    }
+    if (it->second.peer == peer) {
+      ++ofPeer;
+      if (oldest == m_codes.end() || it->second.issued < oldest->second.issued) oldest = it;
+    }
+    ++it;
+  }
+  if (ofPeer >= kCodesPerPeer && oldest != m_codes.end()) m_codes.erase(oldest);
+  if (m_codes.size() >= kMaxCodes) return false;
+  do code = RandomCode(random);
+  while (m_codes.count(code));
+  secret = RandomCode(random);
+  m_codes[code] = Code{secret, peer, now, now};
+  return true;
 }
 
-std::optional<std::string> UpdateServer::SecretKeyOf(const std::string& authCode) {
+bool UpdateServer::Issued(const std::u16string& authCode, const std::u16string& secretKey, const std::string& peer) {
+  std::lock_guard<std::mutex> g(m_lock);
+  auto it = m_codes.find(vx::Utf16ToUtf8(authCode));
+  if (it == m_codes.end() || it->second.peer != peer) return false;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - it->second.used > m_options.codeLifetime) {
+    m_codes.erase(it);
+    return false;
+  }
+  if (it->second.secret != vx::Utf16ToUtf8(secretKey)) return false;
+  it->second.used = now;
+  return true;
+}
+
+std::optional<std::string> UpdateServer::SecretKeyOf(const std::string& authCode, const std::string& peer) {
   std::lock_guard<std::mutex> g(m_lock);
   auto it = m_codes.find(authCode);
-  return it == m_codes.end() ? std::nullopt : std::optional<std::string>(it->second);
+  if (it == m_codes.end() || it->second.peer != peer) return std::nullopt;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - it->second.used > m_options.codeLifetime) {
+    m_codes.erase(it);
+    return std::nullopt;
+  }
+  it->second.used = now;
+  return it->second.secret;
 }
 
 std::optional<fs::path> UpdateServer::FileOf(const std::u16string& fileKey) {
@@ -136,6 +212,15 @@ void UpdateServer::OnPdu(int error, int hConn, uint16_t type, const uint8_t* bod
   using namespace update;
   std::lock_guard<std::mutex> g(m_netLock);
   if (error || !m_net) return;
+  const std::string peer = m_net->PeerAddress(hConn);
+  // A client that asks without reading the answers would make us queue them
+  // without end: its reading already waits; past this bound it goes.
+  if (m_net->QueuedBytes(hConn) > kMaxQueuedReplyBytes) {
+    m_net->Close(hConn);
+    LogLine(peer + " unread", peer + " #" + std::to_string(hConn) + " closed: " +
+                                  std::to_string(m_net->QueuedBytes(hConn)) + " bytes of replies not read");
+    return;
+  }
   switch (type) {
     case QR_UDT_GETVERSIONINFO:
     case QR_UDT_GETVERSIONINFOEX: {
@@ -155,18 +240,12 @@ void UpdateServer::OnPdu(int error, int hConn, uint16_t type, const uint8_t* bod
       GetAuthCodeFtRequest request;
       if (!Decode(body, length, request)) break;
       GetAuthCodeFtResponse r;
-      {
-        static std::mt19937_64 random(std::random_device{}());
-        std::lock_guard<std::mutex> g(m_lock);
-        const std::string code = RandomCode(random), secret = RandomCode(random);
-        if (m_codeOrder.size() >= kMaxCodes) {
-          m_codes.erase(m_codeOrder.front());
-          m_codeOrder.erase(m_codeOrder.begin());
-        }
-        m_codes[code] = secret;
-        m_codeOrder.push_back(code);
+      std::string code, secret;
+      if (Issue(peer, code, secret)) {
         r.authCode = vx::Utf8ToUtf16(code);
         r.secretKey = vx::Utf8ToUtf16(secret);
+      } else {
+        r.result = FAILED;  // the table is full of live codes
       }
       r.port = m_transferPort;
       Reply(hConn, r);
@@ -177,7 +256,7 @@ void UpdateServer::OnPdu(int error, int hConn, uint16_t type, const uint8_t* bod
       DownloadFileInfoExFtRequest request;
       if (!Decode(body, length, request)) break;
       DownloadFileInfoExFtResponse r;
-      if (Issued(request.authCode, request.secretKey))
+      if (Issued(request.authCode, request.secretKey, peer))
         r.fileKey = vx::Utf8ToUtf16(kFileListName);
       else
         r.result = FAILED;
@@ -191,7 +270,7 @@ void UpdateServer::OnPdu(int error, int hConn, uint16_t type, const uint8_t* bod
       DownloadFileFtResponse r;
       r.nFileID = request.nFileID;
       auto it = m_files.find(request.nFileID);
-      if (!Issued(request.authCode, request.secretKey))
+      if (!Issued(request.authCode, request.secretKey, peer))
         r.result = FAILED;
       else if (it == m_files.end() || !m_served.count(it->second.strFileKey))
         r.result = FILENOTEXIST;
@@ -220,7 +299,7 @@ void UpdateServer::OnPdu(int error, int hConn, uint16_t type, const uint8_t* bod
       DownloadFileInfoFtRequest request;
       if (!Decode(body, length, request)) break;
       DownloadFileInfoFtResponse r;
-      r.result = Issued(request.authCode, request.secretKey) ? SUCCESSED : FAILED;
+      r.result = Issued(request.authCode, request.secretKey, peer) ? SUCCESSED : FAILED;
       Reply(hConn, r);
       Log(hConn, RequestName(type), r.result);
       return;
@@ -255,10 +334,8 @@ void UpdateServer::OnPdu(int error, int hConn, uint16_t type, const uint8_t* bod
     default:
       break;
   }
-  if (m_options.log)
-    m_options.log((m_net ? m_net->PeerAddress(hConn) : std::string()) + " #" + std::to_string(hConn) +
-                  " malformed or unknown PDU type " + std::to_string(type) + ", " + std::to_string(length) +
-                  " bytes: dropped");
+  LogLine(peer + " malformed", peer + " #" + std::to_string(hConn) + " malformed or unknown PDU type " +
+                                   std::to_string(type) + ", " + std::to_string(length) + " bytes: dropped");
 }
 
 }  // namespace update_server

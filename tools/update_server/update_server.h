@@ -2,6 +2,7 @@
 // The update server: answers the update protocol on its control port and
 // serves a published folder (see publisher.h) through a file-transfer
 // service on a second port.
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -13,6 +14,8 @@
 #include <vector>
 
 #include "update/ftt_send_service.h"
+#include "update/log_rate_limiter.h"
+#include "update/update_log.h"
 #include "update/update_messages.h"
 #include "update/update_net_manager.h"
 
@@ -23,7 +26,13 @@ struct ServerOptions {
   std::string address = "127.0.0.1";
   uint16_t port = 0;          // control port; 0: any free one
   uint16_t transferPort = 0;  // transfer service; 0: any free one
-  std::function<void(const std::string&)> log;  // one line per request
+  std::function<void(const std::string&)> log;  // one line per request (repeats kept to a few)
+  update::UpdateNetLimits controlLimits = ControlLimits();
+  update::UpdateNetLimits transferLimits = ftt::FttSendService::ServiceLimits();
+  // An authorisation code unused for so long is forgotten.
+  std::chrono::milliseconds codeLifetime = std::chrono::hours(1);
+
+  static update::UpdateNetLimits ControlLimits();
 };
 
 class UpdateServer : private update::UpdateNetSink, private ftt::FileCatalogue {
@@ -39,19 +48,40 @@ class UpdateServer : private update::UpdateNetSink, private ftt::FileCatalogue {
   uint16_t Port() const { return m_port; }
   uint16_t TransferPort() const { return m_transferPort; }
 
-  // Authorisation codes kept at most (the oldest go first).
+  // Authorisation codes kept at most; when full, new codes are refused until
+  // some expire. One peer holds at most kCodesPerPeer (its oldest goes first).
   static constexpr size_t kMaxCodes = 4096;
+  static constexpr size_t kCodesPerPeer = 8;
+  // Replies queued on a control connection beyond which its requests close it.
+  static constexpr size_t kMaxQueuedReplyBytes = 1 << 20;
+
+  // Bytes of replies queued on every control connection together.
+  size_t QueuedReplyBytes() const;
+  size_t CodeCount();
 
  private:
   void OnConnect(int, int) override {}
   void OnPdu(int error, int hConn, uint16_t type, const uint8_t* body, uint16_t length) override;
-  std::optional<std::string> SecretKeyOf(const std::string& authCode) override;
+  std::optional<std::string> SecretKeyOf(const std::string& authCode, const std::string& peer) override;
   std::optional<std::filesystem::path> FileOf(const std::u16string& fileKey) override;
 
   template <class M>
   void Reply(int hConn, const M& message);
-  bool Issued(const std::u16string& authCode, const std::u16string& secretKey);
+  bool Issued(const std::u16string& authCode, const std::u16string& secretKey, const std::string& peer);
+  // A new code for `peer`, or false when the table is full of live codes.
+  bool Issue(const std::string& peer, std::string& code, std::string& secret);
   void Log(int hConn, const char* request, int32_t result);
+  void LogLine(const std::string& key, const std::string& line);
+
+  struct Code {
+    std::string secret, peer;
+    std::chrono::steady_clock::time_point issued, used;
+  };
+  // Forwards the network managers' lines to the server's log.
+  struct NetLog : update::UpdateLog {
+    UpdateServer* server = nullptr;
+    void Write(const std::string& message) override;
+  };
 
   ServerOptions m_options;
   std::string m_version;
@@ -59,8 +89,9 @@ class UpdateServer : private update::UpdateNetSink, private ftt::FileCatalogue {
   std::map<int32_t, update::FileInfo> m_files;               // by nFileID
   std::map<std::u16string, std::filesystem::path> m_served;  // file key -> published file
   std::mutex m_lock;                                         // codes
-  std::map<std::string, std::string> m_codes;
-  std::vector<std::string> m_codeOrder;
+  std::map<std::string, Code> m_codes;
+  update::LogRateLimiter m_rate;
+  NetLog m_netLog;
   std::mutex m_netLock;  // held by every request; Stop takes the manager away under it
   std::unique_ptr<update::UpdateNetManager> m_net;
   std::unique_ptr<ftt::FttSendService> m_transfer;

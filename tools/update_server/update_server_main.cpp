@@ -2,8 +2,10 @@
 //   update-server publish --files DIR --version V --build N -o PUBLISHED
 //   update-server serve PUBLISHED [--address A] [--port P] [--transfer-port T]
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -15,12 +17,18 @@ namespace {
 
 constexpr int kDefaultPort = 17800, kDefaultTransferPort = 17801;
 
-int Usage() {
-  std::fprintf(stderr,
+void PrintUsage(FILE* to) {
+  std::fprintf(to,
                "usage: update-server publish --files DIR --version V --build N -o PUBLISHED\n"
                "       update-server serve PUBLISHED [--address A] [--port P] [--transfer-port T]\n"
+               "       update-server --help | --version\n"
                "       (defaults: 127.0.0.1, ports %d and %d)\n",
                kDefaultPort, kDefaultTransferPort);
+}
+
+// A usage error: the usage on standard error, exit code 2.
+int Usage() {
+  PrintUsage(stderr);
   return 2;
 }
 
@@ -51,6 +59,17 @@ int RunServe(int argc, char** argv) {
     } else if (arg != "--port" && arg != "--transfer-port") {
       return Usage();
     }
+  }
+  // As many descriptors as allowed; the connection limits stay inside them
+  // (a transfer connection also holds the file it serves).
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+    getrlimit(RLIMIT_NOFILE, &files);
+    const size_t share = files.rlim_cur > 160 ? size_t(files.rlim_cur - 64) / 3 : 32;
+    options.controlLimits.maxConnections = std::min(options.controlLimits.maxConnections, share);
+    options.transferLimits.maxConnections = std::min(options.transferLimits.maxConnections, share);
   }
   options.log = [](const std::string& line) {
     std::printf("%s\n", line.c_str());
@@ -121,6 +140,14 @@ int RunPublish(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+    PrintUsage(stdout);
+    return 0;
+  }
+  if (argc == 2 && std::string(argv[1]) == "--version") {
+    std::printf("update-server %s\n", VC_TOOL_VERSION);
+    return 0;
+  }
   if (argc >= 2 && std::string(argv[1]) == "publish") return RunPublish(argc, argv);
   if (argc >= 2 && std::string(argv[1]) == "serve") return RunServe(argc, argv);
   return Usage();

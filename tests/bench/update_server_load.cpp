@@ -1,0 +1,273 @@
+// Load against a running update-server: many downloading clients at once plus
+// hostile ones, and a normal client probing all along. Prints figures.
+//   bench_update_server_load PORT TRANSFER_PORT [CLIENTS=200] [SECONDS=20]
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/utf16.h"
+#include "net/pdu_frame.h"
+#include "update/download_file.h"
+#include "update/ftt_protocol.h"
+#include "update/update_messages.h"
+
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+uint16_t g_port = 0, g_transferPort = 0;
+
+// 127.a.b.c for client number n of group g.
+std::string AddressOf(int group, int n) {
+  return "127." + std::to_string(group) + "." + std::to_string(n / 250) + "." + std::to_string(1 + n % 250);
+}
+
+int Dial(const std::string& from, uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return -1;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  inet_pton(AF_INET, from.c_str(), &a.sin_addr);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return ::close(fd), -1;
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) return ::close(fd), -1;
+  timeval t{10, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t);
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &t, sizeof t);
+  return fd;
+}
+
+bool SendPdu(int fd, uint16_t type, const Bytes& body) {
+  Bytes pdu;
+  net::FramePdu(type, body.data(), body.size(), pdu);
+  size_t at = 0;
+  while (at < pdu.size()) {
+    const ssize_t n = ::send(fd, pdu.data() + at, pdu.size() - at, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    at += size_t(n);
+  }
+  return true;
+}
+
+bool ReadExact(int fd, uint8_t* p, size_t n) {
+  while (n) {
+    const ssize_t r = ::recv(fd, p, n, 0);
+    if (r <= 0) return false;
+    p += r, n -= size_t(r);
+  }
+  return true;
+}
+
+bool ReadPdu(int fd, uint16_t& type, Bytes& body) {
+  uint8_t h[4];
+  if (!ReadExact(fd, h, 4)) return false;
+  type = uint16_t(h[0] | h[1] << 8);
+  body.resize(size_t(h[2] | h[3] << 8));
+  return ReadExact(fd, body.data(), body.size());
+}
+
+template <class Response, class Request>
+bool Ask(int fd, const Request& request, Response& response) {
+  uint16_t type = 0;
+  Bytes body;
+  return SendPdu(fd, uint16_t(Request::kType), update::Encode(request)) && ReadPdu(fd, type, body) &&
+         type == Response::kType && update::Decode(body.data(), body.size(), response) && response.result == 0;
+}
+
+// One client's whole job: credentials, list, every file; true when every
+// file decodes to its listed MD5.
+bool Download(const std::string& from, size_t& files) {
+  const int c = Dial(from, g_port);
+  if (c < 0) {
+    std::fprintf(stderr, "%s: cannot connect: %s\n", from.c_str(), std::strerror(errno));
+    return false;
+  }
+  update::GetAuthCodeFtResponse code;
+  bool ok = Ask(c, update::GetAuthCodeFtRequest{}, code);
+  if (!ok) std::fprintf(stderr, "%s: no authorisation code\n", from.c_str());
+  auto fetch = [&](const std::u16string& key, Bytes& out) {
+    const int t = Dial(from, g_transferPort);
+    if (t < 0) return false;
+    ftt::AuthRequest auth{ftt::kProtocolVersion, vx::Utf16ToUtf8(code.authCode), key, u"id",
+                          ftt::KeyProof(vx::Utf16ToUtf8(code.secretKey).c_str(), key)};
+    uint16_t type = 0;
+    Bytes body;
+    ftt::AuthResponse granted;
+    bool good = SendPdu(t, ftt::PDU_FTT_AUTH, ftt::EncodeAuthRequest(auth)) && ReadPdu(t, type, body) &&
+                ftt::DecodeAuthResponse(body.data(), body.size(), granted) && granted.result == 0;
+    out.assign(size_t(good ? granted.fileLength : 0), 0);
+    for (int64_t at = 0; good && at < granted.fileLength;) {
+      const int32_t want = int32_t(std::min<int64_t>(256 * 1024, granted.fileLength - at));
+      good = SendPdu(t, ftt::PDU_FTT_DOWNLOAD_REQUEST, ftt::EncodeDownloadRequest({at, want}));
+      for (int64_t end = at + want; good && at < end;) {
+        int64_t offset = 0;
+        const uint8_t* data = nullptr;
+        size_t n = 0;
+        good = ReadPdu(t, type, body) && type == ftt::PDU_FTT_DOWNLOAD_RESPONSE &&
+               ftt::ParseDownloadResponse(body.data(), body.size(), offset, data, n) && offset == at;
+        if (good) std::memcpy(out.data() + at, data, n), at += int64_t(n);
+      }
+    }
+    if (good) SendPdu(t, ftt::PDU_FTT_NOTIFY_RECVED, ftt::EncodeInt64Notice(granted.fileLength));
+    ::close(t);
+    return good;
+  };
+  update::DownloadFileInfoExFtRequest listRequest;
+  listRequest.authCode = code.authCode;
+  listRequest.secretKey = code.secretKey;
+  update::DownloadFileInfoExFtResponse listKey;
+  Bytes listBytes;
+  std::vector<update::FileInfo> list;
+  ok = ok && Ask(c, listRequest, listKey) && fetch(listKey.fileKey, listBytes) &&
+       update::DecodeFileList(listBytes.data(), listBytes.size(), list);
+  if (!ok) std::fprintf(stderr, "%s: no file list\n", from.c_str());
+  for (const auto& info : list) {
+    if (!ok || info.type == update::kFileTypeDirectory) continue;
+    update::DownloadFileFtRequest r;
+    r.nFileID = info.nFileID;
+    r.authCode = code.authCode;
+    r.secretKey = code.secretKey;
+    update::DownloadFileFtResponse key;
+    Bytes published, data;
+    std::string error;
+    const bool asked = Ask(c, r, key);
+    const bool fetched = asked && fetch(key.fileKey, published);
+    const bool decoded = fetched && update::DecodeDownloadFile(published.data(), published.size(), data, error);
+    ok = decoded && vx::Utf8ToUtf16(update::Md5Hex(data.data(), data.size())) == info.fileIdText;
+    if (!ok) std::fprintf(stderr, "%s: asked %d fetched %d decoded %d %s\n", from.c_str(), asked, fetched, decoded, error.c_str());
+    files += ok;
+    if (!ok) std::fprintf(stderr, "%s: %s not intact\n", from.c_str(), vx::Utf16ToUtf8(info.strFileKey).c_str());
+  }
+  ::close(c);
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: bench_update_server_load PORT TRANSFER_PORT [CLIENTS=200] [SECONDS=20]\n");
+    return 2;
+  }
+  g_port = uint16_t(std::atoi(argv[1]));
+  g_transferPort = uint16_t(std::atoi(argv[2]));
+  const int clients = argc > 3 ? std::atoi(argv[3]) : 200;
+  const int seconds = argc > 4 ? std::atoi(argv[4]) : 20;
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> threads;
+  std::vector<int> held;  // hostile sockets, closed at the end
+  std::mutex heldLock;
+  auto hold = [&](int fd) {
+    if (fd < 0) return;
+    std::lock_guard<std::mutex> g(heldLock);
+    held.push_back(fd);
+  };
+
+  // Hostile: ECHO floods that never read (control port).
+  for (int i = 0; i < 4; ++i)
+    threads.emplace_back([&, i] {
+      const int fd = Dial(AddressOf(20, i), g_port);
+      update::EchoRequest echo;
+      echo.data = Bytes(1000, 1);
+      const Bytes body = update::Encode(echo);
+      while (!stop && fd >= 0 && SendPdu(fd, update::QR_UDT_ECHO, body)) {
+      }
+      hold(fd);
+    });
+  // Hostile: 40 transfer clients asking for 16 MiB each, reading nothing.
+  for (int i = 0; i < 40; ++i)
+    threads.emplace_back([&, i] {
+      const std::string from = AddressOf(21, i);
+      const int c = Dial(from, g_port);
+      update::GetAuthCodeFtResponse code;
+      if (c < 0 || !Ask(c, update::GetAuthCodeFtRequest{}, code)) return;
+      const int t = Dial(from, g_transferPort);
+      const std::u16string key = u"big.bin";
+      ftt::AuthRequest auth{ftt::kProtocolVersion, vx::Utf16ToUtf8(code.authCode), key, u"id",
+                            ftt::KeyProof(vx::Utf16ToUtf8(code.secretKey).c_str(), key)};
+      if (t < 0 || !SendPdu(t, ftt::PDU_FTT_AUTH, ftt::EncodeAuthRequest(auth))) return;
+      for (int r = 0; r < 16 && !stop; ++r)
+        if (!SendPdu(t, ftt::PDU_FTT_DOWNLOAD_REQUEST, ftt::EncodeDownloadRequest({int64_t(r) << 20, 1 << 20}))) break;
+      hold(c), hold(t);
+    });
+  // Hostile: 2000 idle transfer connections and 1100 control connections
+  // from 100 addresses; a trickler; a code hoarder.
+  threads.emplace_back([&] {
+    for (int i = 0; i < 2000 && !stop; ++i) hold(Dial(AddressOf(22, i % 100), g_transferPort));
+    for (int i = 0; i < 1100 && !stop; ++i) hold(Dial(AddressOf(23, i % 100), g_port));
+  });
+  threads.emplace_back([&] {
+    const int fd = Dial(AddressOf(24, 0), g_transferPort);
+    const uint8_t header[4] = {0x01, 0xCC, 100, 0};
+    if (fd >= 0) ::send(fd, header, 4, MSG_NOSIGNAL);
+    while (!stop && fd >= 0) {
+      std::this_thread::sleep_for(std::chrono::seconds(2));
+      if (::send(fd, header, 1, MSG_NOSIGNAL) <= 0) break;
+    }
+    hold(fd);
+  });
+  std::atomic<int> hoarded{0};
+  threads.emplace_back([&] {
+    const int fd = Dial(AddressOf(25, 0), g_port);
+    update::GetAuthCodeFtResponse code;
+    for (int i = 0; i < 5000 && !stop && fd >= 0 && Ask(fd, update::GetAuthCodeFtRequest{}, code); ++i) ++hoarded;
+    hold(fd);
+  });
+
+  // The normal client: one full download after another while the rest runs.
+  std::atomic<int> probes{0}, probeFailures{0};
+  std::thread probe([&] {
+    const auto end = Clock::now() + std::chrono::seconds(seconds);
+    int n = 0;
+    while (Clock::now() < end) {
+      size_t files = 0;
+      if (!Download(AddressOf(30, n++ % 250), files)) ++probeFailures;
+      ++probes;
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+  });
+
+  // The downloading clients, all at once.
+  std::atomic<int> intact{0}, failed{0};
+  std::atomic<size_t> filesIntact{0};
+  const auto start = Clock::now();
+  std::vector<std::thread> downloaders;
+  for (int i = 0; i < clients; ++i)
+    downloaders.emplace_back([&, i] {
+      size_t files = 0;
+      (Download(AddressOf(10, i), files) ? intact : failed)++;
+      filesIntact += files;
+    });
+  for (auto& t : downloaders) t.join();
+  const double took = std::chrono::duration<double>(Clock::now() - start).count();
+  probe.join();
+  stop = true;
+  for (auto& t : threads) t.join();
+  for (int fd : held) ::close(fd);
+
+  std::printf("clients: %d of %d downloaded every file intact (%zu files, %d failed) in %.1f s\n", intact.load(),
+              clients, filesIntact.load(), failed.load(), took);
+  std::printf("normal client: %d of %d probes served%s\n", probes.load() - probeFailures.load(), probes.load(),
+              probeFailures ? "" : " (served throughout)");
+  std::printf("hostile: 4 unread ECHO floods, 40 unread 16 MiB requests, 2000 idle transfer and 1100 idle control "
+              "connections, 1 trickler, %d codes hoarded\n", hoarded.load());
+  return intact == clients && probeFailures == 0 ? 0 : 1;
+}
