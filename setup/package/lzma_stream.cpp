@@ -2,6 +2,7 @@
 
 #include <lzma.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/le_int.h"
@@ -75,6 +76,14 @@ std::vector<uint8_t> EncodeStream(const uint8_t* data, size_t size, bool* stored
 }
 
 uint32_t DeclaredSize(const uint8_t* stream) { return vx::ReadLE32(stream + 5); }
+
+bool DecoderDictionary(const uint8_t* stream, uint32_t& dictionary) {
+  const uint32_t field = vx::ReadLE32(stream + 1);
+  if (field > kLzmaDictionary) return false;
+  // No match reaches further back than the output produced so far.
+  dictionary = std::max<uint32_t>(kMinDictionary, std::min(field, DeclaredSize(stream)));
+  return true;
+}
 bool IsStoredStream(const uint8_t* stream) { return stream[12] == 1; }
 
 StreamDecoder::StreamDecoder(Sink sink) : m_sink(std::move(sink)) {}
@@ -100,8 +109,7 @@ StreamDecoder::Status StreamDecoder::Start() {
     props /= 9;
     opt.lp = props % 5;
     opt.pb = props / 5;
-    opt.dict_size = vx::ReadLE32(m_header + 1);
-    if (opt.dict_size < 4096) opt.dict_size = 4096;
+    if (!DecoderDictionary(m_header, opt.dict_size)) return Status::Error;
     opt.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
     opt.ext_size_low = m_nDeclared;
     opt.ext_size_high = 0;
