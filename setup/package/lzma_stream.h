@@ -16,7 +16,10 @@ constexpr uint32_t kLzmaDictionary = 1u << 24;
 
 // LZMA-compresses `size` bytes (no end marker; the size is in the header).
 // Returns false when the encoder fails.
-bool CompressStream(const uint8_t* data, size_t size, std::vector<uint8_t>& out);
+bool CompressStream(const uint8_t* data, size_t size, std::vector<uint8_t>& out, int level = 6);
+
+// The 13-byte header of a stored stream of `size` bytes.
+std::vector<uint8_t> StoredStreamHeader(uint32_t size);
 
 // The stored form of the same content.
 std::vector<uint8_t> StoreStream(const uint8_t* data, size_t size);

@@ -14,6 +14,7 @@ struct BuildOptions {
   std::string outputPath;
   bool update = false;     // write the update-package marker pair
   unsigned threads = 0;    // 0: all cores
+  unsigned level = 6;      // LZMA effort, 0-9
   std::function<void(const std::string&)> progress;  // progress lines, may be empty
 };
 
