@@ -135,16 +135,16 @@ printf '  install time %.2f x NSIS (goal <= 0.8); both installs equal the payloa
 rm -rf "$drive_c/BenchOurs" "$drive_c/BenchNsis"
 
 if [ "${BENCH_BIG:-1}" = 1 ]; then
-  echo "one 1 GB file (1 MiB blocks: 256 KiB random, the rest a repeated text):"
+  echo "one 1 GB file (a log-like text):"
   rm -rf "$work/xz" "$files"
   mkdir -p "$work/big"
   python3 - "$work/big/big.bin" <<'EOF'
-import os, sys
-text = b"".join(b"%08d frame header, timestamp, payload\n" % i for i in range(20000))
+import sys
+text = b"".join(b"%08d frame header, timestamp, payload\n" % i for i in range(80000))
 with open(sys.argv[1], "wb") as f:
     for i in range(1000):
-        f.write(os.urandom(256 << 10))
-        f.write(text[(i * 4099) % (len(text) // 2):][:(768 << 10)].ljust(768 << 10, b"."))
+        start = (i * 40961) % (len(text) // 2)
+        f.write(text[start:start + (1 << 20)])
 EOF
   measure pack-1g "$mkp" build --manifest "$root/tools/sample/manifest.json" --files "$work/big" \
     --stub "$stub" -o "$work/big.exe" "${level_args[@]}"
