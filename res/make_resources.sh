@@ -50,6 +50,6 @@ icon uninstall_156.ico '#c62828'
 # Licence texts: UTF-16LE with a byte-order mark and CR LF line ends, from the
 # UTF-8 sources in res/licence/.
 cd ../licence
-for lang in en gb big5; do
+for lang in en gb big5 jp; do
   { printf '\xff\xfe'; sed 's/$/\r/' "licence_$lang.txt" | iconv -f UTF-8 -t UTF-16LE; } > "licence_$lang.utf16"
 done

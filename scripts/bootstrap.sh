@@ -14,6 +14,7 @@ packages=(
   googletest libgtest-dev
   libz-mingw-w64-dev libgcrypt-mingw-w64-dev
   wine wine32:i386 xvfb xauth x11-utils xdotool imagemagick fonts-wqy-zenhei
+  liblnk-utils
 )
 
 log() { printf 'bootstrap: %s\n' "$*"; }

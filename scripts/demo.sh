@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job: bootstrap, build, check that setup.exe without a package exits
 # with -1, make the sample package and install it silently under Wine through
-# setup_controller, then list the installed files.
+# setup_controller, then list the installed files, the shortcuts and the
+# registry records it created.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -38,12 +39,36 @@ dest='C:\Quorin Demo'
 dest_unix="$root/build/windows/wineprefix/drive_c/Quorin Demo"
 rm -rf "$dest_unix"
 set +e
-"$wine_run" "$root/build/windows/bin/setup_controller.exe" "$out/sample_package.exe" -en "$dest"
-code=$?
+"$wine_run" "$root/build/windows/bin/setup_controller.exe" "$out/sample_package.exe" -en "$dest" | tee "$out/statuses.txt"
+code=${PIPESTATUS[0]}
 set -e
 echo "demo: setup_controller exited with $code (0 completed, 1 a step reported a failure, 2 stopped)"
 [ "$code" -le 1 ] || exit 1
 echo "demo: files under $dest:"
 (cd "$dest_unix" && find . -type f -printf '  %P  %s bytes\n' | sort)
-echo "demo: not built yet: shortcuts, registry records and component registration (reported as failed"
+
+# The shortcuts it reported, as lnkinfo reads them.
+export WINEPREFIX="$root/build/windows/wineprefix" WINEDEBUG=-all WINEARCH=win32
+echo "demo: shortcuts created (target and working directory read by lnkinfo):"
+sed -n 's/^0x50004 [^：:]*[：:] *//p' "$out/statuses.txt" | tr -d '\r' | while IFS= read -r link; do
+  info=$(lnkinfo "$(winepath -u "$link" 2>/dev/null)" 2>/dev/null || true)
+  target=$(printf '%s\n' "$info" | sed -n 's/^[[:space:]]*Local path[[:space:]]*: //p')
+  folder=$(printf '%s\n' "$info" | sed -n 's/^[[:space:]]*Working directory[[:space:]]*: //p')
+  echo "  $link"
+  echo "      -> $target (in $folder)"
+done
+
+# The registry records, exported by Wine's regedit (UTF-16) and shown as UTF-8.
+show_key() {  # key
+  local file="$out/key.reg"
+  rm -f "$file"
+  wine regedit /E "$(winepath -w "$file")" "$1" >/dev/null 2>&1 || { echo "  (no key $1)"; return; }
+  iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r' | sed -n '/^\[/,$p' | sed 's/^/  /'
+}
+echo "demo: registry records written:"
+show_key 'HKEY_LOCAL_MACHINE\Software\Video Conference'
+show_key 'HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall\视频会议软件'
+echo "demo: Add/Remove Programs (wine uninstaller --list; non-ASCII shows as '?' on this console):"
+wine uninstaller --list 2>/dev/null | tr -d '\r' | sed 's/^/  /'
+echo "demo: not built yet: component registration and the configuration step (reported as failed"
 echo "      above), the online client. The wizard: bash scripts/screenshots.sh"

@@ -66,7 +66,7 @@ void SelectLanguageStrings(SetupState& s, std::u16string_view programFilesBase) 
     if (s.hasProgramGroup) s.ProgramGroup = h.*f.programGroup;
   }
   if (h.ServerPackage != 0) s.FolderName = h.FolderNameEn;
-  s.InstallDir = DefaultDestination(programFilesBase, s.FolderName);
+  s.InstallDir = s.EarlierInstallDir.empty() ? DefaultDestination(programFilesBase, s.FolderName) : s.EarlierInstallDir;
 }
 
 }  // namespace setup

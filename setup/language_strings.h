@@ -21,7 +21,8 @@ package::ShortcutEntry UninstallShortcut(const package::PackageHeader& header);
 
 // Sets ProductName, FolderName, ProgramGroup from the header by Language
 // (other values change none of them), the server package's English folder
-// name, and InstallDir from `programFilesBase`.
+// name, and InstallDir: the earlier installation's folder when there is
+// one, else the default under `programFilesBase`.
 void SelectLanguageStrings(SetupState& state, std::u16string_view programFilesBase);
 
 }  // namespace setup

@@ -35,6 +35,9 @@ struct SetupState {
 
   // Choices.
   std::u16string InstallDir;
+  // The install path of an earlier installation of this product that the
+  // wizard offers (it outlives a change of language); empty when none.
+  std::u16string EarlierInstallDir;
   std::u16string ServerAddress;
 
   // Modes.

@@ -2,15 +2,6 @@
 
 namespace setup {
 
-// Not built yet: no shortcut is created, so none is reported or recorded.
-void CreateShortcutsDriven(SetupState&, StatusSink&) {}
-
-// Not built yet: no shortcut is created, so no line is shown.
-void CreateShortcuts(SetupState&, WizardSurface&) {}
-
-// Not built yet: nothing is written, which is a failure of the group.
-bool RunRegistryGroup(SetupState&, bool) { return false; }
-
 // Not built yet: nothing is registered, which is a failure of the group.
 bool RunDrivenComponentGroup(SetupState&) { return false; }
 
@@ -20,7 +11,7 @@ bool RunComponentGroup(SetupState&) { return false; }
 // Not built yet: no configuration file is written.
 void RunConfigurationStep(SetupState&) {}
 
-// Not built yet: nothing is removed, which is a failure of the step.
-bool RemoveRegistryRecords(SetupState&) { return false; }
+// Not built yet: no association is removed, which is a failure of the step.
+bool RemoveComponentAssociations(int) { return false; }
 
 }  // namespace setup

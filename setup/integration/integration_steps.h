@@ -29,8 +29,12 @@ bool RunComponentGroup(SetupState& s);
 // printer of a wizard install; results are not reported.
 void RunConfigurationStep(SetupState& s);
 
-// The product key, uninstall entry and Run entries of this product. True
-// when they are gone.
+// The product key, uninstall entry and Run entries of this product (a Run
+// value only while it still holds this install's path), and the
+// associations of ComponentKind. True when they are gone.
 bool RemoveRegistryRecords(SetupState& s);
+
+// The document associations of component kind 3 or 4. True when they are gone.
+bool RemoveComponentAssociations(int componentKind);
 
 }  // namespace setup

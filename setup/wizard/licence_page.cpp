@@ -18,6 +18,8 @@ int LicenceResource(int language) {
       return 151;
     case kChineseTraditional:
       return 188;
+    case kJapanese:
+      return 189;
     default:
       return 187;
   }

@@ -26,6 +26,7 @@ bool EnablePages(SetupState& s, const std::optional<ProductRecord>& record, cons
     if (order < 0 && !confirm(0x40001)) return false;
     if (order > 0 && !confirm(0x40002)) return false;
     s.InstallDir = record->installPath;
+    s.EarlierInstallDir = record->installPath;
   }
   pages[1] = h.DefaultLanguage == 0;
   pages[2] = true;

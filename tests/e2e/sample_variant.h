@@ -9,6 +9,8 @@
 #include <map>
 #include <regex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/fs_path.h"
 #include "tools/mkpackage/package_builder.h"
@@ -22,9 +24,11 @@ inline std::filesystem::path BinDir() {
 }
 
 // Writes `work`\manifest.json and builds `work`\package.exe from `files`;
-// `groupList` false drops the program-group shortcuts.
-inline std::filesystem::path BuildSampleVariant(const std::filesystem::path& work, const std::filesystem::path& files,
-                                                const std::map<std::string, int>& fields, bool groupList = true) {
+// `groupList` false drops the program-group shortcuts; `edits` are further
+// (regular expression, replacement) pairs applied to the manifest text.
+inline std::filesystem::path BuildSampleVariant(
+    const std::filesystem::path& work, const std::filesystem::path& files, const std::map<std::string, int>& fields,
+    bool groupList = true, const std::vector<std::pair<std::string, std::string>>& edits = {}) {
   std::ifstream in(std::filesystem::path(VC_SOURCE_DIR) / "tools/sample/manifest.json");
   std::string manifest((std::istreambuf_iterator<char>(in)), {});
   for (const auto& [name, value] : fields)
@@ -33,6 +37,7 @@ inline std::filesystem::path BuildSampleVariant(const std::filesystem::path& wor
   if (!groupList)
     manifest = std::regex_replace(manifest, std::regex("\"ProgramGroupShortcuts\": *\\[[^\\]]*\\]"),
                                   "\"ProgramGroupShortcuts\": []");
+  for (const auto& [pattern, replacement] : edits) manifest = std::regex_replace(manifest, std::regex(pattern), replacement);
   std::ofstream(work / "manifest.json") << manifest;
   mkpackage::BuildOptions o;
   o.manifestPath = vx::PathToUtf8(work / "manifest.json");

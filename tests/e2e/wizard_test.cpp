@@ -306,9 +306,14 @@ TEST_F(WizardInstall, UninstallerRemovesPartlyOrAllAndStopsOnFilesInUse) {
 
   // A file held open stops it before the wizard, with the prompt.
   {
-    HANDLE held = CreateFileW((dest / "ZepClient.exe").wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    // The shell may still be reading the new links' target for its icon.
+    HANDLE held = INVALID_HANDLE_VALUE;
+    wizard_driver::WaitFor([&] {
+      held = CreateFileW((dest / "ZepClient.exe").wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+      return held != INVALID_HANDLE_VALUE;
+    }, 10000);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE) << GetLastError();
     ASSERT_TRUE(driver.Start(uninstaller, folder));
     HWND box = driver.WaitMessageBox(20000);
     ASSERT_TRUE(box);

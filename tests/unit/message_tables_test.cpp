@@ -67,6 +67,75 @@ TEST(StringTable, LanguageIndependentAndQuotedTexts) {
       EXPECT_LT(texts.at(TextId(caption, language)).size(), size_t(kCaptionCapacity));
 }
 
+namespace {
+
+size_t Count(const std::u16string& text, std::u16string_view part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::u16string::npos; at = text.find(part, at + part.size())) ++n;
+  return n;
+}
+
+// The accelerator letter of a text ("&" followed by it), upper-cased; 0 for none.
+char16_t Accelerator(const std::u16string& text) {
+  const size_t at = text.find(u'&');
+  if (at == std::u16string::npos || at + 1 == text.size()) return 0;
+  const char16_t c = text[at + 1];
+  return c >= u'a' && c <= u'z' ? char16_t(c - u'a' + u'A') : c;
+}
+
+}  // namespace
+
+// Translations keep the English text's markup: one accelerator where it has
+// one, written "(&X)" at the end of the text or before a trailing " >"; the
+// same "\r\n" breaks and quotation marks. Chinese and Japanese
+// sentences use full-width punctuation, so no half-width "!" or "?" (the
+// file-name rule lists "?" as a character).
+TEST(StringTable, TranslationsKeepTheEnglishMarkup) {
+  const auto& texts = Table().texts;
+  for (uint16_t key : CatalogueKeys()) {
+    const std::u16string& english = texts.at(key);
+    for (int language = kChineseSimplified; language <= kJapanese; ++language) {
+      const uint16_t id = TextId(key, language);
+      const std::u16string& text = texts.at(id);
+      EXPECT_EQ(Count(text, u"&"), Count(english, u"&")) << "key " << key << " id " << id;
+      if (Accelerator(english)) {
+        const size_t at = text.find(u"(&");
+        ASSERT_NE(at, std::u16string::npos) << id;
+        EXPECT_EQ(text[at + 3], u')') << id;
+        EXPECT_GE(text[at + 2], u'A') << id;
+        EXPECT_LE(text[at + 2], u'Z') << id;
+        const std::u16string rest = text.substr(at + 4);
+        EXPECT_TRUE(rest.empty() || rest == u" >") << id;
+      }
+      EXPECT_EQ(Count(text, u"\r\n"), Count(english, u"\r\n")) << id;
+      EXPECT_EQ(Count(text, u"\""), Count(english, u"\"")) << id;
+      if (key != 373) {
+        EXPECT_EQ(Count(text, u"!"), 0u) << id;
+        EXPECT_EQ(Count(text, u"?"), 0u) << id;
+        EXPECT_EQ(Count(text, u". . ."), 0u) << id;
+      }
+    }
+  }
+  // Message-box captions are plain words.
+  for (uint16_t caption : {423, 437, 443})
+    for (int language = kChineseSimplified; language <= kJapanese; ++language)
+      EXPECT_EQ(Count(texts.at(TextId(caption, language)), u"！"), 0u) << caption;
+}
+
+// The licence page shows Back, Next (as "I Agree"), Cancel and the two
+// choices: each translation gives them five different accelerators.
+TEST(StringTable, LicencePageAcceleratorsDiffer) {
+  for (int language = kChineseSimplified; language <= kJapanese; ++language) {
+    std::u16string letters;
+    for (uint16_t key : {167, 176, 165, 355, 357}) {
+      const char16_t letter = Accelerator(Table().texts.at(TextId(key, language)));
+      ASSERT_NE(letter, 0) << key;
+      EXPECT_EQ(letters.find(letter), std::u16string::npos) << "language " << language << " key " << key;
+      letters += letter;
+    }
+  }
+}
+
 TEST(MessageCatalogue, LookupByLanguageAndFamilies) {
   // Listed, argument line, triplet, group of four (and the 758-761 group).
   struct Row { uint16_t e, zh, tw, jp; };

@@ -1,5 +1,7 @@
 #include "tools/wizard_driver/wizard_driver.h"
 
+#include <commctrl.h>
+
 #include <tlhelp32.h>
 
 #include <fstream>
@@ -104,6 +106,28 @@ HWND WizardDriver::Page(int slot) {
 std::wstring WizardDriver::PageText(int slot, int id) { return WindowText(GetDlgItem(Page(slot), id)); }
 
 std::wstring WizardDriver::Text(int id) { return WindowText(Control(id)); }
+
+std::vector<std::wstring> WizardDriver::PageListItems(int slot, int id) {
+  HWND list = GetDlgItem(Page(slot), id);
+  std::vector<std::wstring> items;
+  const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    const LRESULT length = SendMessageW(list, LB_GETTEXTLEN, WPARAM(i), 0);
+    std::wstring text(size_t(length > 0 ? length : 0) + 1, L'\0');
+    SendMessageW(list, LB_GETTEXT, WPARAM(i), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(wcslen(text.c_str()));
+    items.push_back(text);
+  }
+  return items;
+}
+
+int WizardDriver::PageProgressPosition(int slot, int id) {
+  return int(SendMessageW(GetDlgItem(Page(slot), id), PBM_GETPOS, 0, 0));
+}
+
+int WizardDriver::PageProgressUpper(int slot, int id) {
+  return int(SendMessageW(GetDlgItem(Page(slot), id), PBM_GETRANGE, FALSE, 0));
+}
 
 std::wstring WizardDriver::WindowText(HWND control) {
   const LRESULT length = SendMessageW(control, WM_GETTEXTLENGTH, 0, 0);

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace wizard_driver {
 
@@ -32,6 +33,11 @@ class WizardDriver {
   // The text of control `id` of page `slot`, shown or not.
   std::wstring PageText(int slot, int id);
   std::wstring Text(int id);
+  // The entries of list box `id` of page `slot`, shown or not.
+  std::vector<std::wstring> PageListItems(int slot, int id);
+  // The position and upper bound of progress bar `id` of page `slot`.
+  int PageProgressPosition(int slot, int id);
+  int PageProgressUpper(int slot, int id);
   std::wstring Caption();
   bool Enabled(int id);
   bool Visible(int id);
