@@ -8,7 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")/art"
 bmp() {  # out, convert arguments
   local out=$1; shift
-  convert "$@" -type TrueColor -compress none "BMP3:$out"
+  # 8-bit palette, no dithering: each picture has far fewer than 256 colours
+  # worth telling apart, and the program carries a third of the bytes.
+  convert "$@" -dither None -colors 256 -type Palette -compress none "BMP3:$out"
 }
 
 # Left-hand picture of the whole-body pages: 110 x 194 dialog units.

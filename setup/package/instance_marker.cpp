@@ -3,10 +3,21 @@
 #include "base/le_int.h"
 
 namespace package {
+namespace {
+
+// Compares with the words themselves: taking a pair constant by reference
+// would place a copy of it in the program's data, where the uninstaller
+// writer and the packager would find a second marker.
+bool Matches(const MarkerPair& at, uint32_t word1, uint32_t word2) {
+  return at.word1 == word1 && at.word2 == word2;
+}
+#define VX_MARKER_WORDS(pair) pair.word1, pair.word2
+
+}  // namespace
 
 Role RoleOfMarker(const MarkerPair& pair) {
-  if (pair == kUninstallerMarker) return Role::Uninstaller;
-  if (pair == kUpdateMarker) return Role::UpdatePackage;
+  if (Matches(pair, VX_MARKER_WORDS(kUninstallerMarker))) return Role::Uninstaller;
+  if (Matches(pair, VX_MARKER_WORDS(kUpdateMarker))) return Role::UpdatePackage;
   return Role::FreshPackage;
 }
 
@@ -29,14 +40,22 @@ std::vector<size_t> FindMarkerPositions(const uint8_t* image, size_t size, const
 }
 
 std::optional<MarkerGroup> FindMarkerGroup(const uint8_t* image, size_t size) {
-  std::optional<MarkerGroup> result;
-  for (const MarkerPair& pair : {kFreshMarker, kUninstallerMarker, kUpdateMarker}) {
-    for (size_t pos : FindMarkerPositions(image, size, pair)) {
-      if (result || pos + 12 > size) return std::nullopt;
-      result = MarkerGroup{pos, pair, vx::ReadLE32(image + pos + 8)};
-    }
+  // One pass comparing with each pair in turn: the program image must hold
+  // the marker words only in its own group, never in a table of constants.
+  std::optional<MarkerGroup> group;
+  uint64_t programEnd = size;
+  for (size_t pos = 0; size >= 8 && pos < size - 8 && pos < programEnd; pos += 8) {
+    const MarkerPair at{vx::ReadLE32(image + pos), vx::ReadLE32(image + pos + 4)};
+    if (!Matches(at, VX_MARKER_WORDS(kFreshMarker)) && !Matches(at, VX_MARKER_WORDS(kUninstallerMarker)) &&
+        !Matches(at, VX_MARKER_WORDS(kUpdateMarker)))
+      continue;
+    if (group || pos + 12 > size) return std::nullopt;
+    group = MarkerGroup{pos, at, vx::ReadLE32(image + pos + 8)};
+    // When the group carries a header offset behind itself, what follows that
+    // offset is the appended block, whose data may hold the same bytes.
+    if (group->headerOffset >= pos + 12 && group->headerOffset <= size) programEnd = group->headerOffset;
   }
-  return result;
+  return group;
 }
 
 void PatchMarkerGroup(uint8_t* image, size_t position, const MarkerPair& pair, uint32_t headerOffset) {

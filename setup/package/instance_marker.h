@@ -25,8 +25,10 @@ const char* RoleName(Role role);
 // position is below size - 8, as the uninstaller writer does).
 std::vector<size_t> FindMarkerPositions(const uint8_t* image, size_t size, const MarkerPair& pair);
 
-// The one marker group of a program image, whichever of the three pairs it
-// holds. Empty when there is none or more than one.
+// The one marker group of a program file, whichever of the three pairs it
+// holds: the first aligned occurrence. The file's program part ends at its
+// header offset when that lies behind the group (else at the end of the
+// file); empty when there is no group or the program part holds another.
 struct MarkerGroup {
   size_t position;
   MarkerPair pair;

@@ -2,6 +2,7 @@
 
 #include <lzma.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/le_int.h"
@@ -11,70 +12,17 @@ namespace {
 
 constexpr size_t kOutPiece = 1 << 16;
 
-void WriteStreamHeader(uint8_t* h, uint32_t size, bool stored) {
-  h[0] = kLzmaProperties;
-  vx::WriteLE32(h + 1, kLzmaDictionary);
-  vx::WriteLE32(h + 5, size);
-  h[9] = h[10] = h[11] = 0;
-  h[12] = stored ? 1 : 0;
-}
-
-lzma_options_lzma Options(uint32_t size) {
-  lzma_options_lzma opt;
-  lzma_lzma_preset(&opt, 9);
-  opt.dict_size = kLzmaDictionary;
-  opt.lc = 3;
-  opt.lp = 0;
-  opt.pb = 2;
-  opt.ext_flags = 0;
-  opt.ext_size_low = size;
-  opt.ext_size_high = 0;
-  return opt;
-}
-
 }  // namespace
 
-bool CompressStream(const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
-  if (size > 0xFFFFFFFFu) return false;
-  lzma_options_lzma opt = Options(static_cast<uint32_t>(size));
-  lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &opt}, {LZMA_VLI_UNKNOWN, nullptr}};
-  lzma_stream strm = LZMA_STREAM_INIT;
-  if (lzma_raw_encoder(&strm, filters) != LZMA_OK) return false;
-  out.assign(kStreamHeaderSize + size / 2 + 4096, 0);
-  WriteStreamHeader(out.data(), static_cast<uint32_t>(size), false);
-  strm.next_in = data;
-  strm.avail_in = size;
-  size_t used = kStreamHeaderSize;
-  lzma_ret ret;
-  do {
-    if (used == out.size()) out.resize(out.size() * 2);
-    strm.next_out = out.data() + used;
-    strm.avail_out = out.size() - used;
-    ret = lzma_code(&strm, LZMA_FINISH);
-    used = out.size() - strm.avail_out;
-  } while (ret == LZMA_OK);
-  lzma_end(&strm);
-  if (ret != LZMA_STREAM_END) return false;
-  out.resize(used);
+uint32_t DeclaredSize(const uint8_t* stream) { return vx::ReadLE32(stream + 5); }
+
+bool DecoderDictionary(const uint8_t* stream, uint32_t& dictionary) {
+  const uint32_t field = vx::ReadLE32(stream + 1);
+  if (field > kLzmaDictionary) return false;
+  // No match reaches further back than the output produced so far.
+  dictionary = std::max<uint32_t>(kMinDictionary, std::min(field, DeclaredSize(stream)));
   return true;
 }
-
-std::vector<uint8_t> StoreStream(const uint8_t* data, size_t size) {
-  std::vector<uint8_t> out(kStreamHeaderSize + size);
-  WriteStreamHeader(out.data(), static_cast<uint32_t>(size), true);
-  if (size) std::memcpy(out.data() + kStreamHeaderSize, data, size);
-  return out;
-}
-
-std::vector<uint8_t> EncodeStream(const uint8_t* data, size_t size, bool* stored) {
-  std::vector<uint8_t> packed;
-  const bool ok = CompressStream(data, size, packed);
-  const bool store = !ok || packed.size() >= kStreamHeaderSize + size;
-  if (stored) *stored = store;
-  return store ? StoreStream(data, size) : packed;
-}
-
-uint32_t DeclaredSize(const uint8_t* stream) { return vx::ReadLE32(stream + 5); }
 bool IsStoredStream(const uint8_t* stream) { return stream[12] == 1; }
 
 StreamDecoder::StreamDecoder(Sink sink) : m_sink(std::move(sink)) {}
@@ -100,8 +48,7 @@ StreamDecoder::Status StreamDecoder::Start() {
     props /= 9;
     opt.lp = props % 5;
     opt.pb = props / 5;
-    opt.dict_size = vx::ReadLE32(m_header + 1);
-    if (opt.dict_size < 4096) opt.dict_size = 4096;
+    if (!DecoderDictionary(m_header, opt.dict_size)) return Status::Error;
     opt.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
     opt.ext_size_low = m_nDeclared;
     opt.ext_size_high = 0;

@@ -16,7 +16,10 @@ constexpr uint32_t kLzmaDictionary = 1u << 24;
 
 // LZMA-compresses `size` bytes (no end marker; the size is in the header).
 // Returns false when the encoder fails.
-bool CompressStream(const uint8_t* data, size_t size, std::vector<uint8_t>& out);
+bool CompressStream(const uint8_t* data, size_t size, std::vector<uint8_t>& out, int level = 6);
+
+// The 13-byte header of a stored stream of `size` bytes.
+std::vector<uint8_t> StoredStreamHeader(uint32_t size);
 
 // The stored form of the same content.
 std::vector<uint8_t> StoreStream(const uint8_t* data, size_t size);
@@ -26,6 +29,12 @@ std::vector<uint8_t> EncodeStream(const uint8_t* data, size_t size, bool* stored
 
 uint32_t DeclaredSize(const uint8_t* stream);  // needs kStreamHeaderSize bytes
 bool IsStoredStream(const uint8_t* stream);
+
+// The dictionary a decoder needs for a stream: its dictionary field bounded by
+// the declared size (at least 4 KiB). False when the field is larger than
+// 16 MiB: such a stream is refused.
+constexpr uint32_t kMinDictionary = 4096;
+bool DecoderDictionary(const uint8_t* stream, uint32_t& dictionary);
 
 // Streaming decoder: feed the L bytes of a stream in any pieces; decoded bytes
 // go to the sink in bounded pieces, never more than the declared size in all.

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <new>
 
 #include "base/fixed_field.h"
@@ -175,25 +174,6 @@ size_t MemorySource::Read(void* out, size_t n) {
   if (take) std::memcpy(out, m_pData + m_nPos, take);
   m_nPos += take;
   return take;
-}
-
-FileSource::FileSource(const std::string& utf8Path, uint64_t offset) {
-  auto* in = new std::ifstream(vx::PathFromUtf8(utf8Path), std::ios::binary);
-  in->seekg(static_cast<std::streamoff>(offset));
-  if (!*in) {
-    delete in;
-    return;
-  }
-  m_pFile = in;
-}
-
-FileSource::~FileSource() { delete static_cast<std::ifstream*>(m_pFile); }
-
-size_t FileSource::Read(void* out, size_t n) {
-  if (!m_pFile) return 0;
-  auto* in = static_cast<std::ifstream*>(m_pFile);
-  in->read(static_cast<char*>(out), static_cast<std::streamsize>(n));
-  return static_cast<size_t>(in->gcount());
 }
 
 const char* HeaderErrorText(HeaderError e) {

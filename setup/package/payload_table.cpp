@@ -43,6 +43,16 @@ bool PayloadWriter::AddEntry(const std::u16string& path, const std::vector<uint8
   return true;
 }
 
+bool PayloadWriter::AddEntryHead(const std::u16string& path, uint32_t length, std::string& error) {
+  if (length > 0x7FFFFFFF) {
+    error = "payload stream larger than 2 GiB";
+    return false;
+  }
+  if (!PutText(m_out, path, kPathFieldSize, "payload path", error)) return false;
+  PutCount(m_out, length);
+  return true;
+}
+
 bool PayloadWriter::End(const std::vector<std::u16string>& extraFolders, std::string& error) {
   PutCount(m_out, static_cast<uint32_t>(extraFolders.size()));
   for (size_t i = 0; i < extraFolders.size(); ++i)

@@ -34,6 +34,8 @@ class PayloadWriter {
   // Returns false with `error` when a field does not fit.
   bool Begin(uint32_t fileCount, const std::u16string& kind, std::string& error);
   bool AddEntry(const std::u16string& path, const std::vector<uint8_t>& stream, std::string& error);
+  // Path and length only; the caller writes the `length` stream bytes next.
+  bool AddEntryHead(const std::u16string& path, uint32_t length, std::string& error);
   bool End(const std::vector<std::u16string>& extraFolders, std::string& error);
   // Bytes produced since the last Take().
   std::vector<uint8_t> Take() { return std::move(m_out); }

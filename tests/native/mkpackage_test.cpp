@@ -1,13 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <unistd.h>
 #include <vector>
 
 #include "base/le_int.h"
 #include "setup/package/instance_marker.h"
+#include "setup/package/lzma_stream.h"
 #include "tools/mkpackage/manifest.h"
 #include "tools/mkpackage/package_builder.h"
 #include "tools/mkpackage/package_inspector.h"
@@ -205,4 +211,188 @@ TEST_F(MkPackage, OnlinePackagesCarryNoFilesAndNameTheirServers) {
   o.onlineServers = std::string(500, 'a') + ":1";
   EXPECT_FALSE(mkpackage::BuildPackage(o, s, error));
   EXPECT_NE(error.find("UpdateServers"), std::string::npos) << error;
+}
+
+TEST_F(MkPackage, LinksToFilesAreFollowedUnderTheirOwnNameOtherSpecialsAreRefused) {
+  WriteFile(dir / "outside.txt", "from outside");
+  fs::create_symlink("ZepClient.exe", dir / "files" / "alias.exe");
+  fs::create_symlink(dir / "outside.txt", dir / "files" / "outside_link.txt");
+  std::string error;
+  ASSERT_TRUE(Build(error)) << error;
+  mkpackage::PackageInfo info;
+  ASSERT_TRUE(mkpackage::ReadPackage((dir / "package.exe").string(), info, error)) << error;
+  std::vector<std::u16string> names;
+  for (const auto& e : info.payload.entries) names.push_back(e.path);
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"VMSkin\\login.bmp", u"ZepClient.exe", u"alias.exe",
+                                                 u"empty.dat", u"outside_link.txt"}));
+  EXPECT_EQ(info.header.TotalSize, 50006 + 50000 + 12);
+  fs::remove(dir / "package.exe");
+
+  auto refused = [&](const fs::path& made, const std::string& what) {
+    std::string e;
+    EXPECT_FALSE(Build(e)) << made;
+    EXPECT_NE(e.find(made.filename().string()), std::string::npos) << e;
+    EXPECT_NE(e.find(what), std::string::npos) << e;
+    EXPECT_FALSE(fs::exists(dir / "package.exe"));
+    EXPECT_FALSE(fs::exists(dir / "package.exe.part"));
+    fs::remove(made);
+  };
+  fs::create_directory_symlink(dir / "files" / "VMSkin", dir / "files" / "skin_link");
+  refused(dir / "files" / "skin_link", "link to a folder");
+  fs::create_symlink(dir / "missing", dir / "files" / "dangling");
+  refused(dir / "files" / "dangling", "dangling link");
+  ASSERT_EQ(::mkfifo((dir / "files" / "VMSkin" / "pipe").c_str(), 0600), 0);
+  refused(dir / "files" / "VMSkin" / "pipe", "not a regular file");
+}
+
+TEST_F(MkPackage, OutOfRangeIntegersAndControlCharactersAreRefused) {
+  EXPECT_NE(BuildError(R"({"PackageKind": "V4.0", "ShowLicence": 18446744073709551615})").find("ShowLicence"),
+            std::string::npos);
+  EXPECT_NE(BuildError(R"({"PackageKind": "V4.0", "ShowLicence": 2147483648})").find("ShowLicence"),
+            std::string::npos);
+  EXPECT_NE(BuildError(R"({"PackageKind": "V4.0", "OnlineInstall": -2147483649})").find("OnlineInstall"),
+            std::string::npos);
+  const std::string bell = BuildError(R"({"PackageKind": "V4.0", "ProductNameEn": "Video\u001b[2J"})");
+  EXPECT_NE(bell.find("ProductNameEn"), std::string::npos) << bell;
+  EXPECT_NE(bell.find("U+001B"), std::string::npos) << bell;
+  EXPECT_NE(BuildError(R"({"PackageKind": "V4.0", "DesktopShortcuts": [{"CaptionEn": "a\nb", "Target": "x"}]})")
+                .find("DesktopShortcuts[0].CaptionEn"), std::string::npos);
+  WriteFile(dir / "manifest.json", R"({"PackageKind": "V4.0", "ShowLicence": 2147483647})");
+  std::string error;
+  EXPECT_TRUE(Build(error)) << error;
+}
+
+TEST_F(MkPackage, InfoEscapesControlCharactersOfAForeignHeader) {
+  std::string error;
+  ASSERT_TRUE(Build(error)) << error;
+  Bytes pkg = ReadFile(dir / "package.exe");
+  pkg[6000 + 0xA0] = 0x1B;  // ProductNameEn starts with ESC
+  std::ofstream(dir / "package.exe", std::ios::binary).write(reinterpret_cast<char*>(pkg.data()), pkg.size());
+  mkpackage::PackageInfo info;
+  ASSERT_TRUE(mkpackage::ReadPackage((dir / "package.exe").string(), info, error)) << error;
+  std::ostringstream out;
+  mkpackage::PrintInfo(info, out);
+  EXPECT_EQ(out.str().find('\x1b'), std::string::npos);
+  EXPECT_NE(out.str().find("ProductNameEn: \"\\u001Bideo Conference\""), std::string::npos) << out.str();
+}
+
+TEST_F(MkPackage, MarkerBytesInAStoredPayloadDoNotHideTheProgramsGroup) {
+  std::mt19937 rng(7);
+  std::string noise(64 << 10, '\0');
+  for (auto& c : noise) c = static_cast<char>(rng());
+  // The fresh marker pair at every residue modulo 8: one lands aligned.
+  for (size_t k = 0; k < 8; ++k) {
+    uint8_t pair[8];
+    vx::WriteLE32(pair, package::kFreshMarker.word1);
+    vx::WriteLE32(pair + 4, package::kFreshMarker.word2);
+    noise.replace(4096 + k * 1025, 8, reinterpret_cast<char*>(pair), 8);
+  }
+  WriteFile(dir / "files" / "media.bin", noise);
+  std::string error;
+  ASSERT_TRUE(Build(error)) << error;
+  mkpackage::PackageInfo info;
+  ASSERT_TRUE(mkpackage::ReadPackage((dir / "package.exe").string(), info, error)) << error;
+  EXPECT_EQ(info.marker.position, 2048u);
+  std::ostringstream out;
+  EXPECT_TRUE(mkpackage::VerifyPackage((dir / "package.exe").string(), info, out, error)) << error;
+  EXPECT_NE(out.str().find("media.bin (stored"), std::string::npos) << out.str();
+  // The package is a valid stub for another package too.
+  fs::copy_file(dir / "package.exe", dir / "stub.exe", fs::copy_options::overwrite_existing);
+  EXPECT_TRUE(Build(error)) << error;
+  // A second group inside the program part is still refused.
+  Bytes stub(6000, 0x90);
+  package::PatchMarkerGroup(stub.data(), 1024, package::kFreshMarker, 0);
+  package::PatchMarkerGroup(stub.data(), 4096, package::kUpdateMarker, 0);
+  std::ofstream(dir / "stub.exe", std::ios::binary).write(reinterpret_cast<char*>(stub.data()), stub.size());
+  EXPECT_FALSE(Build(error));
+  EXPECT_NE(error.find("--stub"), std::string::npos);
+}
+
+TEST_F(MkPackage, LargeFilesStreamInFileOrderWhateverTheWorkersAndLevel) {
+  std::mt19937 rng(3);
+  std::string noise(3 << 20, '\0');  // stored after the probe
+  for (auto& c : noise) c = static_cast<char>(rng());
+  std::string text;
+  while (text.size() < (5u << 20)) text += "line " + std::to_string(text.size() % 7919) + " of a log\n";
+  WriteFile(dir / "files" / "a_small.txt", "tiny");
+  WriteFile(dir / "files" / "m_noise.bin", noise);
+  WriteFile(dir / "files" / "z_text.log", text);
+  std::string error;
+  Bytes first;
+  for (unsigned threads : {1u, 2u, 4u}) {
+    mkpackage::BuildOptions o;
+    o.manifestPath = (dir / "manifest.json").string();
+    o.filesDir = (dir / "files").string();
+    o.stubPath = (dir / "stub.exe").string();
+    o.outputPath = (dir / "package.exe").string();
+    o.threads = threads;
+    mkpackage::BuildSummary s;
+    ASSERT_TRUE(mkpackage::BuildPackage(o, s, error)) << error;
+    EXPECT_EQ(s.stored, 3u);  // the noise and the two tiny files
+    const Bytes pkg = ReadFile(dir / "package.exe");
+    if (first.empty()) first = pkg;
+    EXPECT_TRUE(pkg == first) << threads << " workers give other bytes";
+  }
+  mkpackage::PackageInfo info;
+  ASSERT_TRUE(mkpackage::ReadPackage((dir / "package.exe").string(), info, error)) << error;
+  std::vector<std::u16string> names;
+  for (const auto& e : info.payload.entries) names.push_back(e.path);
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"VMSkin\\login.bmp", u"ZepClient.exe", u"a_small.txt",
+                                                 u"empty.dat", u"m_noise.bin", u"z_text.log"}));
+  EXPECT_EQ(info.payload.entries[4].streamSize, noise.size() + 13);
+  EXPECT_LT(info.payload.entries[5].streamSize, text.size() / 10);
+  std::ostringstream out;
+  ASSERT_TRUE(mkpackage::VerifyPackage((dir / "package.exe").string(), info, out, error)) << error;
+  // Decoded content equals the files.
+  const Bytes pkg = ReadFile(dir / "package.exe");
+  const auto& t = info.payload.entries[5];
+  Bytes decoded;
+  ASSERT_EQ(package::DecodeStreamToVector(&pkg[info.payloadOffset + t.streamOffset], t.streamSize, decoded),
+            static_cast<int64_t>(text.size()));
+  EXPECT_TRUE(std::equal(decoded.begin(), decoded.end(), text.begin(),
+                         [](uint8_t a, char b) { return a == static_cast<uint8_t>(b); }));
+  // Other levels give other streams of the same content; nothing is left beside the package.
+  for (unsigned level : {0u, 9u}) {
+    mkpackage::BuildOptions o;
+    o.manifestPath = (dir / "manifest.json").string();
+    o.filesDir = (dir / "files").string();
+    o.stubPath = (dir / "stub.exe").string();
+    o.outputPath = (dir / "level.exe").string();
+    o.level = level;
+    mkpackage::BuildSummary s;
+    ASSERT_TRUE(mkpackage::BuildPackage(o, s, error)) << error;
+    ASSERT_TRUE(mkpackage::ReadPackage((dir / "level.exe").string(), info, error)) << error;
+    EXPECT_TRUE(mkpackage::VerifyPackage((dir / "level.exe").string(), info, out, error)) << error;
+  }
+  size_t entries = 0;
+  for (const auto& e : fs::directory_iterator(dir)) entries += e.path().filename().string().find("part") != std::string::npos;
+  EXPECT_EQ(entries, 0u);
+}
+
+TEST(MkPackageCommandLine, HelpVersionAndUsageErrors) {
+  const std::string tool = VC_MKPACKAGE;
+  auto run = [&](const std::string& args, std::string& out, std::string& err) {
+    const std::string o = fs::temp_directory_path() / ("mkp_out_" + std::to_string(::getpid()));
+    const std::string e = o + ".err";
+    const int status = std::system((tool + " " + args + " >" + o + " 2>" + e).c_str());
+    std::ifstream fo(o), fe(e);
+    out.assign(std::istreambuf_iterator<char>(fo), {});
+    err.assign(std::istreambuf_iterator<char>(fe), {});
+    fs::remove(o);
+    fs::remove(e);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  std::string out, err;
+  EXPECT_EQ(run("--help", out, err), 0);
+  EXPECT_NE(out.find("usage:"), std::string::npos);
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(run("--version", out, err), 0);
+  EXPECT_EQ(out.rfind("mkpackage ", 0), 0u);
+  for (const char* bad : {"", "frobnicate", "build --threads abc", "build --threads 99999999999999999999",
+                          "build --threads 0", "build --level 10", "build --level", "build --bogus", "info",
+                          "build --manifest m.json"}) {
+    EXPECT_EQ(run(bad, out, err), 2) << bad;
+    EXPECT_EQ(out, "") << bad;
+    EXPECT_NE(err.find("usage:"), std::string::npos) << bad;
+  }
 }

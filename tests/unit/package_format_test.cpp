@@ -195,6 +195,33 @@ TEST(LzmaStream, CorruptStreamsAreErrors) {
   EXPECT_LT(n, static_cast<int64_t>(data.size()));
 }
 
+TEST(LzmaStream, DictionaryIsBoundedByTheDeclaredSizeAndTheFormat) {
+  Bytes data(150000);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>((i * 7) ^ (i >> 9));
+  Bytes packed;
+  ASSERT_TRUE(CompressStream(data.data(), data.size(), packed));
+  uint32_t dictionary = 0;
+  ASSERT_TRUE(DecoderDictionary(packed.data(), dictionary));
+  EXPECT_EQ(dictionary, data.size());  // not the 16 MiB of the field
+  Bytes tiny = packed;
+  vx::WriteLE32(&tiny[5], 10);
+  ASSERT_TRUE(DecoderDictionary(tiny.data(), dictionary));
+  EXPECT_EQ(dictionary, kMinDictionary);
+  // A dictionary field above 16 MiB (here 4 GiB - 1) is refused, not allocated.
+  for (uint32_t field : {0xFFFFFFFFu, (1u << 24) + 1}) {
+    Bytes huge = packed;
+    vx::WriteLE32(&huge[1], field);
+    EXPECT_FALSE(DecoderDictionary(huge.data(), dictionary));
+    Bytes out;
+    EXPECT_EQ(DecodeStreamToVector(huge.data(), huge.size(), out), -1) << field;
+  }
+  // The stored form needs no dictionary.
+  Bytes stored = StoreStream(data.data(), 1000);
+  vx::WriteLE32(&stored[1], 0xFFFFFFFFu);
+  Bytes out;
+  EXPECT_EQ(DecodeStreamToVector(stored.data(), stored.size(), out), 1000);
+}
+
 TEST(InstanceMarker, FoundOnlyOnceAndAligned) {
   Bytes image(4096, 0x11);
   PatchMarkerGroup(image.data(), 1024, kFreshMarker, 0);

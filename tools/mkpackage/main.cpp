@@ -1,23 +1,16 @@
-// mkpackage: makes setup packages and inspects them.
-//   mkpackage build --manifest product.json --files DIR --stub setup.exe -o package.exe [--update] [--threads N]
-//   mkpackage build --manifest product.json --online ADDRESS:PORT --stub setup.exe -o package.exe
-//   mkpackage info package.exe
-//   mkpackage verify package.exe
-#include <cstring>
+// mkpackage: makes setup packages and inspects them (usage in command_line.cpp).
+#include <cstdio>
 #include <iostream>
 #include <string>
 
+#include "tools/mkpackage/command_line.h"
 #include "tools/mkpackage/package_builder.h"
 #include "tools/mkpackage/package_inspector.h"
 
 namespace {
 
-int Usage() {
-  std::cerr << "usage:\n"
-               "  mkpackage build --manifest FILE --files DIR --stub setup.exe -o OUT [--update] [--threads N]\n"
-               "  mkpackage build --manifest FILE --online ADDRESS:PORT[,...] [--product-code N] --stub setup.exe -o OUT\n"
-               "  mkpackage info PACKAGE\n"
-               "  mkpackage verify PACKAGE\n";
+int UsageError(const std::string& what) {
+  std::fprintf(stderr, "mkpackage: %s\n%s", what.c_str(), mkpackage::kUsage);
   return 2;
 }
 
@@ -25,62 +18,75 @@ int Build(int argc, char** argv) {
   mkpackage::BuildOptions o;
   for (int i = 2; i < argc; ++i) {
     const std::string a = argv[i];
-    auto value = [&](std::string& into) {
-      if (i + 1 >= argc) return false;
-      into = argv[++i];
-      return true;
-    };
-    std::string threads;
-    if (a == "--manifest" ? !value(o.manifestPath)
-        : a == "--files"  ? !value(o.filesDir)
-        : a == "--stub"   ? !value(o.stubPath)
-        : a == "-o"       ? !value(o.outputPath)
-        : a == "--threads" ? !value(threads)
-        : a == "--online" ? !value(o.onlineServers)
-        : a == "--product-code" ? !value(o.onlineProductCode)
-        : a == "--update" ? (o.update = true, false)
-                          : true)
-      return Usage();
-    if (!threads.empty()) o.threads = static_cast<unsigned>(std::stoul(threads));
+    std::string* into = a == "--manifest" ? &o.manifestPath
+                        : a == "--files"  ? &o.filesDir
+                        : a == "--stub"   ? &o.stubPath
+                        : a == "-o"       ? &o.outputPath
+                        : a == "--online" ? &o.onlineServers
+                        : a == "--product-code" ? &o.onlineProductCode
+                                          : nullptr;
+    if (a == "--update") {
+      o.update = true;
+    } else if (a == "--threads" || a == "--level") {
+      if (i + 1 >= argc) return UsageError(a + " needs a value");
+      const std::string v = argv[++i];
+      const auto n = a == "--threads" ? mkpackage::ParseBounded(v, 1, 64)
+                                      : mkpackage::ParseBounded(v, 0, 9);
+      if (!n) return UsageError(a + " \"" + v + "\": expected " + (a == "--threads" ? "1-64" : "0-9"));
+      (a == "--threads" ? o.threads : o.level) = *n;
+    } else if (into) {
+      if (i + 1 >= argc) return UsageError(a + " needs a value");
+      *into = argv[++i];
+    } else {
+      return UsageError("unknown option \"" + a + "\"");
+    }
   }
-  if (o.manifestPath.empty() || o.stubPath.empty() || o.outputPath.empty())
-    return Usage();
-  o.progress = [](const std::string& line) { std::cerr << line << std::endl; };
+  if (o.manifestPath.empty() || (o.filesDir.empty() && o.onlineServers.empty()) || o.stubPath.empty() ||
+      o.outputPath.empty())
+    return UsageError("build needs --manifest, --files (or --online), --stub and -o");
+  o.progress = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
   mkpackage::BuildSummary s;
   std::string error;
   if (!mkpackage::BuildPackage(o, s, error)) {
-    std::cerr << "mkpackage: " << error << "\n";
+    std::fprintf(stderr, "mkpackage: %s\n", error.c_str());
     return 1;
   }
-  std::cout << "built " << o.outputPath << ": " << s.files << " files (" << s.stored << " stored), "
-            << s.totalSize << " bytes -> " << s.packageSize << " bytes, header offset "
-            << s.headerOffset << "\n";
+  std::printf("built %s: %u files (%u stored), %llu bytes -> %llu bytes, header offset %u\n",
+              o.outputPath.c_str(), s.files, s.stored, static_cast<unsigned long long>(s.totalSize),
+              static_cast<unsigned long long>(s.packageSize), s.headerOffset);
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage();
+  if (argc < 2) return UsageError("no command");
   const std::string command = argv[1];
-  if (command == "build") return Build(argc, argv);
-  if ((command == "info" || command == "verify") && argc == 3) {
-    mkpackage::PackageInfo info;
-    std::string error;
-    if (!mkpackage::ReadPackage(argv[2], info, error)) {
-      std::cerr << "mkpackage: " << argv[2] << ": " << error << "\n";
-      return 1;
-    }
-    if (command == "info") {
-      mkpackage::PrintInfo(info, std::cout);
-      return 0;
-    }
-    if (!mkpackage::VerifyPackage(argv[2], info, std::cout, error)) {
-      std::cerr << "mkpackage: " << argv[2] << ": first bad entry: " << error << "\n";
-      return 1;
-    }
-    std::cout << "all " << info.payload.entries.size() << " streams decode\n";
+  if (command == "--help" || command == "-h") {
+    std::fputs(mkpackage::kUsage, stdout);
     return 0;
   }
-  return Usage();
+  if (command == "--version") {
+    std::fputs(mkpackage::kVersion, stdout);
+    return 0;
+  }
+  if (command == "build") return Build(argc, argv);
+  if (command != "info" && command != "verify") return UsageError("unknown command \"" + command + "\"");
+  if (argc != 3) return UsageError(command + " takes one package");
+  mkpackage::PackageInfo info;
+  std::string error;
+  if (!mkpackage::ReadPackage(argv[2], info, error)) {
+    std::fprintf(stderr, "mkpackage: %s: %s\n", argv[2], error.c_str());
+    return 1;
+  }
+  if (command == "info") {
+    mkpackage::PrintInfo(info, std::cout);
+    return 0;
+  }
+  if (!mkpackage::VerifyPackage(argv[2], info, std::cout, error)) {
+    std::fprintf(stderr, "mkpackage: %s: first bad entry: %s\n", argv[2], error.c_str());
+    return 1;
+  }
+  std::printf("all %zu streams decode\n", info.payload.entries.size());
+  return 0;
 }

@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
+
 #include "base/fixed_field.h"
 #include "base/path_join.h"
 #include "base/utf16.h"
@@ -23,6 +25,12 @@ struct Failure {
 std::u16string Text(const json& v, const std::string& field, size_t width) {
   if (!v.is_string()) Fail(field, std::string("expected a string, got ") + v.type_name());
   const std::u16string s = vx::Utf8ToUtf16(v.get<std::string>());
+  for (size_t i = 0; i < s.size(); ++i)
+    if (s[i] < 0x20 || (s[i] >= 0x7F && s[i] <= 0x9F)) {
+      char code[16];
+      std::snprintf(code, sizeof code, "U+%04X", unsigned(s[i]));
+      Fail(field, std::string("control character ") + code + " at position " + std::to_string(i));
+    }
   if (s.size() > vx::FieldCapacity(width))
     throw Failure{vx::FieldTooLongError(field, s.size(), width)};
   return s;
@@ -31,6 +39,8 @@ std::u16string Text(const json& v, const std::string& field, size_t width) {
 int32_t Number(const json& v, const std::string& field) {
   if (v.is_boolean()) return v.get<bool>() ? 1 : 0;
   if (!v.is_number_integer()) Fail(field, std::string("expected an integer, got ") + v.type_name());
+  if (v.is_number_unsigned() && v.get<uint64_t>() > uint64_t(INT32_MAX))
+    Fail(field, "integer out of the 32-bit range");
   const int64_t n = v.get<int64_t>();
   if (n < INT32_MIN || n > INT32_MAX) Fail(field, "integer out of the 32-bit range");
   return static_cast<int32_t>(n);

@@ -18,6 +18,7 @@ struct BuildOptions {
   std::string onlineServers;
   std::string onlineProductCode;
   unsigned threads = 0;    // 0: all cores
+  unsigned level = 6;      // LZMA effort, 0-9
   std::function<void(const std::string&)> progress;  // progress lines, may be empty
 };
 

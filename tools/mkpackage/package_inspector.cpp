@@ -1,6 +1,7 @@
 #include "base/fs_path.h"
 #include "tools/mkpackage/package_inspector.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -13,7 +14,28 @@ namespace {
 // Enough of the program image to hold the marker group.
 constexpr size_t kImageScanLimit = 64 << 20;
 
-std::string U8(const std::u16string& s) { return vx::Utf16ToUtf8(s); }
+// Texts as UTF-8 with control characters escaped (\uXXXX): a header
+// cannot drive the terminal.
+std::string U8(const std::u16string& s) {
+  std::u16string safe;
+  std::string out;
+  auto flush = [&] {
+    out += vx::Utf16ToUtf8(safe);
+    safe.clear();
+  };
+  for (char16_t c : s) {
+    if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
+      flush();
+      char code[16];
+      std::snprintf(code, sizeof code, "\\u%04X", unsigned(c));
+      out += code;
+    } else {
+      safe += c;
+    }
+  }
+  flush();
+  return out;
+}
 
 }  // namespace
 
