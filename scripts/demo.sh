@@ -71,4 +71,4 @@ show_key 'HKEY_LOCAL_MACHINE\Software\Video Conference'
 show_key 'HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall\视频会议软件'
 echo "demo: Add/Remove Programs (wine uninstaller --list; non-ASCII shows as '?' on this console):"
 wine uninstaller --list 2>/dev/null | tr -d '\r' | sed 's/^/  /'
-echo "demo: not built yet: the online client. The wizard: bash scripts/screenshots.sh"
+echo "demo: the wizard: bash scripts/screenshots.sh; an online round trip: see the README"
