@@ -11,7 +11,6 @@
 namespace setup {
 namespace {
 
-constexpr wchar_t kSpooler[] = L"Spooler";
 constexpr wchar_t kNtPrintersKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Print\\Printers";
 // The control set in use first: ControlSet001 is only usually the current one.
 constexpr wchar_t kCurrentPrintersKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Print\\Printers";
@@ -55,7 +54,7 @@ bool Listed(const std::wstring& name, Enum enumerate) {
 SC_HANDLE OpenSpooler(DWORD managerAccess, DWORD serviceAccess, SC_HANDLE& manager) {
   manager = OpenSCManagerW(nullptr, SERVICES_ACTIVE_DATABASEW, managerAccess);
   if (!manager) return nullptr;
-  const SC_HANDLE service = OpenServiceW(manager, kSpooler, serviceAccess);
+  const SC_HANDLE service = OpenServiceW(manager, kSpoolerService, serviceAccess);
   if (!service) CloseServiceHandle(manager);
   return service;
 }

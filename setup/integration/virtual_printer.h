@@ -3,13 +3,10 @@
 // printer driver files, and the printer queue; spooler preparation.
 #include <string>
 
+#include "setup/integration/spooler_cleanup.h"
 #include "setup/setup_state.h"
 
 namespace setup {
-
-constexpr wchar_t kDocumentPrinter[] = L"Quorin Document Loader";
-constexpr wchar_t kDocumentDriver[] = L"Quorin Document Printer";
-constexpr wchar_t kPrintProcessor[] = L"vpproc";
 
 // Starts "Spooler" when it is stopped or its state cannot be read; true when
 // it runs or was started.

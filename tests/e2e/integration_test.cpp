@@ -290,8 +290,10 @@ TEST_F(Integration, WizardRunValuesAndPartialUninstallLeaveAnotherProgramsValue)
   EXPECT_EQ(LinesStartingWith(lines, 393, kEnglish), 8u);
   EXPECT_EQ(LinesStartingWith(lines, 367, kEnglish), 0u);
   EXPECT_EQ(std::count(lines.begin(), lines.end(), Text(385, kEnglish)), 1);
-  EXPECT_EQ(m_progressUpper, 9 + 100);
-  EXPECT_EQ(m_progressPosition, 9 + 100);
+  const auto files = std::count_if(fs::recursive_directory_iterator(kProbeFiles), fs::recursive_directory_iterator(),
+                                   [](const fs::directory_entry& e) { return e.is_regular_file(); });
+  EXPECT_EQ(m_progressUpper, files + 100);
+  EXPECT_EQ(m_progressPosition, files + 100);
   std::wstring data;
   ASSERT_TRUE(RunValue(L"ZepClient", data));
   EXPECT_EQ(data, (dest / L"ZepClient.exe").wstring());

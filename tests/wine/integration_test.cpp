@@ -15,6 +15,7 @@
 #include "setup/integration/associations.h"
 #include "setup/integration/component_registration.h"
 #include "setup/integration/encoder_installer.h"
+#include "setup/integration/spooler_cleanup.h"
 #include "setup/integration/system_folder.h"
 #include "setup/integration/virtual_printer.h"
 #include "setup/setup_state.h"
@@ -301,6 +302,8 @@ std::wstring DriverDir() {
 }  // namespace
 
 TEST_F(Integration, PrinterDriverAndProcessorAreListedAndASecondInstallAddsNoPrinter) {
+  // From a clean spooler: an earlier install in this prefix left its files.
+  setup::RemovePrinter(setup::kDocumentPrinter);
   for (const char* f : {"STDNAMES.GPD", "UNIDRV.DLL", "UNIDRV.HLP", "UNIDRVUI.DLL", "UNIRES.DLL", "vprinter.dll",
                         "vprinter.GPD", "vpproc.dll"})
     Write(dir / f, std::string("new ") + f);
