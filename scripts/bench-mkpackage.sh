@@ -80,11 +80,11 @@ done
 xz_size=$(du -cb "$work/xz"/*.lzma | tail -n1 | cut -f1)
 
 stat_of() {  # label: "median seconds, peak MB" over the rounds
-  awk -v l="$1" '$1 == l { t[n++] = $2; if ($3 > m) m = $3 }
-    END { asort(t); printf "%6.1f s (median of %d: %s", t[int((n + 1) / 2)], n, t[1];
-          for (i = 2; i <= n; i++) printf " %s", t[i]; printf "), peak %4.0f MB", m / 1024 }' "$work/times"
+  sort -k2,2g "$work/times" | awk -v l="$1" '$1 == l { t[++n] = $2; if ($3 > m) m = $3 }
+    END { printf "%6.1f s (median of %d: %s", t[int((n + 1) / 2)], n, t[1];
+          for (i = 2; i <= n; i++) printf " %s", t[i]; printf "), peak %4.0f MB", m / 1024 }'
 }
-median() { awk -v l="$1" '$1 == l { t[n++] = $2 } END { asort(t); print t[int((n + 1) / 2)] }' "$work/times"; }
+median() { sort -k2,2g "$work/times" | awk -v l="$1" '$1 == l { t[++n] = $2 } END { print t[int((n + 1) / 2)] }'; }
 
 ours=$(stat -c %s "$work/ours.exe")
 theirs=$(stat -c %s "$work/nsis.exe")
