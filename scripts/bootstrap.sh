@@ -27,6 +27,18 @@ need_root() {
   else SUDO=; fi
 }
 
+# apt-get update, retried: an archive being synced fails single index files for a
+# while; after the last attempt go on with whatever lists were fetched.
+apt_update() {  # apt-get command words...
+  local attempt
+  for attempt in 1 2 3; do
+    "$@" update -qq && return 0
+    log "apt-get update failed (attempt $attempt of 3)"
+    [ "$attempt" -lt 3 ] && sleep $((attempt * 15))
+  done
+  log "going on with the package lists apt-get could fetch"
+}
+
 missing=()
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   need_root i386
@@ -44,7 +56,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   need_root "${missing[@]}"
   log "installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
+  apt_update $SUDO apt-get
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
@@ -61,7 +73,7 @@ if [ ! -f "$xz_prefix/lib/liblzma.a" ]; then
   apt_opts=(-o Dir::Etc::SourceList="$work/sources.list" -o Dir::Etc::SourceParts=-
             -o Dir::State::Lists="$work/lists" -o Dir::Cache="$work/cache"
             -o APT::Sandbox::User=root)
-  apt-get "${apt_opts[@]}" update -qq
+  apt_update apt-get "${apt_opts[@]}"
   (cd "$work" && apt-get "${apt_opts[@]}" source -qq xz-utils >/dev/null)
   src=$(find "$work" -maxdepth 1 -type d -name 'xz-utils-*' | head -n 1)
   [ -n "$src" ] || { log "xz-utils source not unpacked"; exit 1; }
