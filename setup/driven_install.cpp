@@ -48,6 +48,7 @@ void RunDrivenInstall(uint64_t payloadOffset) {
 
   CreateShortcutsDriven(s, sink);
 
+  PrepareComponentRecord(s, true);
   const std::u16string uninstaller = s.InstallDir + u"uninstall.exe";
   switch (CreateUninstaller(fs, s, *package, uninstaller)) {
     case UninstallerOutcome::ImageUnreadable:

@@ -68,6 +68,7 @@ bool RunInstallSequence(uint64_t payloadOffset, bool online, WizardSurface& surf
 
   CreateShortcuts(s, surface);
 
+  PrepareComponentRecord(s, false);
   const std::u16string uninstaller = s.InstallDir + u"uninstall.exe";
   switch (CreateUninstaller(fs, s, *package, uninstaller)) {
     case UninstallerOutcome::ImageUnreadable:

@@ -63,6 +63,16 @@ struct SetupState {
   bool CreatedFoldersKnown = false;
   std::vector<std::u16string> CreatedFolders;
   int ComponentKind = 0;
+  // The uninstall record carries ComponentKind (an older one does not: kind
+  // 0, and the printer and spool folder are left as they are).
+  bool ComponentKindRecorded = false;
+  // The spool folder setting a kind 3 install replaces, as found before the
+  // install; empty when there was none. Not known: SpoolFolderKnown false.
+  bool SpoolFolderKnown = false;
+  std::u16string PreviousSpoolFolder;
+  // Components the install placed in the system folder (full paths; none was
+  // there before it); "qedit.dll" also stands for the Sample Grabber keys.
+  std::vector<std::u16string> PlacedComponents;
   // Shortcuts really created, as full .lnk paths; the program-group folder.
   std::u16string ProgramGroupFolder;
   std::vector<std::u16string> CreatedGroupShortcuts, CreatedStartMenuShortcuts, CreatedDesktopShortcuts,

@@ -50,27 +50,38 @@ void PrinterAndGrabber(SetupState& s, Group& group) {
   group(MoveAndRegister(s, L"qrgrabber.ax"));
 }
 
+// "V3.0": its player component, ComponentKind 3, its document types and the
+// Sample Grabber.
+void RegisterV3Components(SetupState& s, Group& group) {
+  group(CopyAndRegister(s, L"DavOzodu.vov"));
+  s.ComponentKind = 3;
+  group(Associate(s, L".smv"));
+  group(Associate(s, L".kwb"));
+  group(Associate(s, L".vot"));
+  group(RegisterSampleGrabber(s));
+}
+
+// "V4.0": its player control, ComponentKind 4, its document types and the
+// language file (result ignored).
+void RegisterV4Components(SetupState& s, Group& group) {
+  group(CopyAndRegister(s, L"RunQrplayer.ocx"));
+  s.ComponentKind = 4;
+  group(Associate(s, L".smvx"));
+  group(Associate(s, L".swb"));
+  group(Associate(s, L".vot"));
+  SetLanguageIni(s);
+}
+
 }  // namespace
 
 bool RegisterComponents(SetupState& s) {
   Group group;
   if (s.header.ServerPackage == 0) {
     group(MoveAndRegister(s, L"qrimgoleEx.dll"));
-    if (s.PackageKind == u"V3.0") {
-      group(CopyAndRegister(s, L"DavOzodu.vov"));
-      s.ComponentKind = 3;
-      group(Associate(s, L".smv"));
-      group(Associate(s, L".kwb"));
-      group(Associate(s, L".vot"));
-      group(RegisterSampleGrabber(s));
-    } else if (s.PackageKind == u"V4.0") {
-      group(CopyAndRegister(s, L"RunQrplayer.ocx"));
-      s.ComponentKind = 4;
-      group(Associate(s, L".smvx"));
-      group(Associate(s, L".swb"));
-      group(Associate(s, L".vot"));
-      SetLanguageIni(s);
-    }
+    if (s.PackageKind == u"V3.0")
+      RegisterV3Components(s, group);
+    else if (s.PackageKind == u"V4.0")
+      RegisterV4Components(s, group);
   }
   PrinterAndGrabber(s, group);
   return group.ok();
@@ -81,21 +92,11 @@ bool RegisterComponentsDriven(SetupState& s) {
   group(RegisterSampleGrabber(s));
   group(MoveAndRegister(s, L"qrimgoleEx.dll"));
   if (s.PackageKind == u"V3.0") {
-    group(CopyAndRegister(s, L"DavOzodu.vov"));
-    s.ComponentKind = 3;
-    group(Associate(s, L".smv"));
-    group(Associate(s, L".kwb"));
-    group(Associate(s, L".vot"));
-    group(RegisterSampleGrabber(s));
+    RegisterV3Components(s, group);
     group(SetPrivateSpoolFolder(s));
     config::RewriteClientServerAddress(s.InstallDir, s.ServerAddress);
   } else if (s.PackageKind == u"V4.0") {
-    group(CopyAndRegister(s, L"RunQrplayer.ocx"));
-    s.ComponentKind = 4;
-    group(Associate(s, L".smvx"));
-    group(Associate(s, L".swb"));
-    group(Associate(s, L".vot"));
-    SetLanguageIni(s);
+    RegisterV4Components(s, group);
     RunPrinterInstaller(s);
     RunEncoderInstaller(vx::ToWide(s.InstallDir), kEncoderLimitMs);
   }

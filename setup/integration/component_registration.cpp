@@ -11,8 +11,8 @@
 namespace setup {
 namespace {
 
-constexpr wchar_t kGrabberClsid[] = L"{C1F400A0-3F08-11D3-9F0B-006008039E37}";
-constexpr wchar_t kFilterCategory[] = L"{083863F1-70DE-11d0-BD40-00A0C911CE86}";
+constexpr const wchar_t* kGrabberClsid = kSampleGrabberClsid;
+constexpr const wchar_t* kFilterCategory = kDirectShowFilterCategory;
 
 std::wstring InstallFile(const SetupState& s, const std::wstring& name) { return vx::ToWide(s.InstallDir) + name; }
 

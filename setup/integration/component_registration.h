@@ -9,6 +9,10 @@
 
 namespace setup {
 
+// The published Sample Grabber class and the DirectShow filters category.
+inline constexpr wchar_t kSampleGrabberClsid[] = L"{C1F400A0-3F08-11D3-9F0B-006008039E37}";
+inline constexpr wchar_t kDirectShowFilterCategory[] = L"{083863F1-70DE-11d0-BD40-00A0C911CE86}";
+
 // Loads `path` and calls its DllRegisterServer; false when it does not load,
 // lacks the export or reports failure.
 bool SelfRegister(const std::wstring& path);

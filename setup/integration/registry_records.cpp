@@ -108,8 +108,8 @@ bool RemoveRegistryRecords(SetupState& s) {
   bool ok = DeleteKey(ProductKeyPath(s.header.ProductNameEn));
   if (!DeleteKey(UninstallKeyPath(s.ProductName))) ok = false;
   if (!RemoveRunValues(s)) ok = false;
-  // The associations of the install's component kind; the uninstaller does
-  // not know the kind (0), so it removes none.
+  // The associations of the install's component kind (from the record; an
+  // older record has none: kind 0).
   if (s.ComponentKind != 0 && !RemoveComponentAssociations(s)) ok = false;
   return ok;
 }

@@ -205,6 +205,38 @@ bool SetDefaultSpoolFolder(const std::wstring& folder) {
   return false;
 }
 
+namespace {
+
+// The first printers key that opens for writing: the one SetDefaultSpoolFolder sets.
+bool OpenSpoolSettingKey(HKEY& key) {
+  for (const wchar_t* path : {kNtPrintersKey, kCurrentPrintersKey, kSystemPrintersKey})
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) return true;
+  return false;
+}
+
+}  // namespace
+
+SpoolSetting ReadSpoolFolderSetting(std::wstring& folder) {
+  HKEY key;
+  if (!OpenSpoolSettingKey(key)) return SpoolSetting::Unreadable;
+  wchar_t value[1024] = {};
+  DWORD size = sizeof value - sizeof(wchar_t), type = 0;
+  const LONG r = RegQueryValueExW(key, kSpoolValue, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+  RegCloseKey(key);
+  if (r == ERROR_FILE_NOT_FOUND) return SpoolSetting::Absent;
+  if (r != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return SpoolSetting::Unreadable;
+  folder = value;
+  return SpoolSetting::Present;
+}
+
+bool DeleteSpoolFolderSetting() {
+  HKEY key;
+  if (!OpenSpoolSettingKey(key)) return false;
+  const LONG r = RegDeleteValueW(key, kSpoolValue);
+  RegCloseKey(key);
+  return r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND;
+}
+
 bool RestartSpooler() {
   SC_HANDLE manager;
   const SC_HANDLE service = OpenSpooler(SC_MANAGER_ALL_ACCESS, SERVICE_ALL_ACCESS, manager);

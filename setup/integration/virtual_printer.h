@@ -32,6 +32,15 @@ bool InstallPrinter(const SetupState& s, const std::wstring& printer);
 std::wstring DefaultSpoolFolder();
 bool SetDefaultSpoolFolder(const std::wstring& folder);
 
+// The spool folder setting where SetDefaultSpoolFolder keeps it: Present
+// with `folder`, Absent (the key holds none), or Unreadable (no key opens, or
+// the value is not text or longer than 1023 characters).
+enum class SpoolSetting { Present, Absent, Unreadable };
+SpoolSetting ReadSpoolFolderSetting(std::wstring& folder);
+
+// Deletes that setting; true when it is gone.
+bool DeleteSpoolFolderSetting();
+
 // Points the spooler at InstallDir\PrintSpool and restarts it.
 bool SetPrivateSpoolFolder(const SetupState& s);
 

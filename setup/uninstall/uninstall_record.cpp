@@ -68,16 +68,31 @@ bool EncodeUninstallRecord(const SetupState& s, std::vector<uint8_t>& out, std::
     w.Number(int64_t(list->size()));
     if (!w.Paths("shortcut", *list, vx::kField520)) return false;
   }
-  // Trailer.
+  // Trailer. A spool setting too long for its field is left out (not known)
+  // rather than costing the uninstaller.
+  const bool spool = s.SpoolFolderKnown && s.PreviousSpoolFolder.size() <= vx::FieldCapacity(vx::kField520);
   w.Number(kRecordTrailerMagic);
-  w.Number(s.CreatedFoldersKnown ? 2 : 1);
+  w.Number(2 + (spool ? 1 : 0) + (s.CreatedFoldersKnown ? 1 : 0) + (s.PlacedComponents.empty() ? 0 : 1));
   w.Number(kTagInstallDirCreated);
   w.Number(4);
   w.Number(s.InstallDirCreated ? 1 : 0);
+  w.Number(kTagComponentKind);
+  w.Number(4);
+  w.Number(s.ComponentKind);
+  if (spool) {
+    w.Number(kTagSpoolFolder);
+    w.Number(int64_t(vx::kField520));
+    if (!w.Text("previous spool folder", s.PreviousSpoolFolder, vx::kField520)) return false;
+  }
   if (s.CreatedFoldersKnown) {
     w.Number(kTagCreatedFolders);
     w.Number(int64_t(s.CreatedFolders.size() * vx::kField520));
     if (!w.Paths("created folder", s.CreatedFolders, vx::kField520)) return false;
+  }
+  if (!s.PlacedComponents.empty()) {
+    w.Number(kTagPlacedComponents);
+    w.Number(int64_t(s.PlacedComponents.size() * vx::kField520));
+    if (!w.Paths("placed component", s.PlacedComponents, vx::kField520)) return false;
   }
   return true;
 }
@@ -141,9 +156,21 @@ bool ReadTrailer(RecordReader& r, SetupState& d) {
       int32_t created = 0;
       r.Number(created);
       d.InstallDirCreated = created == 1;
+    } else if (uint32_t(tag) == kTagComponentKind && length == 4) {
+      int32_t kind = 0;
+      r.Number(kind);
+      if (kind == 0 || kind == 3 || kind == 4) {  // another kind is not ours to undo
+        d.ComponentKind = kind;
+        d.ComponentKindRecorded = true;
+      }
+    } else if (uint32_t(tag) == kTagSpoolFolder && size_t(length) == vx::kField520) {
+      r.Text(d.PreviousSpoolFolder, vx::kField520);
+      d.SpoolFolderKnown = true;
     } else if (uint32_t(tag) == kTagCreatedFolders && size_t(length) % vx::kField520 == 0) {
       if (!r.Paths(d.CreatedFolders, int32_t(size_t(length) / vx::kField520), vx::kField520)) return false;
       d.CreatedFoldersKnown = true;
+    } else if (uint32_t(tag) == kTagPlacedComponents && size_t(length) % vx::kField520 == 0) {
+      if (!r.Paths(d.PlacedComponents, int32_t(size_t(length) / vx::kField520), vx::kField520)) return false;
     } else if (!r.Skip(size_t(length))) {
       return false;
     }
@@ -187,14 +214,18 @@ bool DecodeUninstallRecord(const uint8_t* data, size_t size, const std::u16strin
       return false;
     }
   }
-  d.InstallDirCreated = false;
-  d.CreatedFoldersKnown = false;
-  d.CreatedFolders.clear();
-  if (!ReadTrailer(r, d)) {  // damaged: as if there were none
-    d.InstallDirCreated = false;
-    d.CreatedFoldersKnown = false;
-    d.CreatedFolders.clear();
-  }
+  const auto nothingKnown = [](SetupState& x) {
+    x.InstallDirCreated = false;
+    x.CreatedFoldersKnown = false;
+    x.CreatedFolders.clear();
+    x.ComponentKind = 0;
+    x.ComponentKindRecorded = false;
+    x.SpoolFolderKnown = false;
+    x.PreviousSpoolFolder.clear();
+    x.PlacedComponents.clear();
+  };
+  nothingKnown(d);
+  if (!ReadTrailer(r, d)) nothingKnown(d);  // damaged: as if there were none
   d.FileCount = uint32_t(fileCount);
   d.Language = language;
   h.BannerVariant = banner;

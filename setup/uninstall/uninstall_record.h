@@ -11,10 +11,14 @@
 // Readers skip tags they do not know and ignore what follows the entries
 // (the uninstaller file ends with zero padding to 8 bytes). Tags:
 //   1  the install created the install folder: u32, 0 or 1
-//   2  reserved: component kind, u32
-//   3  reserved: previous spool folder, 520-byte UTF-16 field
+//   2  component kind, u32: 0 none, 3 or 4 (absent: 0, not recorded)
+//   3  the spool folder setting a kind 3 install replaces, 520-byte UTF-16
+//      field, empty when there was none (absent: not known; a setting too
+//      long for the field is left out)
 //   4  folders the install created below the install folder: 520-byte
 //      UTF-16 fields of relative paths, as many as the length holds
+//   5  components the install placed in the system folder: 520-byte UTF-16
+//      fields of full paths, as many as the length holds
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -27,7 +31,7 @@ namespace setup {
 constexpr size_t kUninstallRecordFixedSize = 1812;
 constexpr uint32_t kRecordTrailerMagic = 0x31545856u;  // "VXT1"
 enum RecordTag : uint32_t { kTagInstallDirCreated = 1, kTagComponentKind = 2, kTagSpoolFolder = 3,
-                            kTagCreatedFolders = 4 };
+                            kTagCreatedFolders = 4, kTagPlacedComponents = 5 };
 
 // The record in file order. False with `error` when a text does not fit its
 // field or the installed-file list does not match FileCount.
@@ -36,8 +40,9 @@ bool EncodeUninstallRecord(const SetupState& s, std::vector<uint8_t>& out, std::
 // Restores the record at the start of `data` into `s`: ProductName,
 // ProductNameEn, VersionLabel, MainExe, ProductID, Language, BannerVariant,
 // AutostartPrograms, InstalledFiles and FileCount, the created shortcuts and,
-// from the trailer, InstallDirCreated and CreatedFolders (without a trailer,
-// or with a damaged one: false, not known).
+// from the trailer, InstallDirCreated, CreatedFolders, ComponentKind,
+// PreviousSpoolFolder and PlacedComponents (without a trailer, or with a
+// damaged one: false, 0, not known, none).
 // False with `error` when it is cut short, its counts are negative or too
 // large for the bytes, or its folder is not `installDir` (compared exactly,
 // without trailing backslash); `s` is then unchanged.

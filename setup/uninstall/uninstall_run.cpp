@@ -192,6 +192,8 @@ bool RunUninstall(SetupState& s, bool complete, WizardSurface& surface) {
   const int total = (complete ? s.UninstallFilesFound : s.UninstallListedPresent) + shortcuts + 12;
   surface.SetProgressRange(uint16_t(total + 100));
   UnregisterImageComponent(s);
+  // Before the files go: the spooler lets go of the private spool folder.
+  if (s.RegistryRecordOwn) RemoveComponentsAndPrinter(s);
 
   Removal removal(surface);
   const RemovalPlan plan = PlanRemoval(s, complete, IsProtectedFolder(s.InstallDir, ProtectedFolders()));

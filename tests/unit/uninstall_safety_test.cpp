@@ -53,8 +53,8 @@ TEST(RecordTrailer, CarriesWhatTheInstallCreatedAndOlderRecordsKnowNothing) {
   const Bytes record = Encode(s);
   const size_t at = TrailerAt(record);
   ASSERT_LT(at, record.size());
-  EXPECT_EQ(vx::ReadLE32(&record[at + 4]), 2u);
-  EXPECT_EQ(record.size(), at + 8 + 12 + 8 + 3 * 520);
+  EXPECT_EQ(vx::ReadLE32(&record[at + 4]), 3u);  // created, component kind, folders
+  EXPECT_EQ(record.size(), at + 8 + 12 + 12 + 8 + 3 * 520);
 
   std::string error;
   SetupState back;
@@ -80,8 +80,8 @@ TEST(RecordTrailer, CarriesWhatTheInstallCreatedAndOlderRecordsKnowNothing) {
   };
   put(kRecordTrailerMagic);
   put(3);
-  put(2), put(4), put(4);                  // component kind
-  put(3), put(520), extended.resize(extended.size() + 520);  // spool folder
+  put(7), put(4), put(4);                  // tags this reader does not know
+  put(9), put(520), extended.resize(extended.size() + 520);
   put(1), put(4), put(1);
   ASSERT_TRUE(DecodeUninstallRecord(extended.data(), extended.size(), u"C:\\App", back, error)) << error;
   EXPECT_TRUE(back.InstallDirCreated);
@@ -118,7 +118,7 @@ TEST(RecordTrailer, HostileTrailersReadAsNothingKnown) {
   // The folder list's length beyond the record, or negative.
   for (uint32_t length : {0x7FFFFFFFu, 0xFFFFFFF0u, 520u * 1000}) {
     Bytes b = record;
-    vx::WriteLE32(&b[at + 8 + 12 + 4], length);
+    vx::WriteLE32(&b[at + 8 + 12 + 12 + 4], length);
     check(b, "length");
   }
   // A cut anywhere in the trailer.

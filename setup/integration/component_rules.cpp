@@ -1,0 +1,56 @@
+#include "setup/integration/component_rules.h"
+
+#include "setup/folder_safety.h"
+
+namespace setup {
+
+int ComponentKindFor(int serverPackage, std::u16string_view packageKind) {
+  if (serverPackage != 0) return 0;
+  if (packageKind == u"V3.0") return 3;
+  if (packageKind == u"V4.0") return 4;
+  return 0;
+}
+
+std::vector<std::u16string> SystemComponentsFor(bool driven, int serverPackage, int componentKind) {
+  std::vector<std::u16string> names;
+  if (driven) names = {u"qedit.dll", u"qrimgoleEx.dll"};
+  else if (serverPackage == 0) names = {u"qrimgoleEx.dll"};
+  if (driven || serverPackage == 0) {
+    if (componentKind == 3) names.push_back(u"DavOzodu.vov");
+    if (componentKind == 3 && !driven) names.push_back(u"qedit.dll");
+    if (componentKind == 4) names.push_back(u"RunQrplayer.ocx");
+  }
+  names.push_back(u"qrgrabber.ax");
+  return names;
+}
+
+std::u16string PrivateSpoolFolder(std::u16string_view installDir) {
+  std::u16string folder(installDir);
+  while (!folder.empty() && folder.back() == u'\\') folder.pop_back();
+  return folder + u"\\PrintSpool";
+}
+
+SpoolRestore PlanSpoolRestore(std::u16string_view installDir, bool currentPresent, std::u16string_view current,
+                              bool previousKnown, std::u16string_view previous, std::u16string_view systemDefault) {
+  SpoolRestore r;
+  if (!currentPresent || current.empty() || ComparableFolder(current) != ComparableFolder(PrivateSpoolFolder(installDir)))
+    return r;
+  if (previousKnown && previous.empty()) {
+    r.action = SpoolRestore::Delete;
+    return r;
+  }
+  if (previousKnown && !IsSameOrInside(previous, installDir)) {
+    r.action = SpoolRestore::Set;
+    r.value = std::u16string(previous);
+    return r;
+  }
+  if (systemDefault.empty()) {
+    r.action = SpoolRestore::Delete;
+    return r;
+  }
+  r.action = SpoolRestore::Set;
+  r.value = std::u16string(systemDefault);
+  return r;
+}
+
+}  // namespace setup
