@@ -7,6 +7,7 @@
 #include <winspool.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -228,6 +229,9 @@ TEST_F(ComponentRemoval, V3ClientPutsTheSpoolFolderBackAndKeepsWhatWasThere) {
   ASSERT_EQ(Value(L"HKCR\\Quorin_smv\\Shell\\Open\\Command", L""), Narrow(L"\"" + d + L"qrplayer.exe\" \"%1\""));
   ASSERT_NE(Value(std::wstring(kStandins) + L"\\Registered", L"DavOzodu.vov"), "<none>");
   const std::vector<std::string> spoolDuring = SpoolSettings();
+  for (size_t i = 0; i < spoolDuring.size(); ++i)
+    std::printf("spool setting %zu: before \"%s\", installed \"%s\"\n", i, spoolBefore[i].c_str(),
+                spoolDuring[i].c_str());
   EXPECT_NE(std::find(spoolDuring.begin(), spoolDuring.end(), Narrow(d + L"PrintSpool")), spoolDuring.end());
   ASSERT_TRUE(fs::is_directory(dest / "PrintSpool"));
 
