@@ -3,9 +3,8 @@
 // spool folder setting. What the install found in place stays.
 #include <windows.h>
 #include <objbase.h>
-#include <winspool.h>
 
-#include <cwctype>
+#include <vector>
 
 #include "base/utf16.h"
 #include "setup/folder_safety.h"
@@ -93,13 +92,6 @@ bool RestoreSpoolFolder(const SetupState& s) {
   return false;
 }
 
-bool PrinterListed() {
-  HANDLE handle = nullptr;
-  if (!OpenPrinterW(const_cast<LPWSTR>(kDocumentPrinter), &handle, nullptr)) return false;
-  ClosePrinter(handle);
-  return true;
-}
-
 }  // namespace
 
 void PrepareComponentRecord(SetupState& s, bool driven) {
@@ -141,10 +133,14 @@ void PrepareComponentRecord(SetupState& s, bool driven) {
 
 void RemoveComponentsAndPrinter(SetupState& s) {
   if (!s.ComponentKindRecorded) return;
+  std::vector<std::u16string> systemFolders = {vx::FromWide(SystemFolder(s))};
+  wchar_t system[MAX_PATH] = {};
+  const UINT n = GetSystemDirectoryW(system, MAX_PATH);
+  if (n > 0 && n < MAX_PATH) systemFolders.push_back(vx::FromWide(system));
   const HRESULT com = CoInitialize(nullptr);
   for (auto it = s.PlacedComponents.rbegin(); it != s.PlacedComponents.rend(); ++it) {
     const std::wstring path = vx::ToWide(*it);
-    if (!Exists(path)) continue;
+    if (!IsPlacedComponentPath(*it, systemFolders) || !Exists(path)) continue;
     if (SameText(FileName(path), L"qedit.dll"))
       RemoveSampleGrabber(path);
     else
@@ -154,12 +150,12 @@ void RemoveComponentsAndPrinter(SetupState& s) {
 
   // As the install's own clean-up; the spool setting while the spooler is down.
   StopService(kSpoolerService);
-  RemovePrinter(kDocumentPrinter);
+  const bool printerGone = RemovePrinter(kDocumentPrinter);
   const bool spoolChanged = s.ComponentKind == 3 && RestoreSpoolFolder(s);
   StartServiceAndWait(kSpoolerService);
   if (spoolChanged) RestartSpooler();  // the stop may not have been done when the start was tried
   EnsureSpoolerRunning();
-  if (PrinterListed()) RemovePrinter(kDocumentPrinter);  // the spooler was down for the first attempt
+  if (!printerGone) RemovePrinter(kDocumentPrinter);  // the spooler was down for the first attempt
 }
 
 }  // namespace setup

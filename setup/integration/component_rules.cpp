@@ -24,6 +24,20 @@ std::vector<std::u16string> SystemComponentsFor(bool driven, int serverPackage, 
   return names;
 }
 
+bool IsPlacedComponentPath(std::u16string_view path, const std::vector<std::u16string>& systemFolders) {
+  const size_t slash = path.find_last_of(u'\\');
+  if (slash == std::u16string_view::npos) return false;
+  const std::u16string name = ComparableFolder(path.substr(slash + 1));
+  bool known = false;
+  for (const char16_t* component : {u"qrimgoleEx.dll", u"DavOzodu.vov", u"RunQrplayer.ocx", u"qrgrabber.ax", u"qedit.dll"})
+    known = known || name == ComparableFolder(component);
+  if (!known) return false;
+  const std::u16string folder = ComparableFolder(path.substr(0, slash));
+  for (const auto& system : systemFolders)
+    if (!system.empty() && folder == ComparableFolder(system)) return true;
+  return false;
+}
+
 std::u16string PrivateSpoolFolder(std::u16string_view installDir) {
   std::u16string folder(installDir);
   while (!folder.empty() && folder.back() == u'\\') folder.pop_back();

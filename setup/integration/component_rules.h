@@ -17,6 +17,11 @@ int ComponentKindFor(int serverPackage, std::u16string_view packageKind);
 // ("qedit.dll" with the Sample Grabber keys).
 std::vector<std::u16string> SystemComponentsFor(bool driven, int serverPackage, int componentKind);
 
+// A placed-component path of a record that the uninstaller may unregister
+// and delete: one of the component names directly in one of
+// `systemFolders` (the record is only a file in the product folder).
+bool IsPlacedComponentPath(std::u16string_view path, const std::vector<std::u16string>& systemFolders);
+
 // InstallDir (with or without trailing backslash) followed by "\PrintSpool".
 std::u16string PrivateSpoolFolder(std::u16string_view installDir);
 

@@ -242,3 +242,14 @@ TEST(ComponentRules, SpoolFolderGoesBackOnlyWhileItIsStillOurs) {
   EXPECT_EQ(r.value, system);
   EXPECT_EQ(PlanSpoolRestore(dir, true, ours, false, u"", u"").action, SpoolRestore::Delete);
 }
+
+TEST(ComponentRules, OnlyComponentNamesInTheSystemFolderAreUndone) {
+  const std::vector<std::u16string> system = {u"C:\\Windows\\system32", u""};
+  EXPECT_TRUE(IsPlacedComponentPath(u"C:\\Windows\\system32\\RunQrplayer.ocx", system));
+  EXPECT_TRUE(IsPlacedComponentPath(u"c:\\windows\\SYSTEM32\\qedit.dll", system));
+  EXPECT_FALSE(IsPlacedComponentPath(u"C:\\Windows\\system32\\kernel32.dll", system));
+  EXPECT_FALSE(IsPlacedComponentPath(u"C:\\Windows\\system32\\sub\\qedit.dll", system));
+  EXPECT_FALSE(IsPlacedComponentPath(u"C:\\App\\qrgrabber.ax", system));
+  EXPECT_FALSE(IsPlacedComponentPath(u"qrgrabber.ax", system));
+  EXPECT_FALSE(IsPlacedComponentPath(u"\\qrgrabber.ax", system));  // the empty folder names none
+}

@@ -326,8 +326,9 @@ TEST(UninstallRecord, LayoutAndMarker) {
   Bytes record;
   std::string error;
   ASSERT_TRUE(EncodeUninstallRecord(s, record, error)) << error;
-  // Then the trailer: magic, count, the install-folder entry.
-  EXPECT_EQ(record.size(), kUninstallRecordFixedSize + 4 + 2 * 80 + 2 * 520 + (4 + 520) + 4 + (4 + 520) + 4 + 20);
+  // Then the trailer: magic, count, the install-folder and component-kind entries.
+  EXPECT_EQ(record.size(),
+            kUninstallRecordFixedSize + 4 + 2 * 80 + 2 * 520 + (4 + 520) + 4 + (4 + 520) + 4 + 20 + 12);
   EXPECT_EQ(record[1280], 'C');
   EXPECT_EQ(vx::ReadLE16(&record[1280 + 12]), 0);  // "C:\App" without its backslash
   EXPECT_EQ(vx::ReadLE32(&record[1800]), 2u);
