@@ -129,6 +129,35 @@ std::vector<std::string> SpoolSettings() {
   return out;
 }
 
+// Sets the spool folder setting under printers key `index` to `value`, or
+// deletes it for "<none>".
+void SetSpoolSetting(size_t index, const std::string& value) {
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPrinterKeys[index] + 5, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
+    EXPECT_EQ(value, "<none>") << "no printers key " << index;
+    return;
+  }
+  if (value == "<none>") {
+    RegDeleteValueW(key, L"DefaultSpoolDirectory");
+  } else {
+    const std::wstring w = vx::ToWide(vx::Utf8ToUtf16(value));
+    RegSetValueExW(key, L"DefaultSpoolDirectory", 0, REG_SZ, reinterpret_cast<const BYTE*>(w.c_str()),
+                   DWORD((w.size() + 1) * sizeof(wchar_t)));
+  }
+  RegCloseKey(key);
+}
+
+// Puts the machine's spool settings back when it goes: as found, or the
+// system's own folder where a folder of these tests was named.
+struct SpoolSettingsKeeper {
+  std::vector<std::string> original = SpoolSettings();
+  ~SpoolSettingsKeeper() {
+    const std::string system = Narrow((SystemFolder() / "spool" / "PRINTERS").wstring());
+    for (size_t i = 0; i < original.size(); ++i)
+      SetSpoolSetting(i, original[i].rfind("C:\\e2e", 0) == 0 ? system : original[i]);
+  }
+};
+
 class ComponentRemoval : public ::testing::Test {
  protected:
   fs::path work;
@@ -220,6 +249,15 @@ TEST_F(ComponentRemoval, V3ClientPutsTheSpoolFolderBackAndKeepsWhatWasThere) {
   const std::wstring d = dest.wstring() + L"\\";
   // A stand-in already in the system folder before the install is not its own.
   fs::copy_file(kProbeFiles / "qrgrabber.ax", SystemFolder() / "qrgrabber.ax");
+  // The machine's spool folder: a distinctive one, where the setting is kept.
+  const SpoolSettingsKeeper keeper;
+  std::vector<size_t> kept;
+  for (size_t i = 0; i < keeper.original.size(); ++i)
+    if (keeper.original[i] != "<none>") kept.push_back(i);
+  if (kept.empty()) kept = {1};
+  const fs::path machineSpool = work / "Machine Spool";
+  fs::create_directories(machineSpool);
+  for (size_t i : kept) SetSpoolSetting(i, Narrow(machineSpool.wstring()));
   const std::vector<std::string> spoolBefore = SpoolSettings();
   const std::string grabberServer =
       Value(L"HKCR\\CLSID\\{C1F400A0-3F08-11D3-9F0B-006008039E37}\\InprocServer32", L"");
@@ -255,6 +293,16 @@ TEST_F(ComponentRemoval, V3ClientPutsTheSpoolFolderBackAndKeepsWhatWasThere) {
   }
   EXPECT_FALSE(PrinterListed());
   EXPECT_FALSE(DriverListed());
+
+  // An earlier install of this folder left the setting naming its spool
+  // folder: that is not what the machine had, so the uninstaller puts the
+  // system's own folder there.
+  for (size_t i : kept) SetSpoolSetting(i, Narrow(d + L"PrintSpool"));
+  Install(package, dest);
+  Uninstall(dest);
+  EXPECT_FALSE(fs::exists(dest));
+  const std::vector<std::string> spoolAfter = SpoolSettings();
+  for (size_t i : kept) EXPECT_EQ(spoolAfter[i], Narrow((SystemFolder() / "spool" / "PRINTERS").wstring())) << i;
 
   std::error_code ec;
   fs::remove(SystemFolder() / "qrgrabber.ax", ec);
