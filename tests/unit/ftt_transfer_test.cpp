@@ -27,6 +27,7 @@
 #include "update/ftt_task_manager.h"
 #include "update/update_net_manager.h"
 #include "tests/support/file_io.h"
+#include "tests/support/temp_folder.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
@@ -127,8 +128,8 @@ class FileTransfer : public ::testing::Test {
   Catalogue catalogue;
   Bytes content;
   void SetUp() override {
-    root = fs::temp_directory_path() /
-           ("ftt-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    root = testing_support::TempFolder("ftt-" +
+                                       std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(root);
     fs::create_directories(root);
     std::mt19937 random(3);
