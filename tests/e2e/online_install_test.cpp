@@ -102,6 +102,14 @@ TEST_F(OnlineInstall, DownloadsEveryFileAndInstallsIt) {
       continue;
     }
     ++files;
+    // Moved into the system folder when no copy is there yet (the install
+    // of a machine where an earlier one removed them again).
+    if ((rel == "qrimgoleEx.dll" || rel == "qrgrabber.ax") && !fs::exists(dest / rel)) {
+      wchar_t system[MAX_PATH] = {};
+      GetSystemDirectoryW(system, MAX_PATH);
+      EXPECT_TRUE(fs::exists(fs::path(system) / rel)) << rel.string();
+      continue;
+    }
     EXPECT_TRUE(ReadAll(dest / rel) == ReadAll(e.path())) << rel.string();
   }
   EXPECT_GT(files, 0u);
