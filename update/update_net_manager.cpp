@@ -78,6 +78,7 @@ struct UpdateNetManager::Impl {
   asio::io_context io;
   asio::executor_work_guard<asio::io_context::executor_type> work{io.get_executor()};
   std::thread thread;
+  std::thread::id ioThreadId;  // set before any connection exists
   std::mutex lock;  // guards the context table and the sink pointer
   std::map<int, std::shared_ptr<Connection>> table;
   int nextHandle = 1;
@@ -481,6 +482,7 @@ UpdateNetManager::UpdateNetManager(UpdateLog* log) : m_pImpl(new Impl) {
   m_pImpl->log = log;
   m_pImpl->Sweep();
   m_pImpl->thread = std::thread([this] { m_pImpl->io.run(); });
+  m_pImpl->ioThreadId = m_pImpl->thread.get_id();
 }
 
 UpdateNetManager::~UpdateNetManager() {
@@ -597,9 +599,12 @@ bool UpdateNetManager::SendPdu(int hConn, uint16_t type, std::vector<uint8_t> bu
     std::lock_guard<std::mutex> g(c->sendLock);
     if (c->sendClosed) return false;
     size_t sent = 0;
-    if (c->inlineSend && !c->writeBusy && c->pending.empty()) {
-      // Nothing queued: write what the socket takes now, on this thread. The
-      // lock keeps the bytes in order and the socket open meanwhile.
+    // Nothing queued, and called from another thread (the I/O thread's own
+    // sends are flushed right after its handler, after the reads it is
+    // cutting, which keeps their accounting as it was): write what the socket
+    // takes now, on this thread. The lock keeps the bytes in order and the
+    // socket open meanwhile.
+    if (c->inlineSend && !c->writeBusy && c->pending.empty() && std::this_thread::get_id() != m_pImpl->ioThreadId) {
       std::error_code ec;
       sent = c->socket.write_some(asio::buffer(buffer), ec);
       if (ec) sent = 0;  // would block, or an error the queued write reports
