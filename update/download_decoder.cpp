@@ -5,8 +5,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 
+#include "base/binary_file.h"
+#include "base/file_ops.h"
 #include "base/fs_path.h"
 #include "base/utf16.h"
 #include "net/gcrypt_init.h"
@@ -89,21 +90,22 @@ struct Inflater {
 // the final file only once length and digests are right.
 bool DecodeDownloadedFile(const DecodeJob& job, UpdateLog* log, std::string& error) {
   const std::string source = vx::PathToUtf8(job.temporary);
-  std::error_code ec;
-  if (!fs::is_regular_file(job.temporary, ec)) {
+  if (!vx::IsFile(job.temporary)) {
     error = "src file not exist : " + source + ".";
     if (log) log->Write("Uncompress file error. " + error);
     return false;
   }
-  const uintmax_t size = fs::file_size(job.temporary, ec);
-  std::ifstream in(job.temporary, std::ios::binary);
-  if (!in || ec) return Fail(log, error, "cannot open " + source);
+  vx::BinaryFile in(job.temporary, vx::BinaryFile::Mode::Read);
+  const int64_t fileSize = in.Size();
+  if (!in.IsOpen() || fileSize < 0) return Fail(log, error, "cannot open " + source);
+  const uint64_t size = uint64_t(fileSize);
   std::vector<uint8_t> input(kDecodeChunk), output(kDecodeChunk);
   DownloadFileHeader header;
   std::string why;
+  size_t first = 0;  // bytes of the first read
   if (size > 0) {
-    in.read(reinterpret_cast<char*>(input.data()), std::streamsize(std::min<uintmax_t>(size, input.size())));
-    if (!ReadDownloadFileHeader(input.data(), size_t(in.gcount()), size, header, why))
+    first = in.Read(input.data(), size_t(std::min<uint64_t>(size, input.size())));
+    if (!ReadDownloadFileHeader(input.data(), first, size, header, why))
       return Fail(log, error, source + ": " + why);
     if (!PlausibleDownloadLengths(header))
       return Fail(log, error, source + ": download file header claims an impossible uncompressed length");
@@ -113,15 +115,14 @@ bool DecodeDownloadedFile(const DecodeJob& job, UpdateLog* log, std::string& err
     return Fail(log, error, source + ": " + std::to_string(length) + " bytes, the file list says " +
                                 std::to_string(job.expectedSize));
 
-  if (job.final.has_parent_path()) fs::create_directories(job.final.parent_path(), ec);
+  if (job.final.has_parent_path()) vx::CreateFolders(job.final.parent_path());
   fs::path part = job.final;
   part += ".part!";
-  std::ofstream out(part, std::ios::binary | std::ios::trunc);
-  if (!out) return Fail(log, error, "cannot create " + vx::PathToUtf8(job.final));
+  vx::BinaryFile out(part, vx::BinaryFile::Mode::Create);
+  if (!out.IsOpen()) return Fail(log, error, "cannot create " + vx::PathToUtf8(job.final));
   auto failed = [&](std::string message) {
-    out.close();
-    std::error_code e;
-    fs::remove(part, e);
+    out.Close();
+    vx::RemovePath(part);
     return Fail(log, error, std::move(message));
   };
 
@@ -131,7 +132,7 @@ bool DecodeDownloadedFile(const DecodeJob& job, UpdateLog* log, std::string& err
     if (!inflater.open) return failed(source + ": zlib cannot start");
     z_stream& z = inflater.z;
     // The first read holds the header and the start of the stream.
-    size_t inputBytes = size_t(in.gcount()) - header.headerSize;
+    size_t inputBytes = first - header.headerSize;
     uint64_t unread = uint64_t(header.compressedLength) - inputBytes;
     std::memmove(input.data(), input.data() + header.headerSize, inputBytes);
     z.next_in = input.data();
@@ -141,8 +142,7 @@ bool DecodeDownloadedFile(const DecodeJob& job, UpdateLog* log, std::string& err
     while (r != Z_STREAM_END) {
       if (z.avail_in == 0 && unread > 0) {
         const size_t n = size_t(std::min<uint64_t>(unread, input.size()));
-        if (!in.read(reinterpret_cast<char*>(input.data()), std::streamsize(n)))
-          return failed("cannot read " + source);
+        if (in.Read(input.data(), n) != n) return failed("cannot read " + source);
         unread -= n;
         z.next_in = input.data();
         z.avail_in = uInt(n);
@@ -160,8 +160,7 @@ bool DecodeDownloadedFile(const DecodeJob& job, UpdateLog* log, std::string& err
         return failed(source + ": download file decompresses to more than the " + std::to_string(length) +
                       " bytes its header says");
       md5.Add(output.data(), n);
-      out.write(reinterpret_cast<const char*>(output.data()), std::streamsize(n));
-      if (!out) return failed("cannot write " + vx::PathToUtf8(job.final));
+      if (n && !out.Write(output.data(), n)) return failed("cannot write " + vx::PathToUtf8(job.final));
       if (r != Z_STREAM_END && z.avail_in == 0 && unread == 0 && z.avail_out != 0)
         return failed(source + ": download file data is not a sound zlib stream");  // ends before its end
     }
@@ -175,12 +174,9 @@ bool DecodeDownloadedFile(const DecodeJob& job, UpdateLog* log, std::string& err
     if (!job.expectedDigest.empty() && job.expectedDigest != digest)
       return failed(source + ": data does not match the file list's digest");
   }
-  out.close();
-  if (!out) return failed("cannot write " + vx::PathToUtf8(job.final));
-  fs::remove(job.final, ec);  // a rename does not replace a file everywhere
-  fs::rename(part, job.final, ec);
-  if (ec) return failed("cannot write " + vx::PathToUtf8(job.final) + ": " + ec.message());
-  fs::remove(job.temporary, ec);
+  if (!out.Close()) return failed("cannot write " + vx::PathToUtf8(job.final));
+  if (!vx::RenameReplacing(part, job.final)) return failed("cannot write " + vx::PathToUtf8(job.final));
+  vx::RemovePath(job.temporary);
   return true;
 }
 
