@@ -176,6 +176,7 @@ bool DecodeDownloadedFile(const DecodeJob& job, UpdateLog* log, std::string& err
   }
   if (!out.Close()) return failed("cannot write " + vx::PathToUtf8(job.final));
   if (!vx::RenameReplacing(part, job.final)) return failed("cannot write " + vx::PathToUtf8(job.final));
+  in.Close();  // Windows deletes no open file
   vx::RemovePath(job.temporary);
   return true;
 }
