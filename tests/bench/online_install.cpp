@@ -162,6 +162,16 @@ double Median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
+// Peak resident memory since the last ResetPeakMemory, in MB (-1: unknown).
+long PeakMemoryMb() {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6) / 1024;
+  return -1;
+}
+void ResetPeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
 std::string LoadAverage() {
   std::ifstream in("/proc/loadavg");
   std::string a, b, c;
@@ -210,11 +220,14 @@ int main(int argc, char** argv) {
 
   // Alternating rounds, so that both see the same machine load.
   std::vector<double> plain, online, connect, transfer;
+  long peak = -1;
   for (int i = 0; i < rounds; ++i) {
     fs::remove_all(root / "plain");
     fs::create_directories(root / "plain");
     plain.push_back(PlainCopy(published, root / "plain"));
+    ResetPeakMemory();  // what the server and one install hold, not the publishing
     const OnlineRound r = OnlineInstall(server.Port(), root, p.files);
+    peak = std::max(peak, PeakMemoryMb());
     if (!r.ok) return 1;
     online.push_back(r.total);
     connect.push_back(r.connect);
@@ -233,6 +246,7 @@ int main(int argc, char** argv) {
   std::printf("  online install        %7.2f s  %8.1f MB/s  %5.1f %% of plain (goal 80 %%)\n", on, wire / on,
               100 * pc / on);
   std::printf("    connect, file list  %7.2f s\n", Median(connect));
+  std::printf("    peak memory         %7ld MB (process: server and client)\n", peak);
   std::printf("    last file in at     %7.2f s  (then decoding the rest)\n", Median(transfer));
   std::printf("  decoding alone        %7.2f s  CPU (inflate, MD5 check and write of every file, one thread)\n", decode);
   std::printf("  floor on %u cores      %7.2f s  = %5.1f %% of plain: decoding shared by the cores, or the copy\n",
