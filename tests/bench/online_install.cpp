@@ -187,6 +187,13 @@ int main(int argc, char** argv) {
   const int rounds = argc > 3 ? std::max(1, std::stoi(argv[3])) : 3;
   const fs::path root = fs::temp_directory_path() / ("bench_online_install." + std::to_string(::getpid()));
   fs::remove_all(root);
+  struct Cleanup {
+    fs::path root;
+    ~Cleanup() {
+      std::error_code ec;
+      fs::remove_all(root, ec);  // also when a round fails
+    }
+  } cleanup{root};
   const size_t each = size_t(mb * 1048576 / count);
   std::mt19937 random(1);
   for (int i = 0; i < count; ++i) {
