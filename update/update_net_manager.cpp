@@ -67,6 +67,8 @@ struct UpdateNetManager::Impl {
     std::optional<std::chrono::steady_clock::time_point> lastPdu;        // the last whole PDU
     std::vector<std::vector<uint8_t>> writing;  // the batch on the wire
     size_t writingSent = 0;                     // bytes of writing[0] written before the batch
+    std::chrono::steady_clock::time_point writeSince;  // the batch on the wire began
+    bool unsendArmed = false;
     std::string address;
     uint16_t port = 0;
     bool open = true;
@@ -290,6 +292,31 @@ struct UpdateNetManager::Impl {
     Receive(c);
   }
 
+  // One timer per connection while it writes, not one per batch: when it
+  // fires it looks at the batch under way and waits on for it, or drops the
+  // connection when that batch has taken too long.
+  void ArmUnsend(const std::shared_ptr<Connection>& c, std::chrono::steady_clock::time_point at) {
+    c->unsendArmed = true;
+    c->unsend.expires_at(at);
+    c->unsend.async_wait([this, c](const std::error_code& ec) {
+      c->unsendArmed = false;
+      if (ec || !c->open) return;
+      bool busy = false;
+      {
+        std::lock_guard<std::mutex> g(c->sendLock);
+        busy = c->writeBusy;
+      }
+      if (!busy) return;  // the next batch arms it again
+      const auto deadline = c->writeSince + std::chrono::milliseconds(unsendMs);
+      if (std::chrono::steady_clock::now() < deadline) {
+        ArmUnsend(c, deadline);
+        return;
+      }
+      Log("[WARNING] OnSocketUnsendTimer");
+      Drop(c, -1, true);
+    });
+  }
+
   // Writes everything queued so far as one gathered write.
   void Flush(const std::shared_ptr<Connection>& c) {
     if (!c->open) return;
@@ -318,15 +345,10 @@ struct UpdateNetManager::Impl {
     buffers.reserve(c->writing.size());
     for (const auto& b : c->writing) buffers.emplace_back(asio::buffer(b));
     buffers.front() += c->writingSent;  // the part SendPdu wrote itself
-    c->unsend.expires_after(std::chrono::milliseconds(unsendMs));
-    c->unsend.async_wait([this, c](const std::error_code& ec) {
-      if (ec || !c->open) return;
-      Log("[WARNING] OnSocketUnsendTimer");
-      Drop(c, -1, true);
-    });
+    c->writeSince = std::chrono::steady_clock::now();
+    if (!c->unsendArmed) ArmUnsend(c, c->writeSince + std::chrono::milliseconds(unsendMs));
     asio::async_write(c->socket, buffers, [this, c](const std::error_code& ec, size_t) {
       if (!c->open) return;
-      c->unsend.cancel();
       size_t written = 0;
       for (const auto& b : c->writing) written += b.size();
       written -= c->writingSent;
