@@ -7,7 +7,8 @@
 #   scripts/bench-mkpackage.sh [rounds=3] [level]
 # Installs Debian's nsis package (makensis) when it is missing.
 # BENCH_BIG=0 skips the 1 GB part; BENCH_2GB=1 adds packing a 2 GB product;
-# BENCH_QUICK=1 packs only the sample product's files (to try the script).
+# BENCH_QUICK=1 packs only the sample product's files and BENCH_BIG_MB=N makes
+# the big file N MB (to try the script).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 rounds=${1:-3}
@@ -47,9 +48,12 @@ if [ "${BENCH_QUICK:-0}" != 1 ]; then
 fi
 # The sample product's own files and stand-in components, so that our
 # install runs every step of a client install and ends without a failure.
-"$root/build/native/bin/make_sample_files" "$work/sample" --standins "$root/build/windows/bin/standins" >/dev/null
-cp -r "$work/sample/." "$files/"
-rm -rf "$work/sample"
+add_sample_files() {  # folder
+  "$root/build/native/bin/make_sample_files" "$work/sample" --standins "$root/build/windows/bin/standins" >/dev/null
+  cp -r "$work/sample/." "$1/"
+  rm -rf "$work/sample"
+}
+add_sample_files "$files"
 count=$(find "$files" -type f | wc -l)
 total=$(du -sb "$files" | cut -f1)
 
@@ -148,17 +152,18 @@ printf '  install time %.2f x NSIS (goal <= 0.8); both installs hold the payload
 rm -rf "$drive_c/BenchOurs" "$drive_c/BenchNsis"
 
 if [ "${BENCH_BIG:-1}" = 1 ]; then
-  echo "one 1 GB file (a log-like text):"
+  echo "one file of ${BENCH_BIG_MB:-1000} MB (a log-like text):"
   rm -rf "$work/xz" "$files"
   mkdir -p "$work/big"
-  python3 - "$work/big/big.bin" <<'EOF'
+  python3 - "$work/big/big.bin" "${BENCH_BIG_MB:-1000}" <<'EOF'
 import sys
 text = b"".join(b"%08d frame header, timestamp, payload\n" % i for i in range(80000))
 with open(sys.argv[1], "wb") as f:
-    for i in range(1000):
+    for i in range(int(sys.argv[2])):
         start = (i * 40961) % (len(text) // 2)
         f.write(text[start:start + (1 << 20)])
 EOF
+  add_sample_files "$work/big"
   measure pack-1g "$mkp" build --manifest "$root/tools/sample/manifest.json" --files "$work/big" \
     --stub "$stub" -o "$work/big.exe" "${level_args[@]}"
   measure verify-1g "$mkp" verify "$work/big.exe"

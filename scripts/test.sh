@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Bootstraps, builds both trees and runs the tests.
-#   scripts/test.sh            every tier
-#   scripts/test.sh native     one tier: native, wine or e2e
+#   scripts/test.sh            every tier, the sanitizer tree last
+#   scripts/test.sh native     one tier: native, wine, e2e or sanitize
 #   scripts/test.sh wine -R startup   extra arguments go to ctest
 #   scripts/test.sh sanitize   the native tests built with ASan and UBSan
 set -euo pipefail
@@ -13,9 +13,10 @@ if [ "$tier" = sanitize ]; then bash "$root/scripts/build.sh" sanitize; else bas
 source "$root/scripts/xvfb.sh"
 
 status=0
-run() {  # tree, label
-  local args=(--test-dir "$root/build/$1" --output-on-failure --no-tests=error)
-  [ "$2" = all ] || args+=(-L "^$2\$")
+run() {  # tree, label, extra ctest arguments...
+  local tree=$1 label=$2; shift 2
+  local args=(--test-dir "$root/build/$tree" --output-on-failure --no-tests=error)
+  [ "$label" = all ] || args+=(-L "^$label\$")
   ctest "${args[@]}" "$@" || status=1
 }
 case "$tier" in
@@ -23,7 +24,9 @@ case "$tier" in
   sanitize) run sanitize sanitize "$@" ;;
   wine)   run windows wine "$@" ;;
   e2e)    run windows e2e "$@" ;;
-  all)    run native all "$@"; run windows all "$@" ;;
+  all)    run native all "$@"; run windows all "$@"
+          bash "$root/scripts/build.sh" sanitize
+          run sanitize sanitize "$@" ;;
   *) echo "unknown tier: $tier (native, sanitize, wine, e2e)" >&2; exit 2 ;;
 esac
 exit $status

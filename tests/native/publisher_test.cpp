@@ -14,6 +14,7 @@
 #include "update/download_file.h"
 #include "update/update_messages.h"
 #include "tests/support/file_io.h"
+#include "tests/support/temp_folder.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
@@ -29,8 +30,8 @@ class Publisher : public ::testing::Test {
  protected:
   fs::path root;
   void SetUp() override {
-    root = fs::temp_directory_path() /
-           ("publisher-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    root = testing_support::TempFolder(
+        "publisher-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(root);
     fs::create_directories(root / "product");
   }

@@ -20,6 +20,7 @@
 #include "tools/update_server/update_server.h"
 #include "update/local_path.h"
 #include "update/update_install.h"
+#include "tests/support/temp_folder.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
@@ -32,8 +33,8 @@ using testing_support::LoopHost;
 namespace {
 
 struct OnlineInstall : ::testing::Test {
-  fs::path root = fs::temp_directory_path() /
-                  ("update-install-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+  fs::path root = testing_support::TempFolder(
+      "update-install-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
   fs::path product = root / "product", published = root / "published", install = root / "install",
            temporary = root / "tmp";
   std::unique_ptr<update_server::UpdateServer> server;

@@ -10,6 +10,8 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/temp_folder.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -27,7 +29,7 @@ std::string Slurp(const fs::path& p) {
 }
 
 CliRun UpdateServer(const std::string& args) {
-  const fs::path dir = fs::temp_directory_path() / "update-server-cli";
+  const fs::path dir = testing_support::TempFolder("update-server-cli");
   fs::create_directories(dir);
   const std::string command = std::string("'") + VC_UPDATE_SERVER + "' " + args + " >'" +
                               (dir / "out").string() + "' 2>'" + (dir / "err").string() + "' </dev/null";

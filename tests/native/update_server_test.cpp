@@ -25,6 +25,7 @@
 #include "update/update_messages.h"
 #include "update/update_net_manager.h"
 #include "tests/support/file_io.h"
+#include "tests/support/temp_folder.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
@@ -114,7 +115,7 @@ class Done : public ftt::FttNoticeSink {
 }  // namespace
 
 TEST(UpdateServer, WholeConversationDeliversEveryFile) {
-  const fs::path root = fs::temp_directory_path() / "update-server-conversation";
+  const fs::path root = testing_support::TempFolder("update-server-conversation");
   fs::remove_all(root);
   std::mt19937 random(4);
   std::map<std::string, Bytes> product = {{"ZepClient.exe", Bytes(300000)}, {"VMSkin/a.bmp", Bytes(70000)},
@@ -327,7 +328,7 @@ class RawClient {
 
 struct Published {
   fs::path root;
-  explicit Published(const std::string& name) : root(fs::temp_directory_path() / name) {
+  explicit Published(const std::string& name) : root(testing_support::TempFolder(name)) {
     fs::remove_all(root);
     WriteAll(root / "product" / "a.bin", Bytes(5000, 7));
     update_server::PublishOptions publish{root / "product", "v1", 1, root / "published"};

@@ -9,6 +9,7 @@
 #include "setup/integration/config_file_io.h"
 #include "setup/integration/config_files.h"
 #include "setup/integration/config_text.h"
+#include "tests/support/temp_folder.h"
 
 #ifndef _WIN32
 #include <csignal>
@@ -43,8 +44,8 @@ class ConfigFolder : public ::testing::Test {
  protected:
   fs::path root;
   void SetUp() override {
-    root = fs::temp_directory_path() /
-           ("vc-config-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    root = testing_support::TempFolder(
+        "vc-config-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(root);
     fs::create_directories(root);
   }

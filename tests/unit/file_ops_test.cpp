@@ -6,6 +6,7 @@
 #include "base/binary_file.h"
 #include "base/file_ops.h"
 #include "base/fs_path.h"
+#include "tests/support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -13,7 +14,7 @@ namespace {
 
 struct Folder {
   Folder() {
-    root = fs::temp_directory_path() / vx::PathFromUtf8("file_ops_test \xE6\x96\x87\xE4\xBB\xB6");
+    root = testing_support::TempFolder("file_ops_test") / vx::PathFromUtf8("\xE6\x96\x87\xE4\xBB\xB6 folder");
     fs::remove_all(root);
     fs::create_directories(root);
   }

@@ -8,6 +8,7 @@
 
 #include "update/update_log.h"
 #include "update/update_messages.h"
+#include "tests/support/temp_folder.h"
 
 using namespace update;
 using Bytes = std::vector<uint8_t>;
@@ -203,7 +204,7 @@ TEST(UpdateLog, LineFormatAndFile) {
   t.tm_sec = 9;
   EXPECT_EQ(LogLine(t, "[WARNING] OnSocketUnrecvTimer"), "<2026-1-5 7:3:9> [WARNING] OnSocketUnrecvTimer\r\n");
 
-  const auto dir = std::filesystem::temp_directory_path() / "update_log_test";
+  const auto dir = testing_support::TempFolder("update_log_test");
   std::filesystem::remove_all(dir);
   FileUpdateLog log(dir.string(), "setup.exe", 42);
   log.Write("one");
