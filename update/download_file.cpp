@@ -45,8 +45,17 @@ bool EncodeDownloadFile(const std::vector<uint8_t>& data, std::vector<uint8_t>& 
 }
 
 bool ReadDownloadFileHeader(const uint8_t* data, size_t size, DownloadFileHeader& header, std::string& error) {
+  return ReadDownloadFileHeader(data, size, size, header, error);
+}
+
+bool PlausibleDownloadLengths(const DownloadFileHeader& header) {
+  return uint64_t(header.uncompressedLength) <= uint64_t(header.compressedLength) * 1100 + 64;
+}
+
+bool ReadDownloadFileHeader(const uint8_t* data, size_t available, uint64_t size, DownloadFileHeader& header,
+                            std::string& error) {
   try {
-    vx::VX_ByteStream stream(vx::VX_ByteStream::LoadFrom, data, size);
+    vx::VX_ByteStream stream(vx::VX_ByteStream::LoadFrom, data, available);
     header.digest = stream.ReadStringUtf8();
     header.uncompressedLength = stream.ReadUInt32();
     header.compressedLength = stream.ReadUInt32();
@@ -74,7 +83,7 @@ bool DecodeDownloadFile(const uint8_t* data, size_t size, std::vector<uint8_t>& 
   if (!ReadDownloadFileHeader(data, size, header, error)) return false;
   // zlib expands at most about 1032:1; a header claiming more is not
   // believed, so a hostile file cannot make us allocate gigabytes.
-  if (uint64_t(header.uncompressedLength) > uint64_t(header.compressedLength) * 1100 + 64) {
+  if (!PlausibleDownloadLengths(header)) {
     error = "download file header claims an impossible uncompressed length";
     return false;
   }

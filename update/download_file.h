@@ -26,6 +26,11 @@ struct DownloadFileHeader {
 // Reads the header; false with `error` when it is cut short or its lengths do
 // not fit the file.
 bool ReadDownloadFileHeader(const uint8_t* data, size_t size, DownloadFileHeader& header, std::string& error);
+// The same from the first `available` bytes of a file of `fileSize` bytes.
+bool ReadDownloadFileHeader(const uint8_t* data, size_t available, uint64_t fileSize, DownloadFileHeader& header,
+                            std::string& error);
+// Whether the lengths are believable: zlib expands at most about 1032:1.
+bool PlausibleDownloadLengths(const DownloadFileHeader& header);
 
 // The uncompressed data. An empty file is an empty result. False with `error`
 // on a bad header, a zlib error or a length that differs from the header's.

@@ -28,11 +28,17 @@ constexpr auto kEvictGraceIdle = std::chrono::seconds(30);          // no PDU fo
 // Sockets wait for readability and are read into the I/O thread's one buffer,
 // so an idle connection holds no receive buffer. Overlapped reads on Windows
 // need a buffer of their own per read.
+// Non-blocking sockets also let SendPdu write at once on the caller's thread
+// when nothing is queued, without waking the I/O thread.
 #ifdef _WIN32
 constexpr bool kSharedInbox = false;
+constexpr bool kInlineSend = false;
 #else
 constexpr bool kSharedInbox = true;
+constexpr bool kInlineSend = true;
 #endif
+// Bytes read for one connection before the I/O thread turns to the others.
+constexpr size_t kReadBurst = 4 * kReceiveChunk;
 
 }  // namespace
 
@@ -44,10 +50,13 @@ struct UpdateNetManager::Impl {
     asio::steady_timer unsend;
     net::PduCutter cutter;
     std::vector<uint8_t> inbox;                 // own read buffer where reads need one
-    std::mutex sendLock;                        // guards pending, flushPosted and sendClosed
+    std::mutex sendLock;                        // guards the send state below
     std::vector<std::vector<uint8_t>> pending;  // queued by SendPdu from any thread
+    size_t pendingSent = 0;                     // bytes of pending[0] already written
     bool flushPosted = false;
     bool sendClosed = false;
+    bool inlineSend = false;                    // SendPdu may write itself while nothing is queued
+    bool writeBusy = false;                     // an asynchronous write is under way
     std::atomic<size_t> queuedBytes{0};         // handed to SendPdu, not yet written
     bool accepted = false;                      // counted against the accept limits
     bool reading = false;                       // a read is posted
@@ -57,7 +66,9 @@ struct UpdateNetManager::Impl {
     std::chrono::steady_clock::time_point since = std::chrono::steady_clock::now();
     std::optional<std::chrono::steady_clock::time_point> lastPdu;        // the last whole PDU
     std::vector<std::vector<uint8_t>> writing;  // the batch on the wire
-    bool writeBusy = false;
+    size_t writingSent = 0;                     // bytes of writing[0] written before the batch
+    std::chrono::steady_clock::time_point writeSince;  // the batch on the wire began
+    bool unsendArmed = false;
     std::string address;
     uint16_t port = 0;
     bool open = true;
@@ -69,6 +80,7 @@ struct UpdateNetManager::Impl {
   asio::io_context io;
   asio::executor_work_guard<asio::io_context::executor_type> work{io.get_executor()};
   std::thread thread;
+  std::thread::id ioThreadId;  // set before any connection exists
   std::mutex lock;  // guards the context table and the sink pointer
   std::map<int, std::shared_ptr<Connection>> table;
   int nextHandle = 1;
@@ -85,17 +97,23 @@ struct UpdateNetManager::Impl {
   std::atomic<size_t> totalQueued{0};
   std::vector<uint8_t> sharedInbox;                  // the I/O thread's read buffer
   LogRateLimiter rate;
-  // Buffers of written PDUs, handed out again by AcquireBuffer.
-  static constexpr size_t kPoolLimit = 64;
+  // Buffers of written PDUs, handed out again by AcquireBuffer: at most so
+  // many, and so many bytes.
+  static constexpr size_t kPoolLimit = 256;
+  static constexpr size_t kPoolBytes = 16 << 20;
   std::mutex poolLock;
   std::vector<std::vector<uint8_t>> pool;
+  size_t poolBytes = 0;
 
-  void Recycle(std::vector<std::vector<uint8_t>>& written) {
+  void Recycle(std::vector<uint8_t>& b) {
+    if (b.capacity() == 0) return;
     std::lock_guard<std::mutex> g(poolLock);
-    for (auto& b : written) {
-      if (pool.size() >= kPoolLimit) break;
-      pool.push_back(std::move(b));
-    }
+    if (pool.size() >= kPoolLimit || poolBytes + b.capacity() > kPoolBytes) return;
+    poolBytes += b.capacity();
+    pool.push_back(std::move(b));
+  }
+  void Recycle(std::vector<std::vector<uint8_t>>& written) {
+    for (auto& b : written) Recycle(b);
     written.clear();
   }
 
@@ -133,16 +151,19 @@ struct UpdateNetManager::Impl {
   void Drop(const std::shared_ptr<Connection>& c, int error, bool notify) {
     if (!c->open) return;
     c->open = false;
+    {
+      // Before the socket closes: no SendPdu writes to it any more.
+      std::lock_guard<std::mutex> g(c->sendLock);
+      c->sendClosed = true;
+      c->inlineSend = false;
+      totalQueued -= c->queuedBytes.exchange(0);
+      c->pending.clear();
+      c->pendingSent = 0;
+    }
     std::error_code ec;
     c->socket.close(ec);
     c->unrecv.cancel();
     c->unsend.cancel();
-    {
-      std::lock_guard<std::mutex> g(c->sendLock);
-      c->sendClosed = true;
-      totalQueued -= c->queuedBytes.exchange(0);
-      c->pending.clear();
-    }
     c->partialSince.reset();
     c->inbox = {};
     {
@@ -181,13 +202,18 @@ struct UpdateNetManager::Impl {
     return limits.maxTotalQueuedBytes && queued > 0 && totalQueued.load() > limits.maxTotalQueuedBytes;
   }
 
-  // Hands `n` bytes to the cutter. False when the connection went.
+  // Hands `n` bytes read into `data` to the cutter; `data` null: they were
+  // read into its Tail(). False when the connection went.
   bool Received(const std::shared_ptr<Connection>& c, const uint8_t* data, size_t n) {
     c->lastReceive = std::chrono::steady_clock::now();
     const size_t before = c->cutter.Buffered();
-    if (!c->cutter.Feed(data, n)) {
-      Drop(c, -1, true);  // a length no sender can frame
-      return false;
+    if (data) {
+      if (!c->cutter.Feed(data, n)) {
+        Drop(c, -1, true);  // a length no sender can frame
+        return false;
+      }
+    } else {
+      c->cutter.Commit(n);
     }
     if (!c->open) return false;
     if (c->cutter.Buffered() != before + n) c->lastPdu = c->lastReceive;  // something was delivered
@@ -207,18 +233,24 @@ struct UpdateNetManager::Impl {
     c->readPaused = false;
     c->reading = true;
     if (!kSharedInbox) {
-      if (c->inbox.empty()) c->inbox.resize(kReceiveChunk);
-      c->socket.async_read_some(asio::buffer(c->inbox), [this, c](const std::error_code& ec, size_t n) {
+      // The rest of a PDU begun goes straight into its buffer; otherwise a
+      // chunk into the connection's own.
+      size_t missing = 0;
+      uint8_t* tail = c->cutter.Tail(missing);
+      if (!tail && c->inbox.empty()) c->inbox.resize(kReceiveChunk);
+      const auto into = tail ? asio::buffer(tail, missing) : asio::buffer(c->inbox);
+      c->socket.async_read_some(into, [this, c, direct = tail != nullptr](const std::error_code& ec, size_t n) {
         c->reading = false;
         if (!c->open) return;
         if (ec) {
           Drop(c, ec.value() ? ec.value() : -1, true);
           return;
         }
-        if (Received(c, c->inbox.data(), n)) Receive(c);
+        if (Received(c, direct ? nullptr : c->inbox.data(), n)) Receive(c);
       });
       return;
     }
+    if (c->cutter.Buffered() == 0) c->cutter.Release();  // idle connections hold no buffer
     c->socket.async_wait(asio::ip::tcp::socket::wait_read, [this, c](const std::error_code& ec) {
       c->reading = false;
       if (!c->open) return;
@@ -227,17 +259,22 @@ struct UpdateNetManager::Impl {
         return;
       }
       if (sharedInbox.empty()) sharedInbox.resize(kReceiveChunk);
-      // A full buffer means more is waiting: read on before waiting again.
-      for (int round = 0; round < 4; ++round) {
+      // A full read means more is waiting: read on before waiting again. The
+      // rest of a PDU begun is read straight into its buffer.
+      for (size_t burst = 0; burst < kReadBurst;) {
+        size_t missing = 0;
+        uint8_t* tail = c->cutter.Tail(missing);
+        const auto into = tail ? asio::buffer(tail, missing) : asio::buffer(sharedInbox);
         std::error_code e;
-        const size_t n = c->socket.read_some(asio::buffer(sharedInbox), e);
+        const size_t n = c->socket.read_some(into, e);
         if (e == asio::error::would_block || e == asio::error::try_again) break;
         if (e) {
           Drop(c, e == asio::error::eof ? asio::error::eof : e.value() ? e.value() : -1, true);
           return;
         }
-        if (!Received(c, sharedInbox.data(), n)) return;
-        if (n < sharedInbox.size() || MustWait(*c) || c->closing) break;
+        if (!Received(c, tail ? nullptr : sharedInbox.data(), n)) return;
+        burst += n;
+        if (n < into.size() || MustWait(*c) || c->closing) break;
       }
       Receive(c);
     });
@@ -246,20 +283,55 @@ struct UpdateNetManager::Impl {
   void Started(const std::shared_ptr<Connection>& c) {
     std::error_code e;
     if (kSharedInbox) c->socket.non_blocking(true, e);
+    if (kInlineSend && !e) {
+      std::lock_guard<std::mutex> g(c->sendLock);
+      c->inlineSend = !c->sendClosed;
+    }
     c->lastReceive = std::chrono::steady_clock::now();
     ArmUnrecv(c, c->lastReceive);
     Receive(c);
   }
 
+  // One timer per connection while it writes, not one per batch: when it
+  // fires it looks at the batch under way and waits on for it, or drops the
+  // connection when that batch has taken too long.
+  void ArmUnsend(const std::shared_ptr<Connection>& c, std::chrono::steady_clock::time_point at) {
+    c->unsendArmed = true;
+    c->unsend.expires_at(at);
+    c->unsend.async_wait([this, c](const std::error_code& ec) {
+      c->unsendArmed = false;
+      if (ec || !c->open) return;
+      bool busy = false;
+      {
+        std::lock_guard<std::mutex> g(c->sendLock);
+        busy = c->writeBusy;
+      }
+      if (!busy) return;  // the next batch arms it again
+      const auto deadline = c->writeSince + std::chrono::milliseconds(unsendMs);
+      if (std::chrono::steady_clock::now() < deadline) {
+        ArmUnsend(c, deadline);
+        return;
+      }
+      Log("[WARNING] OnSocketUnsendTimer");
+      Drop(c, -1, true);
+    });
+  }
+
   // Writes everything queued so far as one gathered write.
   void Flush(const std::shared_ptr<Connection>& c) {
-    if (!c->open || c->writeBusy) return;
+    if (!c->open) return;
     bool idle = false;
     {
       std::lock_guard<std::mutex> g(c->sendLock);
+      if (c->writeBusy) return;
       c->flushPosted = false;
       idle = c->pending.empty();
-      if (!idle) c->writing.swap(c->pending);
+      if (!idle) {
+        c->writing.swap(c->pending);
+        c->writingSent = c->pendingSent;
+        c->pendingSent = 0;
+        c->writeBusy = true;
+      }
     }
     if (idle) {
       if (c->closing) {
@@ -269,24 +341,20 @@ struct UpdateNetManager::Impl {
       }
       return;
     }
-    c->writeBusy = true;
     std::vector<asio::const_buffer> buffers;
     buffers.reserve(c->writing.size());
     for (const auto& b : c->writing) buffers.emplace_back(asio::buffer(b));
-    c->unsend.expires_after(std::chrono::milliseconds(unsendMs));
-    c->unsend.async_wait([this, c](const std::error_code& ec) {
-      if (ec || !c->open) return;
-      Log("[WARNING] OnSocketUnsendTimer");
-      Drop(c, -1, true);
-    });
+    buffers.front() += c->writingSent;  // the part SendPdu wrote itself
+    c->writeSince = std::chrono::steady_clock::now();
+    if (!c->unsendArmed) ArmUnsend(c, c->writeSince + std::chrono::milliseconds(unsendMs));
     asio::async_write(c->socket, buffers, [this, c](const std::error_code& ec, size_t) {
       if (!c->open) return;
-      c->unsend.cancel();
-      c->writeBusy = false;
       size_t written = 0;
       for (const auto& b : c->writing) written += b.size();
+      written -= c->writingSent;
       {
         std::lock_guard<std::mutex> g(c->sendLock);
+        c->writeBusy = false;
         c->queuedBytes -= written;
         totalQueued -= written;
       }
@@ -436,6 +504,7 @@ UpdateNetManager::UpdateNetManager(UpdateLog* log) : m_pImpl(new Impl) {
   m_pImpl->log = log;
   m_pImpl->Sweep();
   m_pImpl->thread = std::thread([this] { m_pImpl->io.run(); });
+  m_pImpl->ioThreadId = m_pImpl->thread.get_id();
 }
 
 UpdateNetManager::~UpdateNetManager() {
@@ -520,6 +589,7 @@ std::vector<uint8_t> UpdateNetManager::AcquireBuffer(size_t size) {
     auto& pool = m_pImpl->pool;
     for (size_t i = pool.size(); i-- > 0;)
       if (pool[i].capacity() >= size) {
+        m_pImpl->poolBytes -= pool[i].capacity();
         buffer = std::move(pool[i]);
         pool[i] = std::move(pool.back());
         pool.pop_back();
@@ -550,8 +620,25 @@ bool UpdateNetManager::SendPdu(int hConn, uint16_t type, std::vector<uint8_t> bu
   {
     std::lock_guard<std::mutex> g(c->sendLock);
     if (c->sendClosed) return false;
-    c->queuedBytes += buffer.size();
-    m_pImpl->totalQueued += buffer.size();
+    size_t sent = 0;
+    // Nothing queued, and called from another thread (the I/O thread's own
+    // sends are flushed right after its handler, after the reads it is
+    // cutting, which keeps their accounting as it was): write what the socket
+    // takes now, on this thread. The lock keeps the bytes in order and the
+    // socket open meanwhile.
+    if (c->inlineSend && !c->writeBusy && c->pending.empty() && std::this_thread::get_id() != m_pImpl->ioThreadId) {
+      std::error_code ec;
+      sent = c->socket.write_some(asio::buffer(buffer), ec);
+      if (ec) sent = 0;  // would block, or an error the queued write reports
+      if (sent == buffer.size()) {
+        m_pImpl->Recycle(buffer);
+        return true;
+      }
+    }
+    const size_t queued = buffer.size() - sent;
+    c->queuedBytes += queued;
+    m_pImpl->totalQueued += queued;
+    if (c->pending.empty()) c->pendingSent = sent;
     c->pending.push_back(std::move(buffer));
     post = !c->flushPosted;
     c->flushPosted = true;

@@ -1,6 +1,7 @@
 // Benchmark: PDU throughput between two update network managers over
 // loopback, against a plain Asio socket copy of the same bytes, in one run.
-//   bench_pdu_throughput [MB] [body bytes] [rounds]
+//   bench_pdu_throughput [MB] [body bytes] [rounds] [both|plain|managers]
+// (one side alone is for profilers).
 #include "update/asio_config.h"
 
 #include <algorithm>
@@ -11,6 +12,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <sys/resource.h>
 
 #include "update/update_net_manager.h"
 
@@ -94,22 +97,50 @@ double Median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
+// CPU seconds of the whole process (every thread), user and system.
+double CpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  auto s = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+  return s(u.ru_utime) + s(u.ru_stime);
+}
+
+std::string LoadAverage() {
+  std::FILE* f = std::fopen("/proc/loadavg", "r");
+  char line[64] = {};
+  if (f) {
+    if (!std::fgets(line, sizeof line, f)) line[0] = 0;
+    std::fclose(f);
+  }
+  std::string s(line);
+  const size_t third = s.find(' ', s.find(' ', s.find(' ') + 1) + 1);
+  return third == std::string::npos ? "unknown" : s.substr(0, third);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const size_t mb = argc > 1 ? std::stoul(argv[1]) : 256;
   const size_t body = argc > 2 ? std::stoul(argv[2]) : 65531;
   const int rounds = argc > 3 ? std::stoi(argv[3]) : 5;
+  const std::string mode = argc > 4 ? argv[4] : "both";
   const size_t total = mb << 20;
   // Alternating rounds, so both see the same machine load; medians compared.
-  std::vector<double> plain, ours;
+  // CPU time (all threads) is the figure a loaded machine disturbs least.
+  std::vector<double> plain, ours, plainCpu, oursCpu;
   for (int i = 0; i < rounds; ++i) {
-    plain.push_back(PlainCopy(total, body));
-    ours.push_back(Managers(total, body));
+    double c = CpuSeconds();
+    plain.push_back(mode == "managers" ? 1 : PlainCopy(total, body));
+    plainCpu.push_back(CpuSeconds() - c);
+    c = CpuSeconds();
+    ours.push_back(mode == "plain" ? 1 : Managers(total, body));
+    oursCpu.push_back(CpuSeconds() - c);
   }
   const double p = Median(plain), o = Median(ours);
-  std::printf("bytes: %zu MB in PDUs of %zu bytes, median of %d rounds\n", mb, body, rounds);
-  std::printf("plain Asio copy:  %8.1f MB/s\n", mb / p);
-  std::printf("update managers:  %8.1f MB/s (%.0f%% of plain)\n", mb / o, 100.0 * p / o);
+  std::printf("bytes: %zu MB in PDUs of %zu bytes, median of %d rounds, load average %s\n", mb, body, rounds,
+              LoadAverage().c_str());
+  std::printf("plain Asio copy:  %8.1f MB/s  CPU %5.2f ms/MB\n", mb / p, 1000 * Median(plainCpu) / double(mb));
+  std::printf("update managers:  %8.1f MB/s  CPU %5.2f ms/MB  (%.0f%% of plain; goal 90%%)\n", mb / o,
+              1000 * Median(oursCpu) / double(mb), 100.0 * p / o);
   return 0;
 }

@@ -294,7 +294,9 @@ TEST_F(FileTransfer, RemovingATaskMidTransferStopsIt) {
   manager.SetTransferService("127.0.0.1", sender.Port());
   const fs::path local = root / "removed.bin";
   Fetch(manager, local, 1);
-  ASSERT_TRUE(notices.WaitFor([](const ftt::TaskNotice& n) { return n.progress >= 50; }));
+  // The first request is answered, the second is the one the sender leaves
+  // unanswered: removing before it has arrived would race its arrival.
+  ASSERT_TRUE(polling::Eventually([&] { return sender.Requests() >= 2; }));
   EXPECT_EQ(manager.RemoveTask(true, u"data\\source.bin"), 0);
   EXPECT_TRUE(notices.WaitFor([](const ftt::TaskNotice& n) {
     return n.result == ftt::FTTR_ERR_OPERATE_ABORT && n.node == -1;

@@ -171,6 +171,41 @@ TEST(UpdateNetManager, FailuresAndTimeouts) {
   EXPECT_NE(sink.connects[2].first, 0);
 }
 
+// A peer that never reads: what it was sent fills the socket, the rest waits
+// in the queue, and the connection goes once a write has taken longer than
+// the unsent time-out, also while a batch is still under way; the sink hears of it.
+TEST(UpdateNetManager, APeerThatNeverReadsIsDroppedAfterTheUnsentTimeout) {
+  MemoryLog log;
+  RecordingSink sink;
+  UpdateNetManager server(&log);
+  server.SetSink(&sink);
+  server.SetTimeouts(180000, 400);
+  uint16_t port = 0;
+  ASSERT_TRUE(server.Listen("127.0.0.1", port));
+  asio::io_context io;
+  asio::ip::tcp::socket peer(io);
+  peer.connect({asio::ip::make_address("127.0.0.1"), port});
+  ASSERT_TRUE(sink.WaitFor([&] { return !sink.accepted.empty(); }));
+  const int h = sink.accepted[0];
+  const auto start = std::chrono::steady_clock::now();
+  // Far more than socket buffers hold, from this thread and from the I/O thread's side.
+  size_t sent = 0;
+  for (int i = 0; i < 400 && server.SendPdu(h, 7, server.AcquireBuffer(65535), 65535); ++i) sent += 65535;
+  EXPECT_GT(server.QueuedBytes(h), 0u);
+  ASSERT_TRUE(sink.WaitFor([&] { return !sink.errors.empty(); }));
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(sink.errors[0], h);
+  EXPECT_GE(took, std::chrono::milliseconds(350));
+  EXPECT_LT(took, std::chrono::seconds(10));
+  {
+    std::lock_guard<std::mutex> g(log.m);
+    ASSERT_FALSE(log.lines.empty());
+    EXPECT_EQ(log.lines.back(), "[WARNING] OnSocketUnsendTimer");
+  }
+  EXPECT_FALSE(server.SendPdu(h, 7, Bytes(4), 4));
+  EXPECT_EQ(server.QueuedBytes(h), 0u);
+}
+
 TEST(UpdateNetManager, HostileStreamClosesTheConnection) {
   RecordingSink serverSink;
   UpdateNetManager server;
@@ -317,14 +352,17 @@ TEST(UpdateNetManager, AcceptingGoesOnAfterRunningOutOfDescriptors) {
 #endif
 
 TEST(UpdateNetManager, AConnectionThatDoesNotReadStopsBeingRead) {
-  // The server answers every PDU with 4000 bytes.
+  // The server answers every PDU with 400 bytes; the requests are more than
+  // one read (256 KB) holds, so that reading must stop for the test to hold.
+  constexpr int kRequests = 200000;
+  constexpr size_t kAnswer = 400;
   struct Echo : RecordingSink {
     UpdateNetManager* net = nullptr;
     std::atomic<int> requests{0};
     void OnPdu(int error, int hConn, uint16_t, const uint8_t*, uint16_t) override {
       if (error) return;
       ++requests;
-      net->SendBody(hConn, 2, Bytes(4000, 1));
+      net->SendBody(hConn, 2, Bytes(kAnswer, 1));
     }
   } echo;
   UpdateNetManager server;
@@ -337,11 +375,11 @@ TEST(UpdateNetManager, AConnectionThatDoesNotReadStopsBeingRead) {
   ASSERT_TRUE(server.Listen("127.0.0.1", port));
   asio::io_context io;
   auto raw = RawFrom(io, "127.0.0.1", port);
-  // 20000 requests (80 KB), never a read: the answers would be 80 MB.
+  // 200000 requests (800 KB), never a read: the answers would be 80 MB.
   std::thread writer([&] {
     const Bytes request = {1, 0, 0, 0};
     Bytes all;
-    for (int i = 0; i < 20000; ++i) all.insert(all.end(), request.begin(), request.end());
+    for (int i = 0; i < kRequests; ++i) all.insert(all.end(), request.begin(), request.end());
     std::error_code ec;
     raw.non_blocking(false, ec);
     asio::write(raw, asio::buffer(all), ec);
@@ -352,16 +390,16 @@ TEST(UpdateNetManager, AConnectionThatDoesNotReadStopsBeingRead) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   // Bounded by the limit plus the answers to one read (at most 256 KB of requests).
-  EXPECT_LT(most, size_t(64 << 10) + 4004 * (1 << 16) / 4 + 1);
-  EXPECT_LT(echo.requests.load(), 20000);
+  EXPECT_LT(most, size_t(64 << 10) + (kAnswer + 4) * (1 << 18) / 4 + 1);
+  EXPECT_LT(echo.requests.load(), kRequests);
   // Reading the answers lets it go on to the end.
   std::thread reader([&] {
     Bytes b(1 << 16);
     std::error_code ec;
     size_t got = 0;
-    while (!ec && got < size_t(20000) * 4004) got += raw.read_some(asio::buffer(b), ec);
+    while (!ec && got < size_t(kRequests) * (kAnswer + 4)) got += raw.read_some(asio::buffer(b), ec);
   });
-  EXPECT_TRUE(WaitUntil([&] { return echo.requests.load() == 20000; }, 60000));
+  EXPECT_TRUE(WaitUntil([&] { return echo.requests.load() == kRequests; }, 60000));
   writer.join();
   reader.join();
 }
