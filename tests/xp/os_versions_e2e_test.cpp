@@ -61,6 +61,22 @@ void SetWineVersion(const std::wstring& program, const wchar_t* version) {
   RegCloseKey(key);
 }
 
+const wchar_t kCurrentVersion[] = L"Software\\Microsoft\\Windows\\CurrentVersion";
+
+// Sets (or with nullptr deletes) the "SystemRoot" value Windows 9x keeps under
+// HKLM\Software\Microsoft\Windows\CurrentVersion.
+void SetSystemRoot95(const wchar_t* root) {
+  HKEY key;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCurrentVersion, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+  if (root)
+    EXPECT_EQ(RegSetValueExW(key, L"SystemRoot", 0, REG_SZ, reinterpret_cast<const BYTE*>(root),
+                             DWORD((wcslen(root) + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+  else
+    RegDeleteValueW(key, L"SystemRoot");
+  RegCloseKey(key);
+}
+
 // Runs `program` `argument` and waits for it.
 DWORD RunProgram(const fs::path& program, const std::wstring& argument) {
   std::wstring line = L"\"" + program.wstring() + L"\" \"" + argument + L"\"";
@@ -127,6 +143,7 @@ class OsVersions : public ::testing::Test {
   void TearDown() override {
     for (const auto& p : programs) SHDeleteKeyW(HKEY_CURRENT_USER, (kAppDefaults + p).c_str());
     // What the sample's installs recorded (each case installs it again).
+    SetSystemRoot95(nullptr);
     SHDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Video Conference");
     SHDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\视频会议软件");
     std::error_code ec;
@@ -156,7 +173,16 @@ TEST_F(OsVersions, EachVersionWineReportsIsClassifiedAndADrivenInstallReportsIts
     EXPECT_EQ(seen.minor, v.minor);
     EXPECT_EQ(seen.klass, v.klass);
 
-    // The package itself under that version, driven.
+    // The package itself under that version, driven. Windows 9x keeps its
+    // folder as SystemRoot under ...\Windows\CurrentVersion (the 95 family's
+    // system folder is SystemRoot\system); Wine's registry is NT's and lacks it.
+    const bool family95 = v.platform == 1;
+    const fs::path system95 = fs::path(L"C:\\windows\\system");
+    std::vector<fs::path> before95;
+    if (family95) {
+      SetSystemRoot95(L"C:\\windows");
+      for (const auto& e : fs::directory_iterator(system95)) before95.push_back(e.path());
+    }
     const fs::path package = work / "package" / name, dest = work / (std::wstring(L"app_") + v.setting);
     fs::copy_file(BinDir() / "sample_package.exe", package, fs::copy_options::overwrite_existing);
     const std::vector<e2e::Status> st = e2e::RunDriven(package, {L"-en", dest.wstring()});
@@ -179,6 +205,16 @@ TEST_F(OsVersions, EachVersionWineReportsIsClassifiedAndADrivenInstallReportsIts
     EXPECT_EQ(codes.back(), 0u) << "Completed last";
     for (uint32_t c : codes) EXPECT_NE(c & 0xFF00, 0x0100u) << "failure code " << std::hex << c;
     EXPECT_TRUE(fs::exists(dest / "uninstall.exe"));
+    if (family95) {
+      // The components went to the 95 family's system folder; take them away.
+      EXPECT_TRUE(fs::exists(system95 / "qrgrabber.ax"));
+      for (const auto& e : fs::directory_iterator(system95))
+        if (std::find(before95.begin(), before95.end(), e.path()) == before95.end()) {
+          std::error_code ec;
+          fs::remove(e.path(), ec);
+        }
+      SetSystemRoot95(nullptr);
+    }
 
     // The Windows 95 family clears AllUsers: the per-user Programs folder and
     // Start menu; the NT family the common ones.
