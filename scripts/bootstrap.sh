@@ -18,6 +18,8 @@ packages=(
   liblnk-utils
 )
 
+suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
+
 log() { printf 'bootstrap: %s\n' "$*"; }
 
 need_root() {
@@ -57,7 +59,13 @@ if [ ${#missing[@]} -gt 0 ]; then
   log "installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt_update $SUDO apt-get
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  if ! $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null; then
+    # One architecture's index of an update suite may be missing (see above), so
+    # the two architectures' candidates of a shared library disagree: take the
+    # candidates from the release suite, which both architectures carry.
+    log "installing again with the candidates of $suite"
+    $SUDO apt-get install -y -qq --no-install-recommends -t "$suite" "${missing[@]}" >/dev/null
+  fi
 fi
 
 # liblzma for the Windows build, from Debian's own xz-utils source package.
@@ -66,7 +74,6 @@ if [ ! -f "$xz_prefix/lib/liblzma.a" ]; then
   log "building liblzma for Windows"
   work=$deps/xz-src
   rm -rf "$work"; mkdir -p "$work/lists/partial" "$work/cache/archives/partial"
-  suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
   # The machine's own archive (its mirror and suite), as a source list.
   bash "$root/scripts/deb_src_lines.sh" "$suite" > "$work/sources.list"
   [ -s "$work/sources.list" ] || { log "no apt source for $suite in /etc/apt to fetch xz-utils from"; exit 1; }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -153,27 +155,55 @@ TEST(FttProtocol, BodiesRoundTripAndRefuseBadInput) {
   b.push_back(0);  // trailing bytes
   EXPECT_FALSE(ftt::DecodeInt32Notice(b.data(), b.size(), progress));
 
-  // Mutated and random bodies never crash or over-read.
+  // Mutated and random bodies: the decoders are strict, so whatever decodes
+  // encodes back to exactly the bytes it came from, within its bounds.
   std::mt19937 random(9);
   const Bytes seeds[] = {ftt::EncodeAuthRequest(auth), ftt::EncodeDownloadRequest(request),
                          ftt::EncodeErrorNotice(notice)};
+  int decoded = 0, refused = 0;
   for (int round = 0; round < 20000; ++round) {
     Bytes m = seeds[round % 3];
     if (random() % 2) m.resize(random() % (m.size() + 4), uint8_t(random()));
     for (int e = 0; e < 1 + int(random() % 3) && !m.empty(); ++e) m[random() % m.size()] = uint8_t(random());
+    std::unique_ptr<uint8_t[]> exact(new uint8_t[m.size() + 1]);
+    std::copy(m.begin(), m.end(), exact.get());
+    const uint8_t* p = exact.get();
     ftt::AuthRequest a;
     ftt::AuthResponse ar;
     ftt::DownloadRequest r;
     ftt::DownloadResponse d;
     ftt::ErrorNotice n;
-    int64_t v64;
-    int32_t v32;
-    ftt::DecodeAuthRequest(m.data(), m.size(), a);
-    ftt::DecodeAuthResponse(m.data(), m.size(), ar);
-    if (ftt::DecodeDownloadRequest(m.data(), m.size(), r)) EXPECT_LE(r.length, ftt::kMaxRequestLength);
-    if (ftt::DecodeDownloadResponse(m.data(), m.size(), d)) EXPECT_LE(d.data.size(), ftt::FTT_MAX_PACKAGE_SIZE);
-    ftt::DecodeErrorNotice(m.data(), m.size(), n);
-    ftt::DecodeInt64Notice(m.data(), m.size(), v64);
-    ftt::DecodeInt32Notice(m.data(), m.size(), v32);
+    int64_t v64 = 0;
+    int32_t v32 = 0;
+    bool any = false;
+    // Fixed layouts encode back to exactly their bytes. Texts decode leniently
+    // (an invalid UTF-8 sequence becomes U+FFFD, a length may take a longer
+    // form), so those must encode to bytes that decode to the same value.
+    auto encodesBack = [&](const Bytes& again) {
+      EXPECT_EQ(again, m);
+      return true;
+    };
+    auto decodesAgain = [&](const auto& value, const Bytes& again, auto decode) {
+      std::decay_t<decltype(value)> back;
+      EXPECT_TRUE(decode(again.data(), again.size(), back));
+      EXPECT_TRUE(back == value);
+      return true;
+    };
+    if (ftt::DecodeAuthRequest(p, m.size(), a)) any |= decodesAgain(a, ftt::EncodeAuthRequest(a), ftt::DecodeAuthRequest);
+    if (ftt::DecodeAuthResponse(p, m.size(), ar)) any |= encodesBack(ftt::EncodeAuthResponse(ar));
+    if (ftt::DecodeDownloadRequest(p, m.size(), r)) {
+      EXPECT_LE(r.length, ftt::kMaxRequestLength);
+      any |= encodesBack(ftt::EncodeDownloadRequest(r));
+    }
+    if (ftt::DecodeDownloadResponse(p, m.size(), d)) {
+      EXPECT_LE(d.data.size(), ftt::FTT_MAX_PACKAGE_SIZE);
+      any |= decodesAgain(d, ftt::EncodeDownloadResponse(d), ftt::DecodeDownloadResponse);
+    }
+    if (ftt::DecodeErrorNotice(p, m.size(), n)) any |= decodesAgain(n, ftt::EncodeErrorNotice(n), ftt::DecodeErrorNotice);
+    if (ftt::DecodeInt64Notice(p, m.size(), v64)) any |= encodesBack(ftt::EncodeInt64Notice(v64));
+    if (ftt::DecodeInt32Notice(p, m.size(), v32)) any |= encodesBack(ftt::EncodeInt32Notice(v32));
+    ++(any ? decoded : refused);
   }
+  EXPECT_GT(decoded, 1000);
+  EXPECT_GT(refused, 1000);
 }

@@ -282,22 +282,26 @@ TEST(PayloadTable, RoundTripAndTruncation) {
   EXPECT_EQ(ReadPayloadTable(h, t), PayloadError::ShortRead);
 }
 
-// Mutated headers and payloads: the readers and the decoder report errors but
-// never crash or read out of bounds.
-TEST(PackageFuzz, MutatedPackagesNeverCrash) {
+// Mutated headers and payloads: the readers refuse with an error or return
+// what lies inside the package; the decoder yields at most the declared size,
+// and an untouched stream still decodes to its data.
+TEST(PackageFuzz, MutatedPackagesAreRefusedOrReadInBounds) {
   Bytes image = Written(ReferenceShaped());
   PayloadWriter w;
   std::string error;
   Bytes data(4000);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i / 7);
+  const Bytes originals[] = {EncodeStream(data.data(), data.size()), StoreStream(data.data(), 100)};
+  const Bytes expected[] = {data, Bytes(data.begin(), data.begin() + 100)};
   w.Begin(2, u"V4.0", error);
-  w.AddEntry(u"a.bin", EncodeStream(data.data(), data.size()), error);
-  w.AddEntry(u"b.bin", StoreStream(data.data(), 100), error);
+  w.AddEntry(u"a.bin", originals[0], error);
+  w.AddEntry(u"b.bin", originals[1], error);
   w.End({}, error);
   const Bytes payload = w.Take();
   image.insert(image.end(), payload.begin(), payload.end());
 
   std::mt19937 rng(99);
+  int headerRefused = 0, tableRefused = 0, intactStreams = 0;
   for (int round = 0; round < 1500; ++round) {
     Bytes m = image;
     const int edits = 1 + rng() % 8;
@@ -313,11 +317,38 @@ TEST(PackageFuzz, MutatedPackagesNeverCrash) {
     MemorySource src(m.data(), m.size());
     PackageHeader h;
     size_t total = 0;
-    if (ReadHeader(src, h, total) != HeaderError::None) continue;
+    if (ReadHeader(src, h, total) != HeaderError::None) {
+      ++headerRefused;
+      continue;
+    }
+    ASSERT_LE(total, m.size());
     PayloadTable t;
     std::vector<Bytes> streams;
-    if (ReadPayloadTable(src, t, &streams) != PayloadError::None) continue;
-    Bytes out;
-    for (const Bytes& s : streams) DecodeStreamToVector(s.data(), s.size(), out);
+    if (ReadPayloadTable(src, t, &streams) != PayloadError::None) {
+      ++tableRefused;
+      continue;
+    }
+    ASSERT_EQ(streams.size(), t.entries.size());
+    size_t streamBytes = 0;
+    for (size_t i = 0; i < streams.size(); ++i) {
+      EXPECT_EQ(streams[i].size(), t.entries[i].streamSize);
+      streamBytes += streams[i].size();
+    }
+    EXPECT_LE(streamBytes, m.size() - total);
+    for (const Bytes& s : streams) {
+      Bytes out;
+      const int64_t n = DecodeStreamToVector(s.data(), s.size(), out);
+      if (n < 0) continue;
+      EXPECT_EQ(static_cast<size_t>(n), out.size());
+      if (s.size() >= kStreamHeaderSize) EXPECT_LE(out.size(), DeclaredSize(s.data()));
+      for (int k = 0; k < 2; ++k) {
+        if (s != originals[k]) continue;
+        EXPECT_EQ(out, expected[k]);
+        ++intactStreams;
+      }
+    }
   }
+  EXPECT_GT(headerRefused, 100);
+  EXPECT_GT(tableRefused, 20);
+  EXPECT_GT(intactStreams, 50);
 }

@@ -190,25 +190,59 @@ TEST(QrBaseNet, ScrambledDatagrams) {
   EXPECT_EQ(out, plain);
 }
 
-// Mutated wire bytes into the cutter and the wrapper decoder: errors only.
-TEST(QrBaseNet, MutatedInputNeverCrashes) {
+// Mutated wire bytes into the decoder, the cutter and the datagram reader:
+// each refuses with its error or yields a well-framed PDU inside its bounds.
+TEST(QrBaseNet, MutatedInputIsRefusedOrStaysInItsBounds) {
   std::mt19937 rng(3);
   net::ConnectionCipher c;
+  int unwrapped = 0, refused = 0, dropped = 0;
   for (int round = 0; round < 3000; ++round) {
     const Bytes body = Pattern(rng() % 700, static_cast<uint8_t>(round));
     Bytes wire;
     ASSERT_TRUE(net::EncodePdu(static_cast<uint16_t>(rng()), body.data(), body.size(), rng() % 4, &c, wire));
     for (int e = 0, n = 1 + rng() % 4; e < n; ++e) wire[rng() % wire.size()] = static_cast<uint8_t>(rng());
     if (rng() % 3 == 0) wire.resize(rng() % (wire.size() + 1));
-    Bytes inner;
-    bool dropped;
     std::unique_ptr<uint8_t[]> exact(new uint8_t[wire.size() + 1]);
     std::copy(wire.begin(), wire.end(), exact.get());
-    net::DecodePdu(exact.get(), wire.size(), &c, inner, dropped);
-    net::PduCutter cutter([](uint16_t, const uint8_t*, uint16_t) {});
-    cutter.Feed(exact.get(), wire.size());
-    net::UnscrambleDatagram(exact.get(), wire.size(), inner);
+
+    Bytes inner;
+    bool wasDropped = false;
+    const int result = net::DecodePdu(exact.get(), wire.size(), &c, inner, wasDropped);
+    if (result == 0 && wasDropped) {
+      EXPECT_TRUE(inner.empty());
+      ++dropped;
+    } else if (result == 0) {
+      ASSERT_GE(inner.size(), net::kPduHeaderSize);
+      EXPECT_EQ(inner.size(), net::kPduHeaderSize + (inner[2] | inner[3] << 8));
+      EXPECT_LE(inner.size(), net::kPduHeaderSize + net::kMaxPduBody);
+      // A plain PDU comes back as it is.
+      if (wire.size() >= 2 && (wire[0] | wire[1]) != 0) EXPECT_EQ(inner, wire);
+      ++unwrapped;
+    } else {
+      EXPECT_EQ(result, net::kErrorWrapper);
+      ++refused;
+    }
+
+    // The cutter delivers only whole PDUs from what it was fed, and keeps the
+    // rest until it is broken.
+    size_t delivered = 0;
+    const uint8_t* fed = exact.get();
+    net::PduCutter cutter([&](uint16_t, const uint8_t*, uint16_t length) {
+      EXPECT_LE(length, net::kMaxPduBody);
+      delivered += net::kPduHeaderSize + length;
+    });
+    const size_t split = wire.empty() ? 0 : rng() % wire.size();
+    const bool intact = cutter.Feed(fed, split) && cutter.Feed(fed + split, wire.size() - split);
+    EXPECT_EQ(intact, !cutter.Broken());
+    EXPECT_LE(delivered, wire.size());
+    if (intact) EXPECT_EQ(delivered + cutter.Buffered(), wire.size());
+
+    Bytes pdu;
+    if (net::UnscrambleDatagram(exact.get(), wire.size(), pdu)) EXPECT_LE(pdu.size(), wire.size());
   }
+  EXPECT_GT(unwrapped, 100);
+  EXPECT_GT(refused, 100);
+  EXPECT_GT(dropped + unwrapped + refused, 2999);
 }
 
 #include "base/vx_assert.h"

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <shlobj.h>
 #include <windows.h>
 
 #include <string>
@@ -17,13 +18,14 @@ std::wstring ProgramFolder() {
 
 // Starts a program and waits for it; returns its exit code, or -2 when it
 // cannot be started.
-long RunAndWait(const std::wstring& program, const std::wstring& arguments) {
+long RunAndWait(const std::wstring& program, const std::wstring& arguments,
+                const wchar_t* workingFolder = nullptr) {
   std::wstring commandLine = L"\"" + program + L"\" " + arguments;
   STARTUPINFOW si = {};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
   if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                      nullptr, &si, &pi))
+                      workingFolder, &si, &pi))
     return -2;
   WaitForSingleObject(pi.hProcess, 60000);
   DWORD code = 0;
@@ -57,6 +59,31 @@ std::wstring LayerValue(const std::wstring& program) {
   return r == ERROR_SUCCESS ? std::wstring(value) : L"<none>";
 }
 
+// Every name under a folder with its size and write time; "<absent>" when
+// the folder does not exist. Equal snapshots: nothing was written or removed.
+std::wstring Snapshot(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) return L"<absent>";
+  std::wstring s;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    s += name + L"|" + std::to_wstring(found.nFileSizeLow) + L"|" +
+         std::to_wstring(found.ftLastWriteTime.dwLowDateTime) + L"\n";
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) s += Snapshot(folder + L"\\" + name);
+  } while (FindNextFileW(h, &found));
+  FindClose(h);
+  return s;
+}
+
+bool KeyExists(HKEY root, const std::wstring& path) {
+  HKEY key;
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
 std::wstring FullPath(const std::wstring& path) {
   wchar_t full[MAX_PATH];
   GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
@@ -75,11 +102,47 @@ TEST(Startup, PackagedRolesStopCleanlyAndRegisterTheLayer) {
   RegDeleteValueW(key, package.c_str());
   RegCloseKey(key);
 
-  // Driven start with window item 0 returns at once; exit code 0.
+  // What a role that starts an install or a removal would touch: the sample's
+  // default destination and its uninstall entry.
+  wchar_t programFiles[MAX_PATH] = {};
+  ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, programFiles), S_OK);
+  const std::wstring destination = std::wstring(programFiles) + L"\\Video Conference";
+  const std::wstring entry = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Video Conference";
+  const std::wstring destinationBefore = Snapshot(destination);
+  const bool entryBefore = KeyExists(HKEY_LOCAL_MACHINE, entry);
+
+  // Driven start with window item 0 returns at once (it ends by itself, so
+  // no window waits for input) and installs nothing; exit code 0.
   EXPECT_EQ(RunAndWait(package, L"-d 0 0"), 0);
   EXPECT_EQ(LayerValue(package), L"VISTARTM");
-  // "-D" is an uninstall folder (the uninstaller's record reader stops it).
-  EXPECT_EQ(RunAndWait(package, L"-D"), 0);
+  EXPECT_EQ(Snapshot(destination), destinationBefore);
+  EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, entry), entryBefore);
+
+  // "-D" is an uninstall folder: the package carries no uninstall record, so
+  // the run stops there and removes nothing, not even from a folder of that
+  // name in its working directory.
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring work = std::wstring(temp) + L"startup_role_test";
+  const std::wstring decoy = work + L"\\-D";
+  CreateDirectoryW(work.c_str(), nullptr);
+  CreateDirectoryW(decoy.c_str(), nullptr);
+  const std::wstring decoyFile = decoy + L"\\uninstall.exe";
+  HANDLE f = CreateFileW(decoyFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(f, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  WriteFile(f, "keep", 4, &written, nullptr);
+  CloseHandle(f);
+  const std::wstring decoyBefore = Snapshot(decoy);
+  EXPECT_EQ(RunAndWait(package, L"-D", work.c_str()), 0);
+  EXPECT_EQ(Snapshot(decoy), decoyBefore);
+  EXPECT_NE(decoyBefore.find(L"uninstall.exe|4|"), std::wstring::npos);
+  EXPECT_EQ(Snapshot(destination), destinationBefore);
+  EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, entry), entryBefore);
+  DeleteFileW(decoyFile.c_str());
+  RemoveDirectoryW(decoy.c_str());
+  RemoveDirectoryW(work.c_str());
+
   // Without arguments the wizard opens; Cancel, confirmed, ends it with 0.
   wizard_driver::WizardDriver wizard;
   ASSERT_TRUE(wizard.Start(package));
