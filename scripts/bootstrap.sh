@@ -6,13 +6,14 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 deps=${VC_DEPS_DIR:-$root/build/deps}
 xz_prefix=$deps/mingw-xz
+gcrypt_prefix=$deps/mingw-gcrypt
 
 packages=(
   build-essential cmake ninja-build pkg-config dpkg-dev xz-utils bc
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   liblzma-dev zlib1g-dev libgcrypt20-dev libasio-dev nlohmann-json3-dev
   googletest libgtest-dev
-  libz-mingw-w64-dev libgcrypt-mingw-w64-dev
+  libz-mingw-w64-dev libgpg-error-mingw-w64-dev
   openssl osslsigncode
   wine wine32:i386 xvfb xauth x11-utils xdotool imagemagick fonts-wqy-zenhei
   liblnk-utils
@@ -68,22 +69,30 @@ if [ ${#missing[@]} -gt 0 ]; then
   fi
 fi
 
+# Debian source packages are fetched through a private source list made from
+# the machine's own archive (its mirror and suite), so the system's apt
+# configuration stays untouched.
+fetch_source() {  # package, work folder: unpacks the source there, prints its folder
+  local package=$1 work=$2
+  rm -rf "$work"; mkdir -p "$work/lists/partial" "$work/cache/archives/partial"
+  bash "$root/scripts/deb_src_lines.sh" "$suite" > "$work/sources.list"
+  [ -s "$work/sources.list" ] || { log "no apt source for $suite in /etc/apt to fetch $package from"; exit 1; }
+  local apt_opts=(-o Dir::Etc::SourceList="$work/sources.list" -o Dir::Etc::SourceParts=-
+                  -o Dir::State::Lists="$work/lists" -o Dir::Cache="$work/cache"
+                  -o APT::Sandbox::User=root)
+  apt_update apt-get "${apt_opts[@]}" >&2
+  (cd "$work" && apt-get "${apt_opts[@]}" source -qq "$package" >/dev/null 2>&1)
+  local src
+  src=$(find "$work" -maxdepth 1 -mindepth 1 -type d -name "$package-*" | head -n 1)
+  [ -n "$src" ] || { log "$package source not unpacked"; exit 1; }
+  echo "$src"
+}
+
 # liblzma for the Windows build, from Debian's own xz-utils source package.
-# A private source list keeps the system's apt configuration untouched.
 if [ ! -f "$xz_prefix/lib/liblzma.a" ]; then
   log "building liblzma for Windows"
   work=$deps/xz-src
-  rm -rf "$work"; mkdir -p "$work/lists/partial" "$work/cache/archives/partial"
-  # The machine's own archive (its mirror and suite), as a source list.
-  bash "$root/scripts/deb_src_lines.sh" "$suite" > "$work/sources.list"
-  [ -s "$work/sources.list" ] || { log "no apt source for $suite in /etc/apt to fetch xz-utils from"; exit 1; }
-  apt_opts=(-o Dir::Etc::SourceList="$work/sources.list" -o Dir::Etc::SourceParts=-
-            -o Dir::State::Lists="$work/lists" -o Dir::Cache="$work/cache"
-            -o APT::Sandbox::User=root)
-  apt_update apt-get "${apt_opts[@]}"
-  (cd "$work" && apt-get "${apt_opts[@]}" source -qq xz-utils >/dev/null)
-  src=$(find "$work" -maxdepth 1 -type d -name 'xz-utils-*' | head -n 1)
-  [ -n "$src" ] || { log "xz-utils source not unpacked"; exit 1; }
+  src=$(fetch_source xz-utils "$work")
   cmake -S "$src" -B "$work/build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF \
@@ -96,6 +105,29 @@ if [ ! -f "$xz_prefix/lib/liblzma.a" ]; then
     cp "$work/build/liblzma.a" "$xz_prefix/lib/"
     cp -r "$src/src/liblzma/api/"* "$xz_prefix/include/"
   fi
+  rm -rf "$work"
+fi
+
+# libgcrypt for the Windows build with only what the setup program uses (AES,
+# the digests; chacha20 and blake2 because the library's own code refers to
+# them): Debian's Windows build carries every algorithm, about 900 KB of every
+# package. Same source package and version as that build.
+if [ ! -f "$gcrypt_prefix/lib/libgcrypt.a" ]; then
+  log "building a small libgcrypt for Windows"
+  work=$deps/gcrypt-src
+  src=$(fetch_source libgcrypt20 "$work")
+  (cd "$src" &&
+   ./configure --host=i686-w64-mingw32 --prefix="$gcrypt_prefix" --enable-static --disable-shared \
+     --enable-ciphers=aes,chacha20 --enable-digests=md5,sha1,sha256,sha512,blake2 \
+     --enable-pubkey-ciphers= --disable-doc --disable-jent-support \
+     --with-libgpg-error-prefix=/usr/i686-w64-mingw32 \
+     CFLAGS="-Os -ffunction-sections -fdata-sections" &&
+   for d in compat mpi cipher random; do make -j "$(nproc)" -C "$d" || exit 1; done &&
+   make -j "$(nproc)" -C src libgcrypt.la) > "$work/build.log" 2>&1 ||
+    { tail -n 30 "$work/build.log" >&2; log "libgcrypt for Windows did not build"; exit 1; }
+  mkdir -p "$gcrypt_prefix/lib" "$gcrypt_prefix/include"
+  cp "$src/src/gcrypt.h" "$gcrypt_prefix/include/"
+  cp "$src/src/.libs/libgcrypt.a" "$gcrypt_prefix/lib/"
   rm -rf "$work"
 fi
 log "ready"

@@ -1,7 +1,7 @@
 #include "update/download_decoder.h"
 
-#include <fstream>
-
+#include "base/file_ops.h"
+#include "base/binary_file.h"
 #include "base/fs_path.h"
 #include "base/utf16.h"
 #include "update/download_file.h"
@@ -33,20 +33,18 @@ std::string DigestOfIdentity(const std::u16string& id) {
 
 bool DecodeDownloadedFile(const DecodeJob& job, UpdateLog* log, std::string& error) {
   const std::string source = vx::PathToUtf8(job.temporary);
-  std::error_code ec;
-  if (!fs::is_regular_file(job.temporary, ec)) {
+  if (!vx::IsFile(job.temporary)) {
     error = "src file not exist : " + source + ".";
     if (log) log->Write("Uncompress file error. " + error);
     return false;
   }
   std::vector<uint8_t> packed;
   {
-    std::ifstream in(job.temporary, std::ios::binary);
-    const uintmax_t size = fs::file_size(job.temporary, ec);
-    if (!in || ec) return Fail(log, error, "cannot open " + source);
+    vx::BinaryFile in(job.temporary, vx::BinaryFile::Mode::Read);
+    const int64_t size = in.Size();
+    if (!in.IsOpen() || size < 0) return Fail(log, error, "cannot open " + source);
     packed.resize(size_t(size));
-    if (!in.read(reinterpret_cast<char*>(packed.data()), std::streamsize(packed.size())))
-      return Fail(log, error, "cannot read " + source);
+    if (in.Read(packed.data(), packed.size()) != packed.size()) return Fail(log, error, "cannot read " + source);
   }
   std::vector<uint8_t> data;
   std::string why;
@@ -63,15 +61,14 @@ bool DecodeDownloadedFile(const DecodeJob& job, UpdateLog* log, std::string& err
     if (!job.expectedDigest.empty() && job.expectedDigest != digest)
       return Fail(log, error, source + ": data does not match the file list's digest");
   }
-  if (job.final.has_parent_path()) fs::create_directories(job.final.parent_path(), ec);
+  if (job.final.has_parent_path()) vx::CreateFolders(job.final.parent_path());
   {
-    std::ofstream out(job.final, std::ios::binary | std::ios::trunc);
-    if (!out) return Fail(log, error, "cannot create " + vx::PathToUtf8(job.final));
-    out.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
-    out.close();
-    if (!out) return Fail(log, error, "cannot write " + vx::PathToUtf8(job.final));
+    vx::BinaryFile out(job.final, vx::BinaryFile::Mode::Create);
+    if (!out.IsOpen()) return Fail(log, error, "cannot create " + vx::PathToUtf8(job.final));
+    out.Write(data.data(), data.size());
+    if (!out.Close()) return Fail(log, error, "cannot write " + vx::PathToUtf8(job.final));
   }
-  fs::remove(job.temporary, ec);
+  vx::RemovePath(job.temporary);
   return true;
 }
 

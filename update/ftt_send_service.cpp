@@ -1,7 +1,6 @@
 #include "update/ftt_send_service.h"
 
-#include <fstream>
-
+#include "base/binary_file.h"
 #include "net/pdu_frame.h"
 #include "update/ftt_protocol.h"
 #include "update/ftt_types.h"
@@ -16,7 +15,7 @@ class VX_FileSendTask {
   std::string peer;
   bool authed = false;
   bool refused = false;
-  std::ifstream file;
+  vx::BinaryFile file;
   int64_t length = 0;
 };
 
@@ -95,8 +94,7 @@ void FttSendService::Authenticate(VX_FileSendTask& task, const uint8_t* body, ui
     Refuse(task, FTTR_ERR_FILE_NOT_EXIST);
     return;
   }
-  task.file.open(*path, std::ios::binary);
-  if (!task.file) {
+  if (!task.file.Open(*path, vx::BinaryFile::Mode::Read)) {
     Refuse(task, FTTR_ERR_FILE_OPEN_ERROR);
     return;
   }
@@ -113,16 +111,13 @@ void FttSendService::Serve(VX_FileSendTask& task, const uint8_t* body, uint16_t 
   }
   int64_t at = request.offset;
   const int64_t end = std::min<int64_t>(task.length, request.offset + request.length);
-  task.file.clear();
-  task.file.seekg(at);
+  const bool positioned = task.file.Seek(uint64_t(at));
   while (at < end) {
     // The PDU is built in place: header, offset, then the file's bytes.
     const size_t n = size_t(std::min<int64_t>(FTT_MAX_PACKAGE_SIZE, end - at));
     std::vector<uint8_t> buffer = m_net->AcquireBuffer(net::kPduHeaderSize + kDownloadResponseHeader + n);
     for (int i = 0; i < 8; ++i) buffer[net::kPduHeaderSize + size_t(i)] = uint8_t(uint64_t(at) >> (8 * i));
-    task.file.read(reinterpret_cast<char*>(buffer.data() + net::kPduHeaderSize + kDownloadResponseHeader),
-                   std::streamsize(n));
-    if (task.file.gcount() != std::streamsize(n)) {
+    if (!positioned || task.file.Read(buffer.data() + net::kPduHeaderSize + kDownloadResponseHeader, n) != n) {
       Send(task.handle, PDU_FTT_ERROR, EncodeErrorNotice({FTTR_ERR_FILE_READ_WRITE_ERROR, u"read failed"}));
       return;
     }

@@ -4,12 +4,13 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "base/file_ops.h"
+#include "base/binary_file.h"
 #include "base/fs_path.h"
 #include "net/pdu_frame.h"
 #include "update/ftt_progress_record.h"
@@ -53,7 +54,7 @@ struct VX_FileRecvTask {
   std::vector<Node> nodes;
   std::map<int, Connection> connections;
   int64_t fileLength = -1;
-  std::fstream file;
+  vx::BinaryFile file;
   ReceivedRanges received;
   size_t savedRecordSize = 0;
   int64_t unsaved = 0;
@@ -151,25 +152,23 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
     std::vector<int> handles;
     for (const auto& [h, c] : t.connections) handles.push_back(h);
     for (int h : handles) CloseConnection(t, h);
-    t.file.close();
+    t.file.Close();
     Notice(t, result, -1, ProgressTenths(t.received.Bytes(), t.fileLength));
   }
 
   // --- the temporary file ---
   bool PrepareFile(VX_FileRecvTask& t, int64_t length) {
     t.fileLength = length;
-    std::error_code ec;
     bool resumed = false;
-    if (fs::exists(t.temporary, ec)) {
-      const uintmax_t size = fs::file_size(t.temporary, ec);
-      if (!ec && size >= uintmax_t(length) && size - uintmax_t(length) <= PROGRESS_DATA_LEN_MAX) {
-        std::ifstream in(t.temporary, std::ios::binary);
+    if (const int64_t found = vx::FileSize(t.temporary); found >= 0) {
+      const uintmax_t size = uintmax_t(found);
+      if (size >= uintmax_t(length) && size - uintmax_t(length) <= PROGRESS_DATA_LEN_MAX) {
+        vx::BinaryFile in(t.temporary, vx::BinaryFile::Mode::Read);
         std::vector<uint8_t> tail(size_t(size - uintmax_t(length)));
-        in.seekg(length);
-        in.read(reinterpret_cast<char*>(tail.data()), std::streamsize(tail.size()));
+        const bool read = in.Seek(uint64_t(length)) && in.Read(tail.data(), tail.size()) == tail.size();
         ProgressRecord record;
         std::string error;
-        if (in && tail.size() >= kProgressTagSize + 4) {
+        if (read && tail.size() >= kProgressTagSize + 4) {
           uint32_t rest = 0;
           std::memcpy(&rest, tail.data() + kProgressTagSize, 4);  // little-endian hosts and targets
           const size_t used = kProgressTagSize + 4 + size_t(rest);
@@ -187,14 +186,13 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
     if (!resumed) {
       t.received = ReceivedRanges();
       t.savedRecordSize = 0;
-      std::ofstream(t.temporary, std::ios::binary | std::ios::trunc);
+      vx::BinaryFile(t.temporary, vx::BinaryFile::Mode::Create);
     }
-    t.file.open(t.temporary, std::ios::binary | std::ios::in | std::ios::out);
-    return bool(t.file);
+    return t.file.Open(t.temporary, vx::BinaryFile::Mode::ReadWrite);
   }
 
   void SaveRecord(VX_FileRecvTask& t) {
-    if (!t.file.is_open() || t.fileLength < 0) return;
+    if (!t.file.IsOpen() || t.fileLength < 0) return;
     ProgressRecord record;
     record.identity = t.identity;
     record.fileLength = t.fileLength;
@@ -203,21 +201,17 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
     std::vector<uint8_t> bytes = EncodeProgressRecord(record);
     const size_t size = bytes.size();
     if (bytes.size() < t.savedRecordSize) bytes.resize(t.savedRecordSize, 0);  // blank a longer old record
-    t.file.seekp(t.fileLength);
-    t.file.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    t.file.flush();
+    t.file.Seek(uint64_t(t.fileLength));
+    t.file.Write(bytes.data(), bytes.size());
+    t.file.Flush();
     t.savedRecordSize = std::max(size, t.savedRecordSize);
     t.unsaved = 0;
   }
 
   void Finish(VX_FileRecvTask& t) {
-    t.file.close();
-    std::error_code ec;
-    fs::resize_file(t.temporary, uintmax_t(t.fileLength), ec);
-    if (!ec) {
-      fs::remove(t.localFile, ec);
-      fs::rename(t.temporary, t.localFile, ec);
-    }
+    t.file.Close();
+    const bool moved = vx::ResizeFile(t.temporary, uint64_t(t.fileLength)) &&
+                       vx::RenameReplacing(t.temporary, t.localFile);
     std::vector<int> handles;
     for (const auto& [h, c] : t.connections) {
       if (c.authed) Send(h, PDU_FTT_NOTIFY_RECVED, EncodeInt64Notice(t.fileLength));
@@ -225,7 +219,7 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
     }
     for (int h : handles) CloseConnection(t, h);
     for (auto& n : t.nodes) n.state = STATE_RECVED, n.closed = true;
-    if (ec) {
+    if (!moved) {
       t.state = stateAborted;
       Notice(t, FTTR_ERR_FILE_READ_WRITE_ERROR, -1, ProgressTenths(t.received.Bytes(), t.fileLength));
       return;
@@ -290,9 +284,7 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
       Notice(t, FTTR_ERR_BAD_DATA, node, ProgressTenths(t.received.Bytes(), t.fileLength));
       return;
     }
-    t.file.seekp(offset);
-    t.file.write(reinterpret_cast<const char*>(data), std::streamsize(n));
-    if (!t.file) {
+    if (!t.file.Seek(uint64_t(offset)) || !t.file.Write(data, n)) {
       if (log) log->Write("[ERROR] write failed: " + vx::PathToUtf8(t.temporary));
       Abort(t, FTTR_ERR_FILE_READ_WRITE_ERROR);
       return;
@@ -489,7 +481,7 @@ uint16_t VX_FtTaskMgr::RemoveTask(bool receive, const std::u16string& fileKey) {
   for (const auto& [h, c] : t.connections) handles.push_back(h);
   for (int h : handles) m_pImpl->CloseConnection(t, h);
   if (t.state == stateTransfering) m_pImpl->SaveRecord(t);
-  t.file.close();
+  t.file.Close();
   if (t.state != stateRecved) {
     t.state = stateAborted;
     m_pImpl->Notice(t, FTTR_ERR_OPERATE_ABORT, -1, ProgressTenths(t.received.Bytes(), t.fileLength));
@@ -538,13 +530,12 @@ size_t VX_FtTaskMgr::TaskCount() {
 
 fs::path VX_FtTaskMgr::TemporaryFile(const fs::path& localFile) {
   fs::path temporary = localFile;
-  temporary += ".sd!";
+  temporary += vx::PathFromUtf8(".sd!");
   return temporary;
 }
 
 bool VX_FtTaskMgr::HasTemporaryFile(const fs::path& localFile) {
-  std::error_code ec;
-  return fs::exists(TemporaryFile(localFile), ec);
+  return vx::PathExists(TemporaryFile(localFile));
 }
 
 }  // namespace ftt

@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <iterator>
 
+#include "base/file_ops.h"
+#include "base/binary_file.h"
 #include "base/fs_path.h"
 #include "base/path_join.h"
 #include "base/utf16.h"
@@ -352,7 +353,7 @@ void UpdateInstall::OnGetVersionInfo(const GetVersionInfoResponse& r) {
     return;
   }
   m_fileListPath = m_temporaryFolder / LocalPath(name + u".udt!");
-  m_updateContentPath = m_temporaryFolder / "updatecontent.txt";
+  m_updateContentPath = m_temporaryFolder / vx::PathFromUtf8("updatecontent.txt");
   Send(GetAuthCodeFtRequest{});
 }
 
@@ -380,8 +381,7 @@ void UpdateInstall::OnDownloadFileInfoExFT(const DownloadFileInfoExFtResponse& r
     return;
   }
   if (r.fileKey.empty()) return;
-  std::error_code ec;
-  fs::create_directories(m_fileListPath.parent_path(), ec);
+  vx::CreateFolders(m_fileListPath.parent_path());
   if (!m_ftt.IsExistTask(true, r.fileKey)) {
     if (m_ftt.CreateRecvTask(r.fileKey, false, m_fileListPath, 0, 0, true, u"") != 0) return;
     m_tasks[r.fileKey] = 0;
@@ -464,10 +464,7 @@ void UpdateInstall::OnFileListComplete() {
 
 bool UpdateInstall::LoadFileList() {
   std::vector<uint8_t> bytes;
-  {
-    std::ifstream in(m_fileListPath, std::ios::binary);
-    if (in) bytes.assign(std::istreambuf_iterator<char>(in), {});
-  }
+  if (const auto text = vx::ReadWholeFile(m_fileListPath)) bytes.assign(text->begin(), text->end());
   std::string error;
   if (!m_files.Load(bytes.data(), bytes.size(), m_strInstallDir, error)) {
     m_host.Trace("[LoadFileList] " + error);
@@ -494,9 +491,7 @@ bool UpdateInstall::CreateDirectories() {
   bool ok = true;
   for (int32_t id : m_files.m_lstDirectories) {
     const DownloadEntry* e = m_files.Find(id);
-    std::error_code ec;
-    if (e) fs::create_directories(LocalPath(e->finalPath), ec);
-    if (ec) ok = false;
+    if (e && !vx::CreateFolders(LocalPath(e->finalPath))) ok = false;
   }
   return ok;
 }
@@ -525,14 +520,11 @@ void UpdateInstall::SetTaskConnections(const DownloadEntry& e, int count) {
 
 bool UpdateInstall::PrepareFolder(const DownloadEntry& e) {
   const fs::path parent = LocalPath(e.tempPath).parent_path();
-  std::error_code ec;
-  fs::create_directories(parent, ec);
-  return fs::is_directory(parent, ec);
+  return vx::CreateFolders(parent);
 }
 
 bool UpdateInstall::TemporaryFileExists(const DownloadEntry& e) {
-  std::error_code ec;
-  return fs::exists(LocalPath(e.tempPath), ec);
+  return vx::PathExists(LocalPath(e.tempPath));
 }
 
 void UpdateInstall::RemoveTask(const DownloadEntry& e) {
@@ -552,9 +544,8 @@ void UpdateInstall::RemoveAllTasks() {
 }
 
 void UpdateInstall::DiscardDownload(const DownloadEntry& e) {
-  std::error_code ec;
-  fs::remove(LocalPath(e.tempPath), ec);
-  fs::remove(ftt::VX_FtTaskMgr::TemporaryFile(LocalPath(e.tempPath)), ec);
+  vx::RemovePath(LocalPath(e.tempPath));
+  vx::RemovePath(ftt::VX_FtTaskMgr::TemporaryFile(LocalPath(e.tempPath)));
 }
 
 void UpdateInstall::StartDecoding(const DownloadEntry& e) {
@@ -584,9 +575,8 @@ void UpdateInstall::OnAllFilesDone() {
   const std::u16string key = FileListCopyKey();
   if (!key.empty() && !m_strInstallDir.empty()) {
     const fs::path target = LocalPath(m_strInstallDir + key);
-    std::error_code ec;
-    fs::create_directories(target.parent_path(), ec);
-    fs::copy_file(m_fileListPath, target, fs::copy_options::overwrite_existing, ec);
+    vx::CreateFolders(target.parent_path());
+    vx::CopyFileReplacing(m_fileListPath, target);
   }
   m_host.DownloadComplete();
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "base/file_ops.h"
 #include "base/fs_path.h"
 
 #ifdef _WIN32
@@ -29,14 +30,19 @@ std::string LogLine(const std::tm& t, const std::string& message) {
 FileUpdateLog::FileUpdateLog(std::string programFolder, std::string moduleName, unsigned long processId)
     : m_strFolder(std::move(programFolder)), m_strModule(std::move(moduleName)), m_nPid(processId) {}
 
+#ifdef _WIN32
+constexpr const char* kLogFolder = "\\log\\update";
+#else
+constexpr const char* kLogFolder = "/log/update";
+#endif
+
 void FileUpdateLog::Write(const std::string& message) {
   std::lock_guard<std::mutex> lock(m_lock);
-  const std::filesystem::path folder = vx::PathFromUtf8(m_strFolder) / "log" / "update";
+  const std::filesystem::path folder = vx::PathFromUtf8(m_strFolder + kLogFolder);
   if (m_strPath.empty()) {
-    m_strPath = vx::PathToUtf8(folder / (m_strModule + " " + std::to_string(m_nPid) + ".log"));
+    m_strPath = vx::PathToUtf8(folder / vx::PathFromUtf8(m_strModule + " " + std::to_string(m_nPid) + ".log"));
   }
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
+  vx::CreateFolders(folder);
   const std::time_t now = std::time(nullptr);
   std::tm local{};
 #ifdef _WIN32
@@ -54,17 +60,19 @@ void FileUpdateLog::Write(const std::string& message) {
 
 std::unique_ptr<UpdateLog> OpenProcessUpdateLog() {
   std::filesystem::path program;
-  std::error_code ec;
 #ifdef _WIN32
   wchar_t path[MAX_PATH] = {};
   const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
   if (n > 0 && n < MAX_PATH) program = std::filesystem::path(path);
   const unsigned long pid = GetCurrentProcessId();
 #else
+  std::error_code ec;
   program = std::filesystem::read_symlink("/proc/self/exe", ec);
   const unsigned long pid = static_cast<unsigned long>(getpid());
 #endif
+#ifndef _WIN32
   if (program.empty()) program = std::filesystem::current_path(ec) / "program";
+#endif
   return std::make_unique<FileUpdateLog>(vx::PathToUtf8(program.parent_path()),
                                          vx::PathToUtf8(program.filename()), pid);
 }

@@ -1,10 +1,10 @@
 #include "setup/integration/config_file_io.h"
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
+#include "base/file_ops.h"
+#include "base/binary_file.h"
 #include "base/utf16.h"
 
 #ifdef _WIN32
@@ -27,21 +27,15 @@ fs::path ToFsPath(std::u16string_view path) {
 }
 
 bool FileExists(std::u16string_view path) {
-  std::error_code ec;
-  return !path.empty() && fs::is_regular_file(ToFsPath(path), ec);
+  return !path.empty() && vx::IsFile(ToFsPath(path));
 }
 
 bool FolderExists(std::u16string_view path) {
-  std::error_code ec;
-  return !path.empty() && fs::is_directory(ToFsPath(path), ec);
+  return !path.empty() && vx::IsFolder(ToFsPath(path));
 }
 
 std::optional<std::string> ReadFileBytes(std::u16string_view path) {
-  std::ifstream in(ToFsPath(path), std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return bytes;
+  return vx::ReadWholeFile(ToFsPath(path));
 }
 
 namespace {
@@ -58,31 +52,18 @@ bool MoveOver(const fs::path& from, const fs::path& to) {
 
 bool ReplaceFileBytes(std::u16string_view path, std::string_view bytes) {
   const fs::path target = ToFsPath(path);
-  std::error_code ec;
   fs::path temp;
   for (int i = 0; i < 100; ++i) {
-    fs::path candidate = target;
-    candidate += ".~" + std::to_string(i);
-    if (!fs::exists(candidate, ec) && !ec) {
+    const std::string number = std::to_string(i);
+    fs::path candidate = ToFsPath(std::u16string(path) + u".~" + std::u16string(number.begin(), number.end()));
+    if (!vx::PathExists(candidate)) {
       temp = candidate;
       break;
     }
   }
   if (temp.empty()) return false;
-  bool written;
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    written = out.good();
-    if (written) {
-      out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-      out.flush();
-      written = out.good();
-    }
-    out.close();
-    written = written && !out.fail();
-  }
-  if (written && MoveOver(temp, target)) return true;
-  fs::remove(temp, ec);
+  if (vx::WriteWholeFile(temp, bytes) && MoveOver(temp, target)) return true;
+  vx::RemovePath(temp);
   return false;
 }
 
