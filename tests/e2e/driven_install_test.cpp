@@ -2,6 +2,7 @@
 // window, as a program that drives setup would be.
 #include <gtest/gtest.h>
 #include <shlobj.h>
+#include <shlwapi.h>
 #include <windows.h>
 #include <winspool.h>
 
@@ -125,7 +126,7 @@ std::wstring Recorded(const wchar_t* area, const wchar_t* name) {
 }
 
 void ForgetRecords() {
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\VcStandins");
+  SHDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\VcStandins");  // the tree compiles for XP: no RegDeleteTreeW
 }
 
 bool PrinterListed(const wchar_t* name) {

@@ -7,6 +7,7 @@
 // code was reported, 2 the install ended without "Completed", 3 the package
 // could not be started.
 #include <windows.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <cstdio>
@@ -62,26 +63,38 @@ int wmain(int argc, wchar_t** argv) {
 
   // setup.exe -d 0 <window> [language] [destination]
   const std::wstring package = argv[1];
-  std::wstring commandLine = Quote(package) + L" -d 0 " + std::to_wstring(reinterpret_cast<uintptr_t>(window));
-  if (argc >= 3) commandLine += L" " + Quote(argv[2]);
-  if (argc >= 4) commandLine += L" " + Quote(argv[3]);
+  std::wstring parameters = L"-d 0 " + std::to_wstring(reinterpret_cast<uintptr_t>(window));
+  if (argc >= 3) parameters += L" " + Quote(argv[2]);
+  if (argc >= 4) parameters += L" " + Quote(argv[3]);
 
-  STARTUPINFOW si = {};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi = {};
-  if (!CreateProcessW(package.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-    std::fprintf(stderr, "setup_controller: cannot start the package (error %lu)\n", GetLastError());
+  // Through the shell, not CreateProcess: the package's manifest asks for
+  // administrator rights, so under UAC the shell shows the elevation prompt
+  // where CreateProcess fails with ERROR_ELEVATION_REQUIRED. The elevated
+  // package may still send to this window (a higher integrity level may send
+  // to a lower one).
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);  // for the shell
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+  info.lpVerb = L"open";
+  info.lpFile = package.c_str();
+  info.lpParameters = parameters.c_str();
+  info.nShow = SW_SHOWNORMAL;
+  if (!ShellExecuteExW(&info) || !info.hProcess) {
+    const DWORD error = GetLastError();
+    if (info.hProcess) CloseHandle(info.hProcess);
+    std::fprintf(stderr, "setup_controller: cannot start the package (error %lu)\n", error);
     return 3;
   }
-  CloseHandle(pi.hThread);
+  const HANDLE process = info.hProcess;
   // Status codes arrive as sent messages while waiting.
   for (;;) {
-    const DWORD r = MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, INFINITE, QS_ALLINPUT);
+    const DWORD r = MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT);
     if (r == WAIT_OBJECT_0) break;
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
   }
-  CloseHandle(pi.hProcess);
+  CloseHandle(process);
   DestroyWindow(window);
   if (g_failed) return 1;
   return g_completed ? 0 : 2;
