@@ -4,6 +4,7 @@
 // document printer with driver and processor, and the spool folder setting.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <shlwapi.h>
 #include <winspool.h>
 
 #include <algorithm>
@@ -167,7 +168,7 @@ class ComponentRemoval : public ::testing::Test {
     fs::create_directories(work);
     // A machine where no earlier test left the stand-ins in the system folder:
     // this install places them.
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\VcStandins");
+    SHDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\VcStandins");
     for (const char* name : {"qrimgoleEx.dll", "RunQrplayer.ocx", "DavOzodu.vov", "qrgrabber.ax"}) {
       std::error_code ec;
       fs::remove(SystemFolder() / name, ec);
@@ -306,5 +307,5 @@ TEST_F(ComponentRemoval, V3ClientPutsTheSpoolFolderBackAndKeepsWhatWasThere) {
 
   std::error_code ec;
   fs::remove(SystemFolder() / "qrgrabber.ax", ec);
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\VcStandins");
+  SHDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\VcStandins");
 }
