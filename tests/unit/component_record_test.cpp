@@ -6,6 +6,7 @@
 #include "base/le_int.h"
 #include "setup/integration/component_rules.h"
 #include "setup/uninstall/uninstall_record.h"
+#include "tests/support/record_bytes.h"
 
 using namespace setup;
 using Bytes = std::vector<uint8_t>;
@@ -27,18 +28,8 @@ SetupState Client(int kind) {
   return s;
 }
 
-Bytes Encode(const SetupState& s) {
-  Bytes record;
-  std::string error;
-  EXPECT_TRUE(EncodeUninstallRecord(s, record, error)) << error;
-  return record;
-}
-
-size_t TrailerAt(const Bytes& record) {
-  for (size_t at = kUninstallRecordFixedSize; at + 4 <= record.size(); ++at)
-    if (vx::ReadLE32(&record[at]) == kRecordTrailerMagic) return at;
-  return record.size();
-}
+Bytes Encode(const SetupState& s) { return testing_support::EncodeRecord(s); }
+using testing_support::TrailerAt;
 
 SetupState Decode(const Bytes& record, size_t size = size_t(-1)) {
   SetupState back;

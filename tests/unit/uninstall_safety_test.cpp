@@ -13,6 +13,7 @@
 #include "setup/uninstall/image_signature.h"
 #include "setup/uninstall/removal_plan.h"
 #include "setup/uninstall/uninstall_record.h"
+#include "tests/support/record_bytes.h"
 
 using namespace setup;
 using Bytes = std::vector<uint8_t>;
@@ -29,19 +30,8 @@ SetupState Installed() {
   return s;
 }
 
-Bytes Encode(const SetupState& s) {
-  Bytes record;
-  std::string error;
-  EXPECT_TRUE(EncodeUninstallRecord(s, record, error)) << error;
-  return record;
-}
-
-// The record up to its trailer: what an older setup wrote.
-size_t TrailerAt(const Bytes& record) {
-  for (size_t at = kUninstallRecordFixedSize; at + 4 <= record.size(); ++at)
-    if (vx::ReadLE32(&record[at]) == kRecordTrailerMagic) return at;
-  return record.size();
-}
+Bytes Encode(const SetupState& s) { return testing_support::EncodeRecord(s); }
+using testing_support::TrailerAt;
 
 }  // namespace
 
