@@ -30,15 +30,7 @@ if(VC_WINDOWS)
   add_library(vc_zlib INTERFACE)
   target_link_libraries(vc_zlib INTERFACE ${VC_ZLIB})
 
-  # libgcrypt with only the algorithms we use, built by the bootstrap.
-  set(VC_MINGW_GCRYPT "${CMAKE_SOURCE_DIR}/build/deps/mingw-gcrypt" CACHE PATH "libgcrypt built for Windows")
-  if(NOT EXISTS "${VC_MINGW_GCRYPT}/lib/libgcrypt.a")
-    message(FATAL_ERROR "libgcrypt for Windows not found in ${VC_MINGW_GCRYPT}: run scripts/bootstrap.sh")
-  endif()
-  find_library(VC_GPG_ERROR NAMES libgpg-error.a REQUIRED)
-  add_library(vc_gcrypt INTERFACE)
-  target_include_directories(vc_gcrypt BEFORE INTERFACE "${VC_MINGW_GCRYPT}/include")
-  target_link_libraries(vc_gcrypt INTERFACE "${VC_MINGW_GCRYPT}/lib/libgcrypt.a" ${VC_GPG_ERROR} ws2_32)
+  # AES and MD5 come from the system (CryptoAPI, net/crypto_win.cpp).
 
   # Everything links statically: no MinGW DLLs next to the programs.
   add_link_options(-static -static-libgcc -static-libstdc++)

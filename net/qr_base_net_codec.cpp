@@ -1,12 +1,10 @@
 #include "net/qr_base_net_codec.h"
 
-#include <gcrypt.h>
 #include <zlib.h>
 
 #include <cstring>
 
 #include "base/le_int.h"
-#include "net/gcrypt_init.h"
 #include "net/pdu_frame.h"
 
 namespace net {
@@ -28,22 +26,6 @@ constexpr uint8_t kDatagramKeys[8][8] = {
     {0x68, 0x12, 0xAF, 0x5D, 0xC0, 0x39, 0x84, 0x27}, {0xE0, 0x73, 0x0B, 0x9A, 0x56, 0xF1, 0x2D, 0xB8},
 };
 
-void* OpenCipher(const uint8_t key[32]) {
-  vx::InitGcrypt();
-  gcry_cipher_hd_t h = nullptr;
-  if (gcry_cipher_open(&h, GCRY_CIPHER_AES256, GCRY_CIPHER_MODE_ECB, 0) != 0) return nullptr;
-  if (gcry_cipher_setkey(h, key, 32) != 0) {
-    gcry_cipher_close(h);
-    return nullptr;
-  }
-  return h;
-}
-
-void CloseCipher(void*& h) {
-  if (h) gcry_cipher_close(static_cast<gcry_cipher_hd_t>(h));
-  h = nullptr;
-}
-
 }  // namespace
 
 void ConnectionCipher::DefaultKey(uint8_t key[32]) {
@@ -53,36 +35,17 @@ void ConnectionCipher::DefaultKey(uint8_t key[32]) {
 ConnectionCipher::ConnectionCipher() {
   uint8_t key[32];
   DefaultKey(key);
-  m_pEncrypt = OpenCipher(key);
-  m_pDecrypt = OpenCipher(key);
+  m_encrypt.SetKey(key);
+  m_decrypt.SetKey(key);
 }
 
-ConnectionCipher::~ConnectionCipher() {
-  CloseCipher(m_pEncrypt);
-  CloseCipher(m_pDecrypt);
-}
+bool ConnectionCipher::SetEncryptKey(const uint8_t key[32]) { return m_encrypt.SetKey(key); }
 
-bool ConnectionCipher::SetEncryptKey(const uint8_t key[32]) {
-  CloseCipher(m_pEncrypt);
-  m_pEncrypt = OpenCipher(key);
-  return m_pEncrypt != nullptr;
-}
+bool ConnectionCipher::SetDecryptKey(const uint8_t key[32]) { return m_decrypt.SetKey(key); }
 
-bool ConnectionCipher::SetDecryptKey(const uint8_t key[32]) {
-  CloseCipher(m_pDecrypt);
-  m_pDecrypt = OpenCipher(key);
-  return m_pDecrypt != nullptr;
-}
+bool ConnectionCipher::Encrypt(uint8_t* data, size_t size) { return m_encrypt.Encrypt(data, size); }
 
-bool ConnectionCipher::Encrypt(uint8_t* data, size_t size) {
-  return m_pEncrypt && size % 16 == 0 &&
-         gcry_cipher_encrypt(static_cast<gcry_cipher_hd_t>(m_pEncrypt), data, size, nullptr, 0) == 0;
-}
-
-bool ConnectionCipher::Decrypt(uint8_t* data, size_t size) {
-  return m_pDecrypt && size % 16 == 0 &&
-         gcry_cipher_decrypt(static_cast<gcry_cipher_hd_t>(m_pDecrypt), data, size, nullptr, 0) == 0;
-}
+bool ConnectionCipher::Decrypt(uint8_t* data, size_t size) { return m_decrypt.Decrypt(data, size); }
 
 bool EncodePdu(uint16_t type, const uint8_t* body, size_t size, uint16_t flags,
                ConnectionCipher* cipher, std::vector<uint8_t>& out) {

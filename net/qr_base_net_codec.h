@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "net/aes256_ecb.h"
+
 namespace net {
 
 constexpr uint16_t kWrapperType = 0;
@@ -22,13 +24,12 @@ constexpr int kErrorWrapper = -4;
 class ConnectionCipher {
  public:
   ConnectionCipher();  // the default connection key
-  ~ConnectionCipher();
   ConnectionCipher(const ConnectionCipher&) = delete;
   ConnectionCipher& operator=(const ConnectionCipher&) = delete;
 
   bool SetEncryptKey(const uint8_t key[32]);
   bool SetDecryptKey(const uint8_t key[32]);
-  bool ok() const { return m_pEncrypt && m_pDecrypt; }
+  bool ok() const { return m_encrypt.ok() && m_decrypt.ok(); }
   // In place, `size` a multiple of 16.
   bool Encrypt(uint8_t* data, size_t size);
   bool Decrypt(uint8_t* data, size_t size);
@@ -37,8 +38,7 @@ class ConnectionCipher {
   static void DefaultKey(uint8_t key[32]);
 
  private:
-  void* m_pEncrypt = nullptr;  // gcry_cipher_hd_t
-  void* m_pDecrypt = nullptr;
+  Aes256Ecb m_encrypt, m_decrypt;
 };
 
 // Builds what goes on the wire for a PDU: the PDU itself when no flag remains,

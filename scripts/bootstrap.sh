@@ -6,14 +6,13 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 deps=${VC_DEPS_DIR:-$root/build/deps}
 xz_prefix=$deps/mingw-xz
-gcrypt_prefix=$deps/mingw-gcrypt
 
 packages=(
   build-essential cmake ninja-build pkg-config dpkg-dev xz-utils bc
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   liblzma-dev zlib1g-dev libgcrypt20-dev libasio-dev nlohmann-json3-dev
   googletest libgtest-dev
-  libz-mingw-w64-dev libgpg-error-mingw-w64-dev
+  libz-mingw-w64-dev
   openssl osslsigncode
   wine wine32:i386 xvfb xauth x11-utils xdotool imagemagick fonts-wqy-zenhei
   liblnk-utils
@@ -108,26 +107,4 @@ if [ ! -f "$xz_prefix/lib/liblzma.a" ]; then
   rm -rf "$work"
 fi
 
-# libgcrypt for the Windows build with only what the setup program uses (AES,
-# the digests; chacha20 and blake2 because the library's own code refers to
-# them): Debian's Windows build carries every algorithm, about 900 KB of every
-# package. Same source package and version as that build.
-if [ ! -f "$gcrypt_prefix/lib/libgcrypt.a" ]; then
-  log "building a small libgcrypt for Windows"
-  work=$deps/gcrypt-src
-  src=$(fetch_source libgcrypt20 "$work")
-  (cd "$src" &&
-   ./configure --host=i686-w64-mingw32 --prefix="$gcrypt_prefix" --enable-static --disable-shared \
-     --enable-ciphers=aes,chacha20 --enable-digests=md5,sha1,sha256,sha512,blake2 \
-     --enable-pubkey-ciphers= --disable-doc --disable-jent-support \
-     --with-libgpg-error-prefix=/usr/i686-w64-mingw32 \
-     CFLAGS="-Os -ffunction-sections -fdata-sections" &&
-   for d in compat mpi cipher random; do make -j "$(nproc)" -C "$d" || exit 1; done &&
-   make -j "$(nproc)" -C src libgcrypt.la) > "$work/build.log" 2>&1 ||
-    { tail -n 30 "$work/build.log" >&2; log "libgcrypt for Windows did not build"; exit 1; }
-  mkdir -p "$gcrypt_prefix/lib" "$gcrypt_prefix/include"
-  cp "$src/src/gcrypt.h" "$gcrypt_prefix/include/"
-  cp "$src/src/.libs/libgcrypt.a" "$gcrypt_prefix/lib/"
-  rm -rf "$work"
-fi
 log "ready"

@@ -1,6 +1,5 @@
 #include "update/download_decoder.h"
 
-#include <gcrypt.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -10,7 +9,7 @@
 #include "base/file_ops.h"
 #include "base/fs_path.h"
 #include "base/utf16.h"
-#include "net/gcrypt_init.h"
+#include "net/md5_digest.h"
 #include "update/download_file.h"
 #include "update/update_log.h"
 
@@ -41,38 +40,6 @@ std::string DigestOfIdentity(const std::u16string& id) {
 namespace {
 
 constexpr size_t kDecodeChunk = 256 * 1024;  // read, inflated, hashed and written at a time
-
-// MD5 over the pieces of a stream.
-class Md5Stream {
- public:
-  Md5Stream() {
-    vx::InitGcrypt();
-    if (gcry_md_open(&m_h, GCRY_MD_MD5, 0) != 0) m_h = nullptr;
-  }
-  ~Md5Stream() {
-    if (m_h) gcry_md_close(m_h);
-  }
-  Md5Stream(const Md5Stream&) = delete;
-  Md5Stream& operator=(const Md5Stream&) = delete;
-  void Add(const uint8_t* data, size_t size) {
-    if (m_h && size) gcry_md_write(m_h, data, size);
-  }
-  // 32 lower-case hexadecimal digits; empty when the digest is not available.
-  std::string Hex() {
-    const unsigned char* d = m_h ? gcry_md_read(m_h, GCRY_MD_MD5) : nullptr;
-    if (!d) return {};
-    static const char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (int i = 0; i < 16; ++i) {
-      hex += kHex[d[i] >> 4];
-      hex += kHex[d[i] & 15];
-    }
-    return hex;
-  }
-
- private:
-  gcry_md_hd_t m_h = nullptr;
-};
 
 struct Inflater {
   z_stream z{};
@@ -126,7 +93,7 @@ bool DecodeDownloadedFile(const DecodeJob& job, UpdateLog* log, std::string& err
     return Fail(log, error, std::move(message));
   };
 
-  Md5Stream md5;
+  net::Md5Digest md5;
   if (size > 0) {
     Inflater inflater;
     if (!inflater.open) return failed(source + ": zlib cannot start");

@@ -1,12 +1,11 @@
 #include "update/download_file.h"
 
-#include <gcrypt.h>
 #include <zlib.h>
 
 #include <limits>
 
 #include "base/vx_byte_stream.h"
-#include "net/gcrypt_init.h"
+#include "net/md5_digest.h"
 
 namespace update {
 namespace {
@@ -15,18 +14,7 @@ constexpr uint32_t kMaxLength = 0x7FFFFFFF;  // int32 fields
 
 }  // namespace
 
-std::string Md5Hex(const uint8_t* data, size_t size) {
-  vx::InitGcrypt();
-  uint8_t digest[16];
-  gcry_md_hash_buffer(GCRY_MD_MD5, digest, data, size);
-  static const char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (uint8_t b : digest) {
-    hex += kHex[b >> 4];
-    hex += kHex[b & 15];
-  }
-  return hex;
-}
+std::string Md5Hex(const uint8_t* data, size_t size) { return net::Md5Digest::HexOf(data, size); }
 
 bool EncodeDownloadFile(const std::vector<uint8_t>& data, std::vector<uint8_t>& out) {
   if (data.size() > kMaxLength) return false;
