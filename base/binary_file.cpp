@@ -50,7 +50,7 @@ BinaryFile& BinaryFile::operator=(BinaryFile&& other) noexcept {
   return *this;
 }
 
-bool BinaryFile::Open(const std::filesystem::path& path, Mode mode) {
+bool BinaryFile::Open(const vx::FilePath& path, Mode mode) {
   Close();
   m_bFailed = false;
 #ifdef _WIN32
@@ -102,7 +102,7 @@ bool BinaryFile::Close() {
   return closed && !m_bFailed;
 }
 
-std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
+std::optional<std::string> ReadWholeFile(const vx::FilePath& path) {
   BinaryFile f(path, BinaryFile::Mode::Read);
   if (!f.IsOpen()) return std::nullopt;
   std::string bytes;
@@ -115,7 +115,7 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
   return bytes;
 }
 
-bool WriteWholeFile(const std::filesystem::path& path, std::string_view bytes) {
+bool WriteWholeFile(const vx::FilePath& path, std::string_view bytes) {
   BinaryFile f(path, BinaryFile::Mode::Create);
   if (!f.IsOpen()) return false;
   f.Write(bytes.data(), bytes.size());

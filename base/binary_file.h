@@ -4,7 +4,7 @@
 // into every package.
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
+#include "base/file_path.h"
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,7 +20,7 @@ class BinaryFile {
   };
 
   BinaryFile() = default;
-  BinaryFile(const std::filesystem::path& path, Mode mode) { Open(path, mode); }
+  BinaryFile(const vx::FilePath& path, Mode mode) { Open(path, mode); }
   ~BinaryFile() { Close(); }
   BinaryFile(BinaryFile&& other) noexcept : m_pFile(other.m_pFile), m_bFailed(other.m_bFailed) {
     other.m_pFile = nullptr;
@@ -29,7 +29,7 @@ class BinaryFile {
   BinaryFile(const BinaryFile&) = delete;
   BinaryFile& operator=(const BinaryFile&) = delete;
 
-  bool Open(const std::filesystem::path& path, Mode mode);
+  bool Open(const vx::FilePath& path, Mode mode);
   bool IsOpen() const { return m_pFile != nullptr; }
   // True when nothing failed since the file was opened.
   bool Good() const { return m_pFile && !m_bFailed; }
@@ -50,8 +50,8 @@ class BinaryFile {
 };
 
 // The whole file, nullopt when it cannot be read.
-std::optional<std::string> ReadWholeFile(const std::filesystem::path& path);
+std::optional<std::string> ReadWholeFile(const vx::FilePath& path);
 // Creates or truncates the file and writes `bytes`; false on any failure.
-bool WriteWholeFile(const std::filesystem::path& path, std::string_view bytes);
+bool WriteWholeFile(const vx::FilePath& path, std::string_view bytes);
 
 }  // namespace vx

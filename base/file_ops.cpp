@@ -12,23 +12,23 @@ namespace vx {
 
 namespace {
 
-DWORD Attributes(const std::filesystem::path& path) { return GetFileAttributesW(path.c_str()); }
+DWORD Attributes(const vx::FilePath& path) { return GetFileAttributesW(path.c_str()); }
 
 }  // namespace
 
-bool PathExists(const std::filesystem::path& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
+bool PathExists(const vx::FilePath& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
 
-bool IsFile(const std::filesystem::path& path) {
+bool IsFile(const vx::FilePath& path) {
   const DWORD a = Attributes(path);
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool IsFolder(const std::filesystem::path& path) {
+bool IsFolder(const vx::FilePath& path) {
   const DWORD a = Attributes(path);
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-int64_t FileSize(const std::filesystem::path& path) {
+int64_t FileSize(const vx::FilePath& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
       (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
@@ -36,26 +36,26 @@ int64_t FileSize(const std::filesystem::path& path) {
   return int64_t((uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
 }
 
-bool CreateFolders(const std::filesystem::path& path) {
+bool CreateFolders(const vx::FilePath& path) {
   if (path.empty()) return false;
   if (IsFolder(path)) return true;
-  const std::filesystem::path parent = path.parent_path();
+  const vx::FilePath parent = path.parent_path();
   // A root ("C:\", "\\server\share\") has itself as parent.
   if (!parent.empty() && parent != path && !CreateFolders(parent)) return false;
   return CreateDirectoryW(path.c_str(), nullptr) || IsFolder(path);
 }
 
-bool RemovePath(const std::filesystem::path& path) {
+bool RemovePath(const vx::FilePath& path) {
   const DWORD a = Attributes(path);
   if (a == INVALID_FILE_ATTRIBUTES) return true;
   return (a & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(path.c_str()) != 0 : DeleteFileW(path.c_str()) != 0;
 }
 
-bool RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+bool RenameReplacing(const vx::FilePath& from, const vx::FilePath& to) {
   return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
-bool ResizeFile(const std::filesystem::path& path, uint64_t size) {
+bool ResizeFile(const vx::FilePath& path, uint64_t size) {
   HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
@@ -66,7 +66,7 @@ bool ResizeFile(const std::filesystem::path& path, uint64_t size) {
   return ok;
 }
 
-bool CopyFileReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+bool CopyFileReplacing(const vx::FilePath& from, const vx::FilePath& to) {
   return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0;
 }
 
@@ -74,53 +74,53 @@ bool CopyFileReplacing(const std::filesystem::path& from, const std::filesystem:
 
 namespace fs = std::filesystem;
 
-bool PathExists(const fs::path& path) {
+bool PathExists(const vx::FilePath& path) {
   std::error_code ec;
   return fs::exists(path, ec);
 }
 
-bool IsFile(const fs::path& path) {
+bool IsFile(const vx::FilePath& path) {
   std::error_code ec;
   return fs::is_regular_file(path, ec);
 }
 
-bool IsFolder(const fs::path& path) {
+bool IsFolder(const vx::FilePath& path) {
   std::error_code ec;
   return fs::is_directory(path, ec);
 }
 
-int64_t FileSize(const fs::path& path) {
+int64_t FileSize(const vx::FilePath& path) {
   std::error_code ec;
   const uintmax_t size = fs::file_size(path, ec);
   return ec ? -1 : int64_t(size);
 }
 
-bool CreateFolders(const fs::path& path) {
+bool CreateFolders(const vx::FilePath& path) {
   std::error_code ec;
   if (path.empty()) return false;
   fs::create_directories(path, ec);
   return fs::is_directory(path, ec);
 }
 
-bool RemovePath(const fs::path& path) {
+bool RemovePath(const vx::FilePath& path) {
   std::error_code ec;
   fs::remove(path, ec);
   return !fs::exists(fs::symlink_status(path, ec));
 }
 
-bool RenameReplacing(const fs::path& from, const fs::path& to) {
+bool RenameReplacing(const vx::FilePath& from, const vx::FilePath& to) {
   std::error_code ec;
   fs::rename(from, to, ec);
   return !ec;
 }
 
-bool ResizeFile(const fs::path& path, uint64_t size) {
+bool ResizeFile(const vx::FilePath& path, uint64_t size) {
   std::error_code ec;
   fs::resize_file(path, size, ec);
   return !ec;
 }
 
-bool CopyFileReplacing(const fs::path& from, const fs::path& to) {
+bool CopyFileReplacing(const vx::FilePath& from, const vx::FilePath& to) {
   std::error_code ec;
   return fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec) && !ec;
 }

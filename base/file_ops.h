@@ -4,22 +4,22 @@
 // streams and the locale machinery into every package. Elsewhere they are
 // the standard operations. None throws; failures return false (or -1).
 #include <cstdint>
-#include <filesystem>
+#include "base/file_path.h"
 
 namespace vx {
 
-bool PathExists(const std::filesystem::path& path);
-bool IsFile(const std::filesystem::path& path);
-bool IsFolder(const std::filesystem::path& path);
+bool PathExists(const vx::FilePath& path);
+bool IsFile(const vx::FilePath& path);
+bool IsFolder(const vx::FilePath& path);
 // Size of a file in bytes, -1 when it is not a readable file.
-int64_t FileSize(const std::filesystem::path& path);
+int64_t FileSize(const vx::FilePath& path);
 // Creates the folder and any missing parents; true when it exists afterwards.
-bool CreateFolders(const std::filesystem::path& path);
+bool CreateFolders(const vx::FilePath& path);
 // Removes a file or an empty folder; true when nothing is left there.
-bool RemovePath(const std::filesystem::path& path);
+bool RemovePath(const vx::FilePath& path);
 // Moves a file over another (replacing it) within one volume.
-bool RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
-bool ResizeFile(const std::filesystem::path& path, uint64_t size);
-bool CopyFileReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
+bool RenameReplacing(const vx::FilePath& from, const vx::FilePath& to);
+bool ResizeFile(const vx::FilePath& path, uint64_t size);
+bool CopyFileReplacing(const vx::FilePath& from, const vx::FilePath& to);
 
 }  // namespace vx

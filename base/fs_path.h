@@ -1,15 +1,14 @@
 #pragma once
-// std::filesystem paths to and from UTF-8 text. On Windows the conversion is
-// our own: the library's goes through locale facets, which would bring the
-// whole locale machinery into the setup program.
-#include <filesystem>
+// Paths to and from UTF-8 text. On Windows the conversion is our own: the
+// library's goes through locale facets.
 #include <string>
 
+#include "base/file_path.h"
 #include "base/utf16.h"
 
 namespace vx {
 
-inline std::string PathToUtf8(const std::filesystem::path& p) {
+inline std::string PathToUtf8(const FilePath& p) {
 #ifdef _WIN32
   return Utf16ToUtf8(FromWide(p.native()));
 #else
@@ -17,11 +16,11 @@ inline std::string PathToUtf8(const std::filesystem::path& p) {
 #endif
 }
 
-inline std::filesystem::path PathFromUtf8(const std::string& s) {
+inline FilePath PathFromUtf8(const std::string& s) {
 #ifdef _WIN32
-  return std::filesystem::path(ToWide(Utf8ToUtf16(s)));
+  return FilePath(ToWide(Utf8ToUtf16(s)));
 #else
-  return std::filesystem::path(s);
+  return FilePath(s);
 #endif
 }
 

@@ -13,7 +13,6 @@
 #include "update/download_file.h"
 #include "update/update_log.h"
 
-namespace fs = std::filesystem;
 
 namespace update {
 namespace {
@@ -83,8 +82,8 @@ bool DecodeDownloadedFile(const DecodeJob& job, UpdateLog* log, std::string& err
                                 std::to_string(job.expectedSize));
 
   if (job.final.has_parent_path()) vx::CreateFolders(job.final.parent_path());
-  fs::path part = job.final;
-  part += ".part!";
+  vx::FilePath part = job.final;
+  part += vx::PathFromUtf8(".part!").native();
   vx::BinaryFile out(part, vx::BinaryFile::Mode::Create);
   if (!out.IsOpen()) return Fail(log, error, "cannot create " + vx::PathToUtf8(job.final));
   auto failed = [&](std::string message) {

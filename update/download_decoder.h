@@ -6,7 +6,7 @@
 // owner joins them all before it goes on.
 #include <condition_variable>
 #include <cstdint>
-#include <filesystem>
+#include "base/file_path.h"
 #include <functional>
 #include <mutex>
 #include <string>
@@ -19,7 +19,7 @@ class UpdateLog;
 
 struct DecodeJob {
   int32_t nFileID = 0;
-  std::filesystem::path temporary, final;
+  vx::FilePath temporary, final;
   uint64_t expectedSize = 0;
   std::string expectedDigest;  // 32 hex digits from the file list, or empty
 };

@@ -1,6 +1,7 @@
 #include "update/ftt_send_service.h"
 
 #include "base/binary_file.h"
+#include "base/file_ops.h"
 #include "net/pdu_frame.h"
 #include "update/ftt_protocol.h"
 #include "update/ftt_types.h"
@@ -87,10 +88,9 @@ void FttSendService::Authenticate(VX_FileSendTask& task, const uint8_t* body, ui
     Refuse(task, FTTR_ERR_AUTH_DENIED);
     return;
   }
-  const std::optional<std::filesystem::path> path = m_catalogue.FileOf(request.fileKey);
-  std::error_code ec;
-  const uintmax_t size = path ? std::filesystem::file_size(*path, ec) : 0;
-  if (!path || ec) {
+  const std::optional<vx::FilePath> path = m_catalogue.FileOf(request.fileKey);
+  const int64_t size = path && vx::IsFile(*path) ? vx::FileSize(*path) : -1;
+  if (size < 0) {
     Refuse(task, FTTR_ERR_FILE_NOT_EXIST);
     return;
   }

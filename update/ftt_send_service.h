@@ -4,7 +4,7 @@
 // issued and answers range requests with data PDUs.
 #include <atomic>
 #include <cstdint>
-#include <filesystem>
+#include "base/file_path.h"
 #include <map>
 #include <memory>
 #include <mutex>
@@ -24,7 +24,7 @@ class FileCatalogue {
   // for a code unknown, expired or issued to another peer.
   virtual std::optional<std::string> SecretKeyOf(const std::string& authCode, const std::string& peer) = 0;
   // The file published under `fileKey`, or nothing.
-  virtual std::optional<std::filesystem::path> FileOf(const std::u16string& fileKey) = 0;
+  virtual std::optional<vx::FilePath> FileOf(const std::u16string& fileKey) = 0;
 };
 
 class VX_FileSendTask;

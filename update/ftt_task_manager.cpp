@@ -18,7 +18,6 @@
 #include "update/update_log.h"
 #include "update/update_net_manager.h"
 
-namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace ftt {
@@ -47,7 +46,7 @@ struct VX_FileRecvTask {
   };
 
   std::u16string key;
-  fs::path localFile, temporary;
+  vx::FilePath localFile, temporary;
   std::u16string identity;
   uintptr_t wParam = 0, lParam = 0;
   int32_t state = stateCreated;
@@ -456,7 +455,7 @@ void VX_FtTaskMgr::SetTransferService(const std::string& address, uint16_t port)
   m_pImpl->port = port;
 }
 
-uint16_t VX_FtTaskMgr::CreateRecvTask(const std::u16string& fileKey, bool, const fs::path& localFile,
+uint16_t VX_FtTaskMgr::CreateRecvTask(const std::u16string& fileKey, bool, const vx::FilePath& localFile,
                                       uintptr_t wParam, uintptr_t lParam, bool, const std::u16string& fileIdentity) {
   std::lock_guard<std::mutex> g(m_pImpl->lock);
   if (!m_pImpl->running) return FTTR_ERR_BAD_STATE;
@@ -528,13 +527,13 @@ size_t VX_FtTaskMgr::TaskCount() {
   return m_pImpl->tasks.size();
 }
 
-fs::path VX_FtTaskMgr::TemporaryFile(const fs::path& localFile) {
-  fs::path temporary = localFile;
-  temporary += vx::PathFromUtf8(".sd!");
+vx::FilePath VX_FtTaskMgr::TemporaryFile(const vx::FilePath& localFile) {
+  vx::FilePath temporary = localFile;
+  temporary += vx::PathFromUtf8(".sd!").native();
   return temporary;
 }
 
-bool VX_FtTaskMgr::HasTemporaryFile(const fs::path& localFile) {
+bool VX_FtTaskMgr::HasTemporaryFile(const vx::FilePath& localFile) {
   return vx::PathExists(TemporaryFile(localFile));
 }
 

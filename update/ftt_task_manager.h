@@ -6,7 +6,7 @@
 // local file when complete. Tasks run on the manager's threads under its
 // lock; notices reach the sink on the manager's own thread.
 #include <cstdint>
-#include <filesystem>
+#include "base/file_path.h"
 #include <memory>
 #include <string>
 
@@ -47,7 +47,7 @@ class VX_FtTaskMgr {
   // Where the tasks' connections go.
   void SetTransferService(const std::string& address, uint16_t port);
 
-  uint16_t CreateRecvTask(const std::u16string& fileKey, bool listen, const std::filesystem::path& localFile,
+  uint16_t CreateRecvTask(const std::u16string& fileKey, bool listen, const vx::FilePath& localFile,
                           uintptr_t wParam, uintptr_t lParam, bool flag, const std::u16string& fileIdentity);
   // Stops the task (its temporary file stays for a later resume); notice 13.
   uint16_t RemoveTask(bool receive, const std::u16string& fileKey);
@@ -56,8 +56,8 @@ class VX_FtTaskMgr {
   uint16_t SetNodeMaxConnectionCnt(bool receive, const std::u16string& fileKey, int node, int count);
   size_t TaskCount();
 
-  static std::filesystem::path TemporaryFile(const std::filesystem::path& localFile);
-  static bool HasTemporaryFile(const std::filesystem::path& localFile);
+  static vx::FilePath TemporaryFile(const vx::FilePath& localFile);
+  static bool HasTemporaryFile(const vx::FilePath& localFile);
 
   // Request size of one connection, in bytes.
   static constexpr int32_t kRequestLength = 256 * 1024;

@@ -14,7 +14,6 @@
 #include "update/local_path.h"
 #include "update/update_log.h"
 
-namespace fs = std::filesystem;
 
 namespace update {
 namespace {
@@ -73,7 +72,7 @@ int32_t ProductNumber(std::u16string_view text) {
   return int32_t(negative ? -value : value);
 }
 
-UpdateInstall::UpdateInstall(UpdateInstallHost& host, fs::path temporaryFolder, UpdateLog* log)
+UpdateInstall::UpdateInstall(UpdateInstallHost& host, vx::FilePath temporaryFolder, UpdateLog* log)
     : m_host(host),
       m_log(log),
       m_alive(std::make_shared<std::atomic<bool>>(true)),
@@ -519,7 +518,7 @@ void UpdateInstall::SetTaskConnections(const DownloadEntry& e, int count) {
 }
 
 bool UpdateInstall::PrepareFolder(const DownloadEntry& e) {
-  const fs::path parent = LocalPath(e.tempPath).parent_path();
+  const vx::FilePath parent = LocalPath(e.tempPath).parent_path();
   return vx::CreateFolders(parent);
 }
 
@@ -574,7 +573,7 @@ void UpdateInstall::OnAllFilesDone() {
   m_workers.JoinAll();
   const std::u16string key = FileListCopyKey();
   if (!key.empty() && !m_strInstallDir.empty()) {
-    const fs::path target = LocalPath(m_strInstallDir + key);
+    const vx::FilePath target = LocalPath(m_strInstallDir + key);
     vx::CreateFolders(target.parent_path());
     vx::CopyFileReplacing(m_fileListPath, target);
   }

@@ -9,7 +9,7 @@
 // test loop) are the host.
 #include <atomic>
 #include <cstdint>
-#include <filesystem>
+#include "base/file_path.h"
 #include <functional>
 #include <map>
 #include <memory>
@@ -76,7 +76,7 @@ class UpdateInstall : private UpdateNetSink, private ftt::FttNoticeSink, private
   static constexpr int kBadFileListCode = DownloadScheduler::kBadDataCode;
 
   // `temporaryFolder`: where the file list is downloaded ("...\UpdateInstall\<pid>\").
-  UpdateInstall(UpdateInstallHost& host, std::filesystem::path temporaryFolder, UpdateLog* log = nullptr);
+  UpdateInstall(UpdateInstallHost& host, vx::FilePath temporaryFolder, UpdateLog* log = nullptr);
   ~UpdateInstall() override;
   UpdateInstall(const UpdateInstall&) = delete;
   UpdateInstall& operator=(const UpdateInstall&) = delete;
@@ -110,7 +110,7 @@ class UpdateInstall : private UpdateNetSink, private ftt::FttNoticeSink, private
   const std::u16string& FileVersion() const { return m_strFileVer; }
   // The file list's key, normalised: its copy in the install directory.
   std::u16string FileListCopyKey() const;
-  const std::filesystem::path& FileListPath() const { return m_fileListPath; }
+  const vx::FilePath& FileListPath() const { return m_fileListPath; }
 
  private:
   // UpdateNetSink (I/O thread): posted on.
@@ -155,7 +155,7 @@ class UpdateInstall : private UpdateNetSink, private ftt::FttNoticeSink, private
   UpdateInstallHost& m_host;
   UpdateLog* m_log;
   std::shared_ptr<std::atomic<bool>> m_alive;  // posted tasks run only while true
-  std::filesystem::path m_temporaryFolder;
+  vx::FilePath m_temporaryFolder;
 
   std::vector<ServerEntry> m_servers;
   std::mutex m_connLock;  // m_MainConn and sends
@@ -168,7 +168,7 @@ class UpdateInstall : private UpdateNetSink, private ftt::FttNoticeSink, private
 
   std::u16string m_strFileVer;
   VersionRecord m_version;
-  std::filesystem::path m_fileListPath, m_updateContentPath;
+  vx::FilePath m_fileListPath, m_updateContentPath;
   std::u16string m_strFileListKey;
   bool m_bViewFilled = false;
   ftt::NodeRecord m_node;

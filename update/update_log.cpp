@@ -38,7 +38,7 @@ constexpr const char* kLogFolder = "/log/update";
 
 void FileUpdateLog::Write(const std::string& message) {
   std::lock_guard<std::mutex> lock(m_lock);
-  const std::filesystem::path folder = vx::PathFromUtf8(m_strFolder + kLogFolder);
+  const vx::FilePath folder = vx::PathFromUtf8(m_strFolder + kLogFolder);
   if (m_strPath.empty()) {
     m_strPath = vx::PathToUtf8(folder / vx::PathFromUtf8(m_strModule + " " + std::to_string(m_nPid) + ".log"));
   }
@@ -59,11 +59,11 @@ void FileUpdateLog::Write(const std::string& message) {
 }
 
 std::unique_ptr<UpdateLog> OpenProcessUpdateLog() {
-  std::filesystem::path program;
+  vx::FilePath program;
 #ifdef _WIN32
   wchar_t path[MAX_PATH] = {};
   const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  if (n > 0 && n < MAX_PATH) program = std::filesystem::path(path);
+  if (n > 0 && n < MAX_PATH) program = vx::FilePath(path);
   const unsigned long pid = GetCurrentProcessId();
 #else
   std::error_code ec;

@@ -12,17 +12,16 @@
 #endif
 
 namespace setup::config {
-namespace fs = std::filesystem;
 
-fs::path ToFsPath(std::u16string_view path) {
+vx::FilePath ToFsPath(std::u16string_view path) {
 #ifdef _WIN32
-  return fs::path(vx::ToWide(path));
+  return vx::FilePath(vx::ToWide(path));
 #else
   std::u16string p(path);
   for (auto& c : p)
     if (c == u'\\') c = u'/';
   const std::string utf8 = vx::Utf16ToUtf8(p);
-  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+  return vx::FilePath(utf8);
 #endif
 }
 
@@ -40,7 +39,7 @@ std::optional<std::string> ReadFileBytes(std::u16string_view path) {
 
 namespace {
 
-bool MoveOver(const fs::path& from, const fs::path& to) {
+bool MoveOver(const vx::FilePath& from, const vx::FilePath& to) {
 #ifdef _WIN32
   return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 #else
@@ -51,11 +50,11 @@ bool MoveOver(const fs::path& from, const fs::path& to) {
 }  // namespace
 
 bool ReplaceFileBytes(std::u16string_view path, std::string_view bytes) {
-  const fs::path target = ToFsPath(path);
-  fs::path temp;
+  const vx::FilePath target = ToFsPath(path);
+  vx::FilePath temp;
   for (int i = 0; i < 100; ++i) {
     const std::string number = std::to_string(i);
-    fs::path candidate = ToFsPath(std::u16string(path) + u".~" + std::u16string(number.begin(), number.end()));
+    vx::FilePath candidate = ToFsPath(std::u16string(path) + u".~" + std::u16string(number.begin(), number.end()));
     if (!vx::PathExists(candidate)) {
       temp = candidate;
       break;

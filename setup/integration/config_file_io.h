@@ -1,14 +1,14 @@
 #pragma once
 // Whole-file reads and safe replacement of configuration files. Paths are
 // Windows paths (backslashes); on other hosts backslashes become slashes.
-#include <filesystem>
+#include "base/file_path.h"
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace setup::config {
 
-std::filesystem::path ToFsPath(std::u16string_view path);
+vx::FilePath ToFsPath(std::u16string_view path);
 
 bool FileExists(std::u16string_view path);
 bool FolderExists(std::u16string_view path);

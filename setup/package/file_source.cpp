@@ -8,7 +8,7 @@
 namespace package {
 
 FileSource::FileSource(const std::string& utf8Path, uint64_t offset) {
-  auto* in = new std::ifstream(vx::PathFromUtf8(utf8Path), std::ios::binary);
+  auto* in = new std::ifstream(std::filesystem::path(vx::PathFromUtf8(utf8Path)), std::ios::binary);
   in->seekg(static_cast<std::streamoff>(offset));
   if (!*in) {
     delete in;

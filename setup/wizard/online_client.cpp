@@ -144,10 +144,10 @@ class WizardOnlineClient final : public OnlineClientLink, public update::UpdateI
     const size_t slash = p.find_last_of(L'\\');
     return vx::Utf16ToUtf8(vx::FromWide(slash == std::wstring::npos ? p : p.substr(0, slash)));
   }
-  static std::filesystem::path TemporaryFolder() {
+  static vx::FilePath TemporaryFolder() {
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
-    return std::filesystem::path(temp) / L"UpdateInstall" / std::to_wstring(GetCurrentProcessId());
+    return vx::FilePath(temp) / L"UpdateInstall" / std::to_wstring(GetCurrentProcessId());
   }
   static void CALLBACK FrameTimer(HWND, UINT, UINT_PTR id, DWORD) {
     if (s_instance) s_instance->m_client.OnTimer(int(id));

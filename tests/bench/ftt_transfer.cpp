@@ -59,7 +59,7 @@ class Catalogue : public ftt::FileCatalogue {
   std::optional<std::string> SecretKeyOf(const std::string& code, const std::string&) override {
     return code == "BENCH" ? std::optional<std::string>("secret") : std::nullopt;
   }
-  std::optional<fs::path> FileOf(const std::u16string&) override { return m_file; }
+  std::optional<vx::FilePath> FileOf(const std::u16string&) override { return m_file; }
 
  private:
   fs::path m_file;

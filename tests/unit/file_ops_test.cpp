@@ -14,7 +14,7 @@ namespace {
 
 struct Folder {
   Folder() {
-    root = testing_support::TempFolder("file_ops_test") / vx::PathFromUtf8("\xE6\x96\x87\xE4\xBB\xB6 folder");
+    root = testing_support::TempFolder("file_ops_test") / fs::path(vx::PathFromUtf8("\xE6\x96\x87\xE4\xBB\xB6 folder"));
     fs::remove_all(root);
     fs::create_directories(root);
   }
@@ -22,7 +22,7 @@ struct Folder {
     std::error_code ec;
     fs::remove_all(root, ec);
   }
-  fs::path operator/(const char* name) const { return root / vx::PathFromUtf8(name); }
+  fs::path operator/(const char* name) const { return root / fs::path(vx::PathFromUtf8(name)); }
   fs::path root;
 };
 
@@ -59,7 +59,7 @@ TEST(BinaryFile, WritesReadsAndRewritesInPlace) {
 TEST(FileOps, AnswerAndChangeTheFileSystem) {
   Folder f;
   const fs::path deep = f / "a";
-  const fs::path deeper = deep / vx::PathFromUtf8("b") / vx::PathFromUtf8("c");
+  const fs::path deeper = deep / fs::path(vx::PathFromUtf8("b")) / fs::path(vx::PathFromUtf8("c"));
   EXPECT_FALSE(vx::PathExists(deep));
   ASSERT_TRUE(vx::CreateFolders(deeper));
   EXPECT_TRUE(vx::CreateFolders(deeper));  // already there
@@ -67,11 +67,11 @@ TEST(FileOps, AnswerAndChangeTheFileSystem) {
   EXPECT_FALSE(vx::IsFile(deeper));
   EXPECT_EQ(vx::FileSize(deeper), -1);
 
-  const fs::path file = deeper / vx::PathFromUtf8("f.txt");
+  const fs::path file = deeper / fs::path(vx::PathFromUtf8("f.txt"));
   ASSERT_TRUE(vx::WriteWholeFile(file, "12345"));
   EXPECT_TRUE(vx::IsFile(file));
   EXPECT_EQ(vx::FileSize(file), 5);
-  EXPECT_FALSE(vx::CreateFolders(file / vx::PathFromUtf8("x")));  // a file in the way
+  EXPECT_FALSE(vx::CreateFolders(file / fs::path(vx::PathFromUtf8("x"))));  // a file in the way
   ASSERT_TRUE(vx::ResizeFile(file, 2));
   EXPECT_EQ(vx::ReadWholeFile(file), "12");
 
@@ -97,5 +97,36 @@ TEST(FileOps, AnswerAndChangeTheFileSystem) {
 
 TEST(FsPath, Utf8RoundTrip) {
   const std::string text = "C:\\Program Files\\\xE8\xA7\x86\xE9\xA2\x91 \xF0\x9F\x8E\xA5\\a.txt";
-  EXPECT_EQ(vx::PathToUtf8(vx::PathFromUtf8(text)), text);
+  EXPECT_EQ(vx::PathToUtf8(fs::path(vx::PathFromUtf8(text))), text);
+}
+
+TEST(FilePath, ParentNameAndJoinAgreeWithTheLibrary) {
+  // The cases the code meets, each checked against std::filesystem on this system.
+#ifdef _WIN32
+  const char* cases[] = {"C:\\a\\b.txt", "C:\\a\\", "C:\\a", "C:\\", "C:", "a\\b", "a", "\\a\\b", "a/b/c.part!",
+                         "C:\\a\\\\b", "\\\\server\\share\\f.txt", "\\\\server\\share\\"};
+#else
+  const char* cases[] = {"/a/b.txt", "/a/", "/a", "/", "a/b", "a", "a//b", "/a/b/c.part!", ""};
+#endif
+  for (const char* c : cases) {
+    const vx::FilePath ours = vx::PathFromUtf8(c);
+    const fs::path theirs(ours.native());
+    EXPECT_EQ(ours.parent_path().native(), theirs.parent_path().native()) << c;
+    EXPECT_EQ(ours.filename().native(), theirs.filename().native()) << c;
+    EXPECT_EQ(ours.has_parent_path(), theirs.has_parent_path()) << c;
+    for (const char* name : {"x", "y\\z", "y/z"}) {
+      const vx::FilePath joined = ours / vx::PathFromUtf8(name);
+      EXPECT_EQ(joined.native(), (theirs / fs::path(vx::PathFromUtf8(name).native())).native()) << c << " / " << name;
+    }
+  }
+  // An absolute name replaces the path, as the library does.
+#ifdef _WIN32
+  EXPECT_EQ((vx::PathFromUtf8("C:\\a") / vx::PathFromUtf8("D:\\b")).native(), L"D:\\b");
+#else
+  EXPECT_EQ((vx::PathFromUtf8("/a") / vx::PathFromUtf8("/b")).native(), "/b");
+#endif
+  vx::FilePath part = vx::PathFromUtf8("f.txt");
+  part += vx::PathFromUtf8(".part!").native();
+  EXPECT_EQ(vx::PathToUtf8(part), "f.txt.part!");
+  EXPECT_TRUE(vx::FilePath().empty());
 }

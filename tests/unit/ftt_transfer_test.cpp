@@ -49,7 +49,7 @@ class Catalogue : public ftt::FileCatalogue {
     auto it = codes.find(code);
     return it == codes.end() ? std::nullopt : std::optional<std::string>(it->second);
   }
-  std::optional<fs::path> FileOf(const std::u16string& key) override {
+  std::optional<vx::FilePath> FileOf(const std::u16string& key) override {
     auto it = files.find(key);
     return it == files.end() ? std::nullopt : std::optional<fs::path>(it->second);
   }

@@ -41,7 +41,7 @@ std::string U8(const std::u16string& s) {
 
 bool ReadPackage(const std::string& path, PackageInfo& info, std::string& error) {
   info = {};
-  std::ifstream in(vx::PathFromUtf8(path), std::ios::binary);
+  std::ifstream in(std::filesystem::path(vx::PathFromUtf8(path)), std::ios::binary);
   if (!in) {
     error = "cannot open \"" + path + "\"";
     return false;
@@ -125,7 +125,7 @@ void PrintInfo(const PackageInfo& info, std::ostream& out) {
 
 bool VerifyPackage(const std::string& path, const PackageInfo& info, std::ostream& out,
                    std::string& error) {
-  std::ifstream in(vx::PathFromUtf8(path), std::ios::binary);
+  std::ifstream in(std::filesystem::path(vx::PathFromUtf8(path)), std::ios::binary);
   std::vector<uint8_t> buffer(1 << 20);
   for (const package::PayloadEntry& e : info.payload.entries) {
     const std::string name = U8(e.path);

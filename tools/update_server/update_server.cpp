@@ -203,9 +203,9 @@ std::optional<std::string> UpdateServer::SecretKeyOf(const std::string& authCode
   return it->second.secret;
 }
 
-std::optional<fs::path> UpdateServer::FileOf(const std::u16string& fileKey) {
+std::optional<vx::FilePath> UpdateServer::FileOf(const std::u16string& fileKey) {
   auto it = m_served.find(fileKey);
-  return it == m_served.end() ? std::nullopt : std::optional<fs::path>(it->second);
+  return it == m_served.end() ? std::nullopt : std::optional<vx::FilePath>(it->second);
 }
 
 void UpdateServer::OnPdu(int error, int hConn, uint16_t type, const uint8_t* body, uint16_t length) {

@@ -63,7 +63,7 @@ class UpdateServer : private update::UpdateNetSink, private ftt::FileCatalogue {
   void OnConnect(int, int) override {}
   void OnPdu(int error, int hConn, uint16_t type, const uint8_t* body, uint16_t length) override;
   std::optional<std::string> SecretKeyOf(const std::string& authCode, const std::string& peer) override;
-  std::optional<std::filesystem::path> FileOf(const std::u16string& fileKey) override;
+  std::optional<vx::FilePath> FileOf(const std::u16string& fileKey) override;
 
   template <class M>
   void Reply(int hConn, const M& message);
