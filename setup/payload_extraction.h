@@ -34,7 +34,9 @@ uint32_t ExtractFile(TargetFile& target, package::ByteSource& package, uint32_t 
 // what it created: InstallDirCreated and CreatedFolders (relative, without
 // trailing backslash).
 // False when the run must stop; the reporter has been told why. The package
-// file stays open in `package` for the rest of the install run.
+// file stays open in `package` for the rest of the install run. With a second
+// core, the next entry's stream is decoded ahead (into at most a few MiB)
+// through two more handles of the package; targets and reports stay in order.
 bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset, ExtractionReporter& reporter,
                     std::unique_ptr<PackageFile>& package);
 

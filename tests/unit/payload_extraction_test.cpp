@@ -66,8 +66,11 @@ class MemoryFileSystem : public InstallFileSystem {
   size_t diskSpace = SIZE_MAX;
   size_t largestWrite = 0;
 
+  int opensLeft = -1;  // then every open fails; -1: no limit
+
   std::unique_ptr<PackageFile> OpenPackage() override {
-    if (packageMissing) return nullptr;
+    if (packageMissing || opensLeft == 0) return nullptr;
+    if (opensLeft > 0) --opensLeft;
     return std::make_unique<Package>(package);
   }
   std::u16string PackagePath() override { return u"C:\\setup.exe"; }
@@ -482,4 +485,117 @@ TEST_F(Extraction, RecordsTheFoldersItCreated) {
   ASSERT_TRUE(Run(Payload({{u"main.exe", Encode("MZ")}}), u"C:\\New\\Sub"));
   EXPECT_TRUE(s.InstallDirCreated);
   EXPECT_TRUE(s.CreatedFolders.empty());
+}
+
+namespace {
+
+// Mostly zeros with a numbered mark every 64 KiB, so misordered pieces show.
+std::string Marked(size_t size, char tag) {
+  std::string text(size, '\0');
+  for (size_t at = 0, n = 0; at + 16 <= size; at += 64 << 10, ++n) {
+    const std::string mark = tag + std::to_string(n);
+    text.replace(at, mark.size(), mark);
+  }
+  return text;
+}
+
+Bytes Corrupt(size_t size) {
+  Bytes stream = Encode(std::string(size, 'c'));
+  std::fill(stream.begin() + 13, stream.end(), 0xFF);
+  return stream;
+}
+
+}  // namespace
+
+TEST_F(Extraction, DecodingAheadKeepsEveryFileWholeAndInOrder) {
+  // Each big file is larger than what may be decoded ahead of its turn.
+  const std::string big1 = Marked(12u << 20, 'x'), big2 = Marked(11u << 20, 'y');
+  const auto entries = std::vector<Entry>{{u"a.txt", Encode("a")},
+                                          {u"big1.bin", Encode(big1)},
+                                          {u"big2.bin", Encode(big2)},
+                                          {u"empty.dat", {}},
+                                          {u"sub\\c.txt", Encode("c")},
+                                          {u"d.raw", package::StoreStream((const uint8_t*)"raw", 3)}};
+  for (int opens : {-1, 1, 2}) {  // decoding ahead; in the walk alone; one file to spare
+    SCOPED_TRACE(opens);
+    fs = MemoryFileSystem();
+    fs.opensLeft = opens;
+    codes.seen.clear();
+    s = SetupState();
+    ASSERT_TRUE(Run(Payload(entries)));
+    EXPECT_EQ(codes.List(), (std::vector<uint32_t>{0x50001, 0x50003, 0x50003, 0x50003, 0x50003, 0x50002, 0x50003,
+                                                   0x50003}));
+    EXPECT_EQ(codes.seen[2].second, u"C:\\App\\big1.bin");
+    EXPECT_TRUE(File(u"C:\\App\\big1.bin") == big1);
+    EXPECT_TRUE(File(u"C:\\App\\big2.bin") == big2);
+    EXPECT_EQ(File(u"C:\\App\\empty.dat"), "");
+    EXPECT_EQ(File(u"C:\\App\\sub\\c.txt"), "c");
+    EXPECT_EQ(File(u"C:\\App\\d.raw"), "raw");
+    EXPECT_LE(fs.largestWrite, size_t(4u << 20));
+  }
+}
+
+TEST_F(Extraction, FailureWhileTheNextFileDecodesAheadStopsThere) {
+  const std::string big = Marked(12u << 20, 'n');
+  // The current stream is bad: deleted, reported, and the next file never appears.
+  EXPECT_FALSE(Run(Payload({{u"ok.txt", Encode("fine")}, {u"bad.bin", Corrupt(5000)}, {u"next.bin", Encode(big)}})));
+  EXPECT_EQ(codes.List(), (std::vector<uint32_t>{0x50001, 0x50003, 0x50102}));
+  EXPECT_EQ(codes.seen.back().second, u"C:\\App\\bad.bin");
+  EXPECT_FALSE(fs.files.count(u"C:\\App\\bad.bin"));
+  EXPECT_FALSE(fs.files.count(u"C:\\App\\next.bin"));
+  EXPECT_EQ(File(u"C:\\App\\ok.txt"), "fine");
+
+  // The stream decoded ahead is the bad one: the file before it is whole.
+  codes.seen.clear();
+  fs.files.clear();
+  EXPECT_FALSE(Run(Payload({{u"big.bin", Encode(big)}, {u"bad.bin", Corrupt(5000)}, {u"after.txt", Encode("a")}})));
+  EXPECT_EQ(codes.List(), (std::vector<uint32_t>{0x50001, 0x50003, 0x50102}));
+  EXPECT_TRUE(File(u"C:\\App\\big.bin") == big);
+  EXPECT_FALSE(fs.files.count(u"C:\\App\\bad.bin"));
+  EXPECT_FALSE(fs.files.count(u"C:\\App\\after.txt"));
+
+  // A short write of the current file while the next one decodes ahead.
+  codes.seen.clear();
+  fs.files.clear();
+  fs.diskSpace = 1u << 20;
+  EXPECT_FALSE(Run(Payload({{u"a.txt", Encode("a")}, {u"big.bin", Encode(big)}, {u"next.bin", Encode(big)}})));
+  EXPECT_EQ(codes.seen.back(), std::make_pair(0x50102u, std::u16string(u"C:\\App\\big.bin")));
+  EXPECT_FALSE(fs.files.count(u"C:\\App\\big.bin"));
+  EXPECT_FALSE(fs.files.count(u"C:\\App\\next.bin"));
+  fs.diskSpace = SIZE_MAX;
+
+  // The next file is in use: the stop comes in its turn, after the current file.
+  codes.seen.clear();
+  fs.files.clear();
+  fs.files[u"C:\\App\\next.bin"] = {'x'};
+  fs.inUse.insert(u"C:\\App\\next.bin");
+  EXPECT_FALSE(Run(Payload({{u"big.bin", Encode(big)}, {u"next.bin", Encode(big)}})));
+  EXPECT_EQ(codes.List(), (std::vector<uint32_t>{0x50001, 0x50003, 0x50103}));
+  EXPECT_TRUE(File(u"C:\\App\\big.bin") == big);
+  EXPECT_EQ(File(u"C:\\App\\next.bin"), "x");
+}
+
+TEST_F(Extraction, WritePromptWhileTheNextFileDecodesAhead) {
+  const std::string big = Marked(12u << 20, 'w');
+  FakeSurface page;
+  WizardExtractionReporter reporter(page);
+  // Ignore skips a file whose stream was decoding ahead; the next one is whole.
+  fs.unwritable.insert(u"C:\\App\\skip.bin");
+  page.answers = {button::kRetry, button::kIgnore};
+  ASSERT_TRUE(RunWith(reporter, Payload({{u"a.txt", Encode("a")}, {u"skip.bin", Encode(big)},
+                                         {u"b.bin", Encode(big)}, {u"c.txt", Encode("c")}})));
+  using Line = std::pair<uint16_t, std::u16string>;
+  EXPECT_EQ(page.lines, (std::vector<Line>{{369, u"C:\\App\\"}, {377, u"a.txt"}, {379, u"skip.bin"},
+                                          {377, u"b.bin"}, {377, u"c.txt"}}));
+  EXPECT_FALSE(fs.files.count(u"C:\\App\\skip.bin"));
+  EXPECT_TRUE(File(u"C:\\App\\b.bin") == big);
+  EXPECT_EQ(File(u"C:\\App\\c.txt"), "c");
+
+  // Abort stops at once; the file decoding ahead is not written.
+  page = FakeSurface{};
+  fs.files.clear();
+  page.answers = {button::kAbort};
+  EXPECT_FALSE(RunWith(reporter, Payload({{u"skip.bin", Encode(big)}, {u"b.bin", Encode(big)}})));
+  EXPECT_EQ(page.lines.back(), Line(371, u"C:\\App\\skip.bin"));
+  EXPECT_TRUE(fs.files.empty());
 }

@@ -1,7 +1,11 @@
 // Drives a setup package silently: starts it with "-d", receives its status
 // codes over WM_COPYDATA and prints them, one line each, as UTF-8.
 //
-//   setup_controller <package.exe> [-en|-gb|-big|-jp] [destination]
+//   setup_controller [--times] <package.exe> [-en|-gb|-big|-jp] [destination]
+//
+// --times prefixes each line with the milliseconds since the controller
+// started and adds the lines "started" (the package's process is created)
+// and "exit" (it has ended).
 //
 // Exit code: 0 the install completed without a failure code, 1 a failure
 // code was reported, 2 the install ended without "Completed", 3 the package
@@ -22,8 +26,17 @@ namespace {
 constexpr ULONG_PTR kCompleted = 0;
 bool g_completed = false;
 bool g_failed = false;
+bool g_times = false;
+LARGE_INTEGER g_start, g_frequency;
 
-void WriteOut(const std::string& line) {
+void WriteOut(std::string line) {
+  if (g_times) {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%9.1f ", double(now.QuadPart - g_start.QuadPart) * 1000.0 / double(g_frequency.QuadPart));
+    line = stamp + line;
+  }
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), DWORD(line.size()), &written, nullptr);
 }
@@ -48,8 +61,15 @@ std::wstring Quote(const std::wstring& s) { return vx::ToWide(vx::QuoteArgument(
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  QueryPerformanceFrequency(&g_frequency);
+  QueryPerformanceCounter(&g_start);
+  if (argc >= 2 && std::wstring(argv[1]) == L"--times") {
+    g_times = true;
+    --argc;
+    ++argv;
+  }
   if (argc < 2 || argc > 4) {
-    std::fputs("usage: setup_controller <package.exe> [-en|-gb|-big|-jp] [destination]\n", stderr);
+    std::fputs("usage: setup_controller [--times] <package.exe> [-en|-gb|-big|-jp] [destination]\n", stderr);
     return 3;
   }
   WNDCLASSW wc = {};
@@ -87,6 +107,7 @@ int wmain(int argc, wchar_t** argv) {
     return 3;
   }
   const HANDLE process = info.hProcess;
+  if (g_times) WriteOut("started\n");
   // Status codes arrive as sent messages while waiting.
   for (;;) {
     const DWORD r = MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT);
@@ -96,6 +117,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   CloseHandle(process);
   DestroyWindow(window);
+  if (g_times) WriteOut("exit\n");
   if (g_failed) return 1;
   return g_completed ? 0 : 2;
 }
