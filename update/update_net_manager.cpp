@@ -39,6 +39,10 @@ constexpr bool kInlineSend = true;
 #endif
 // Bytes read for one connection before the I/O thread turns to the others.
 constexpr size_t kReadBurst = 4 * kReceiveChunk;
+// Socket buffers of both directions: a few read chunks in flight, so a
+// sender and a receiver on different cores wake each other less often (and
+// a fixed size is the same on every system).
+constexpr int kSocketBuffer = 4 << 20;
 
 }  // namespace
 
@@ -454,6 +458,8 @@ struct UpdateNetManager::Impl {
         c->accepted = true;
       }
       c->socket.set_option(asio::ip::tcp::no_delay(true), e);
+      c->socket.set_option(asio::socket_base::receive_buffer_size(kSocketBuffer), e);
+      c->socket.set_option(asio::socket_base::send_buffer_size(kSocketBuffer), e);
       if (UpdateNetSink* s = Sink()) s->OnAccept(c->handle, c->address);
       Started(c);
       Accept();
@@ -559,6 +565,8 @@ bool UpdateNetManager::Connect(int hConn, const std::string& address, uint16_t p
     }
     std::error_code e;
     c->socket.set_option(asio::ip::tcp::no_delay(true), e);
+    c->socket.set_option(asio::socket_base::receive_buffer_size(kSocketBuffer), e);
+    c->socket.set_option(asio::socket_base::send_buffer_size(kSocketBuffer), e);
     m_pImpl->Started(c);
     if (UpdateNetSink* s = m_pImpl->Sink()) s->OnConnect(0, c->handle);
   };
