@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/utf16.h"
+
 namespace e2e {
 
 struct Status {
@@ -61,6 +63,19 @@ inline std::vector<uint32_t> Codes(const std::vector<Status>& s) {
   std::vector<uint32_t> out;
   for (const auto& x : s) out.push_back(x.code);
   return out;
+}
+
+// The link paths of the "Create shortcut" statuses (the text after the
+// language's colon).
+inline std::vector<std::filesystem::path> CreatedLinks(const std::vector<Status>& statuses) {
+  std::vector<std::filesystem::path> links;
+  for (const auto& s : statuses) {
+    if (s.code != 0x50004) continue;
+    const std::wstring text = vx::ToWide(s.text);
+    const size_t wide = text.find(L'\uFF1A');
+    links.push_back(wide != std::wstring::npos ? text.substr(wide + 1) : text.substr(text.find(L": ") + 2));
+  }
+  return links;
 }
 
 }  // namespace e2e

@@ -119,18 +119,6 @@ bool ReadLink(const fs::path& path, Link& link) {
   return ok;
 }
 
-// The paths of the 0x50004 reports (the text after the language's colon).
-std::vector<fs::path> CreatedLinks(const std::vector<e2e::Status>& statuses) {
-  std::vector<fs::path> links;
-  for (const auto& s : statuses) {
-    if (s.code != 0x50004) continue;
-    const std::wstring text = vx::ToWide(s.text);
-    const size_t wide = text.find(L'\uFF1A');
-    links.push_back(wide != std::wstring::npos ? text.substr(wide + 1) : text.substr(text.find(L": ") + 2));
-  }
-  return links;
-}
-
 // The lines of the detail list that start like `key`'s text in `language`.
 size_t LinesStartingWith(const std::vector<std::wstring>& lines, uint16_t key, int language) {
   std::wstring prefix = Text(key, language, {u""});
@@ -230,7 +218,7 @@ TEST_F(Integration, DrivenSampleMakesEightLinksAndItsRecordsAndTheUninstallerTak
       group / L"卸载  视频会议软件.lnk", SpecialFolder(CSIDL_COMMON_STARTMENU) / L"视频会议软件.lnk",
       SpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY) / L"视频会议软件.lnk",
       SpecialFolder(CSIDL_APPDATA) / L"Microsoft\\Internet Explorer\\Quick Launch\\视频会议软件.lnk"};
-  const std::vector<fs::path> links = CreatedLinks(statuses);
+  const std::vector<fs::path> links = e2e::CreatedLinks(statuses);
   ASSERT_EQ(links, expected);
   const std::vector<std::wstring> targets = {L"ZepClient.exe", L"Qrdraw.exe",    L"qrplayer.exe",
                                              L"qrvoteedit.exe", L"uninstall.exe", L"ZepClient.exe",
@@ -383,7 +371,7 @@ TEST_F(Integration, SecondInstallOffersTheFirstFolderAndALowerVersionAsks) {
 TEST_F(Integration, JapaneseInstallUsesJapaneseCaptionsAndTexts) {
   const fs::path dest = work / "app";
   const auto statuses = e2e::RunDriven(Build({{"DefaultLanguage", 4}}), {L"-en", dest.wstring()});
-  const std::vector<fs::path> links = CreatedLinks(statuses);
+  const std::vector<fs::path> links = e2e::CreatedLinks(statuses);
   ASSERT_EQ(links.size(), 8u);
   const fs::path group = SpecialFolder(CSIDL_COMMON_PROGRAMS) / L"ビデオ会議ソフト";
   EXPECT_EQ(links[1], group / L"ホワイトボード エディター.lnk");

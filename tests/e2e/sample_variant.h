@@ -13,15 +13,12 @@
 #include <vector>
 
 #include "base/fs_path.h"
+#include "tests/support/bin_dir.h"
 #include "tools/mkpackage/package_builder.h"
 
 namespace e2e {
 
-inline std::filesystem::path BinDir() {
-  wchar_t path[MAX_PATH];
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return std::filesystem::path(path).parent_path();
-}
+using testing_support::BinDir;
 
 // Writes `work`\manifest.json and builds `work`\package.exe from `files`;
 // `groupList` false drops the program-group shortcuts; `edits` are further

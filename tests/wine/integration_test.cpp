@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/bin_dir.h"
 #include "base/utf16.h"
 #include "setup/integration/associations.h"
 #include "setup/integration/component_registration.h"
@@ -24,11 +25,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path BinDir() {
-  wchar_t path[MAX_PATH];
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return fs::path(path).parent_path();
-}
+using testing_support::BinDir;
 
 fs::path Standin(const char* name) { return BinDir() / "standins" / name; }
 

@@ -8,15 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/bin_dir.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-fs::path BinDir() {
-  wchar_t path[MAX_PATH];
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return fs::path(path).parent_path();
-}
+using testing_support::BinDir;
 
 BOOL CALLBACK CollectName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR out) {
   reinterpret_cast<std::vector<ULONG_PTR>*>(out)->push_back(

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/bin_dir.h"
 #include "base/utf16.h"
 #include "tests/e2e/driven_run.h"
 
@@ -37,11 +38,7 @@ const Version kVersions[] = {
     {L"winme", 1, 4, 90, "Windows95Family"},
 };
 
-fs::path BinDir() {
-  wchar_t path[MAX_PATH];
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return fs::path(path).parent_path();
-}
+using testing_support::BinDir;
 
 fs::path SpecialFolder(int csidl) {
   wchar_t path[MAX_PATH] = {};
@@ -93,18 +90,6 @@ DWORD RunProgram(const fs::path& program, const std::wstring& argument) {
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
   return code;
-}
-
-// The link paths of the "Create shortcut" statuses (text after the colon).
-std::vector<fs::path> CreatedLinks(const std::vector<e2e::Status>& statuses) {
-  std::vector<fs::path> links;
-  for (const auto& s : statuses) {
-    if (s.code != 0x50004) continue;
-    const std::wstring text = vx::ToWide(s.text);
-    const size_t wide = text.find(L'\uFF1A');
-    links.push_back(wide != std::wstring::npos ? text.substr(wide + 1) : text.substr(text.find(L": ") + 2));
-  }
-  return links;
 }
 
 struct Seen {
@@ -219,7 +204,7 @@ TEST_F(OsVersions, EachVersionWineReportsIsClassifiedAndADrivenInstallReportsIts
     // The Windows 95 family clears AllUsers: the per-user Programs folder and
     // Start menu; the NT family the common ones.
     const bool allUsers = v.platform == 2;
-    const std::vector<fs::path> links = CreatedLinks(st);
+    const std::vector<fs::path> links = e2e::CreatedLinks(st);
     ASSERT_EQ(links.size(), 8u);
     for (size_t i = 0; i < 5; ++i)
       EXPECT_EQ(links[i].parent_path().parent_path(), allUsers ? commonPrograms : userPrograms) << links[i].string();
