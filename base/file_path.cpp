@@ -27,8 +27,9 @@ FilePath FilePath::parent_path() const {
 }
 
 FilePath FilePath::filename() const {
+  const size_t root = RootLength();
   size_t start = m_s.size();
-  while (start > RootLength() && !IsSeparator(m_s[start - 1])) --start;
+  while (start > root && !IsSeparator(m_s[start - 1])) --start;
   return FilePath(m_s.substr(start));
 }
 

@@ -89,7 +89,7 @@ void FttSendService::Authenticate(VX_FileSendTask& task, const uint8_t* body, ui
     return;
   }
   const std::optional<vx::FilePath> path = m_catalogue.FileOf(request.fileKey);
-  const int64_t size = path && vx::IsFile(*path) ? vx::FileSize(*path) : -1;
+  const int64_t size = path ? vx::FileSize(*path) : -1;  // -1 for a folder too
   if (size < 0) {
     Refuse(task, FTTR_ERR_FILE_NOT_EXIST);
     return;
