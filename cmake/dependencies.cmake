@@ -4,7 +4,11 @@
 find_package(Threads REQUIRED)
 
 if(VC_WINDOWS)
-  set(VC_MINGW_XZ "${CMAKE_SOURCE_DIR}/build/deps/mingw-xz" CACHE PATH "liblzma built for Windows")
+  if(VC_WIN64)
+    set(VC_MINGW_XZ "${CMAKE_SOURCE_DIR}/build/deps/mingw64-xz" CACHE PATH "liblzma built for Windows x86_64")
+  else()
+    set(VC_MINGW_XZ "${CMAKE_SOURCE_DIR}/build/deps/mingw-xz" CACHE PATH "liblzma built for Windows i686")
+  endif()
   if(NOT EXISTS "${VC_MINGW_XZ}/lib/liblzma.a")
     message(FATAL_ERROR "liblzma for Windows not found in ${VC_MINGW_XZ}: run scripts/bootstrap.sh")
   endif()

@@ -5,18 +5,26 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 deps=${VC_DEPS_DIR:-$root/build/deps}
-xz_prefix=$deps/mingw-xz
 
+# Two Windows trees: the product (i686) and the same sources for x86_64, which
+# runs the Windows tests under 64-bit Wine. 32-bit Wine only where the kernel
+# executes 32-bit programs (scripts/can_run_32bit.sh).
 packages=(
   build-essential cmake ninja-build pkg-config dpkg-dev xz-utils bc
-  g++-mingw-w64-i686 binutils-mingw-w64-i686
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   liblzma-dev zlib1g-dev libgcrypt20-dev libasio-dev nlohmann-json3-dev
   googletest libgtest-dev
   libz-mingw-w64-dev
-  openssl osslsigncode
-  wine wine32:i386 xvfb xauth x11-utils xdotool imagemagick fonts-wqy-zenhei
+  openssl osslsigncode icoutils
+  wine wine64 xvfb xauth x11-utils xdotool imagemagick fonts-wqy-zenhei
   liblnk-utils
 )
+if bash "$root/scripts/can_run_32bit.sh"; then
+  run32=1; packages+=(wine32:i386)
+else
+  run32=0
+fi
 
 suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
 
@@ -42,7 +50,7 @@ apt_update() {  # apt-get command words...
 }
 
 missing=()
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ "$run32" = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   need_root i386
   log "adding the i386 architecture"
   $SUDO dpkg --add-architecture i386
@@ -87,23 +95,31 @@ fetch_source() {  # package, work folder: unpacks the source there, prints its f
   echo "$src"
 }
 
-# liblzma for the Windows build, from Debian's own xz-utils source package.
-if [ ! -f "$xz_prefix/lib/liblzma.a" ]; then
-  log "building liblzma for Windows"
+# liblzma for both Windows trees, from Debian's own xz-utils source package.
+build_xz() {  # toolchain file, install prefix, source folder, build folder
+  local toolchain=$1 prefix=$2 src=$3 build=$4
+  rm -rf "$build"
+  cmake -S "$src" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
+  cmake --build "$build" --target liblzma >/dev/null
+  cmake --install "$build" --component liblzma_Development >/dev/null 2>&1 \
+    || cmake --install "$build" >/dev/null 2>&1 || true
+  if [ ! -f "$prefix/lib/liblzma.a" ]; then
+    mkdir -p "$prefix/lib" "$prefix/include"
+    cp "$build/liblzma.a" "$prefix/lib/"
+    cp -r "$src/src/liblzma/api/"* "$prefix/include/"
+  fi
+}
+xz_targets=()
+[ -f "$deps/mingw-xz/lib/liblzma.a" ] || xz_targets+=("mingw-i686.cmake:$deps/mingw-xz")
+[ -f "$deps/mingw64-xz/lib/liblzma.a" ] || xz_targets+=("mingw-x86_64.cmake:$deps/mingw64-xz")
+if [ ${#xz_targets[@]} -gt 0 ]; then
   work=$deps/xz-src
   src=$(fetch_source xz-utils "$work")
-  cmake -S "$src" -B "$work/build" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF \
-    -DCMAKE_INSTALL_PREFIX="$xz_prefix" >/dev/null
-  cmake --build "$work/build" --target liblzma >/dev/null
-  cmake --install "$work/build" --component liblzma_Development >/dev/null 2>&1 \
-    || cmake --install "$work/build" >/dev/null 2>&1 || true
-  if [ ! -f "$xz_prefix/lib/liblzma.a" ]; then
-    mkdir -p "$xz_prefix/lib" "$xz_prefix/include"
-    cp "$work/build/liblzma.a" "$xz_prefix/lib/"
-    cp -r "$src/src/liblzma/api/"* "$xz_prefix/include/"
-  fi
+  for target in "${xz_targets[@]}"; do
+    log "building liblzma for Windows (${target%%.cmake:*})"
+    build_xz "$root/cmake/${target%%:*}" "${target#*:}" "$src" "$work/build"
+  done
   rm -rf "$work"
 fi
 

@@ -9,7 +9,9 @@ bash "$root/scripts/bootstrap.sh"
 bash "$root/scripts/build.sh"
 source "$root/scripts/xvfb.sh"
 
-wine_run="$root/build/windows/run-in-wine.sh"
+source "$root/scripts/windows_tree.sh"
+echo "screenshots: $tree_note"
+wine_run="$tree/run-in-wine.sh"
 "$wine_run" --init
 # Keeps the private Xvfb's clean-up (xvfb.sh) when adding the server's.
 trap '"$wine_run" --stop; [ -n "${vc_xvfb_pid:-}" ] && kill $vc_xvfb_pid 2>/dev/null' EXIT
@@ -20,15 +22,15 @@ rm -rf "$work" "$out"; mkdir -p "$work" "$out"
 sed -e 's/"DefaultLanguage": [0-9]*/"DefaultLanguage": 0/' -e 's/"ShowLicence": [0-9]*/"ShowLicence": 1/' \
     -e 's/"SkipServerAddress": [0-9]*/"SkipServerAddress": 0/' -e 's/"RunOnFinish": [0-9]*/"RunOnFinish": 1/' \
     "$root/tools/sample/manifest.json" >"$work/manifest.json"
-"$root/build/native/bin/make_sample_files" "$work/files" --standins "$root/build/windows/bin/standins"
+"$root/build/native/bin/make_sample_files" "$work/files" --standins "$tree/bin/standins"
 "$root/build/native/bin/mkpackage" build --manifest "$work/manifest.json" --files "$work/files" \
-  --stub "$root/build/windows/bin/setup.exe" -o "$work/all_pages.exe"
+  --stub "$tree/bin/setup.exe" -o "$work/all_pages.exe"
 
 # A virtual desktop draws the window frames (there is no window manager). It
 # stays up while any program of the prefix runs (the install opens the spool
 # folder hidden), so the script waits for the walker's last line instead.
 log="$work/shots.log"
-"$wine_run" explorer /desktop=shots,800x600 "$root/build/windows/bin/wizard_shots.exe" \
+"$wine_run" explorer /desktop=shots,800x600 "$tree/bin/wizard_shots.exe" \
   "$work/all_pages.exe" "$work/bmp" >"$log" 2>&1 &
 for _ in $(seq 600); do
   grep -q '^wizard_shots: ' "$log" 2>/dev/null && break

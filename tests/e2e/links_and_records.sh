@@ -20,8 +20,9 @@ grep -q '^0x50006 Add registry$' "$work/statuses.txt" || fail "no 0x50006: $(cat
 # Every link: a shell link whose local path is a file of the install folder.
 links=$(sed -n 's/^0x50004 Create shortcut: //p' "$work/statuses.txt")
 [ "$(printf '%s\n' "$links" | grep -c .)" -eq 8 ] || fail "expected 8 links: $links"
-export WINEPREFIX WINEDEBUG=-all WINEARCH=win32
-WINEPREFIX=$(sed -n 's/^export WINEPREFIX="\(.*\)"$/\1/p' "$wine_run")
+# Wine's own tools, under the tree's loader and prefix.
+winepath() { "$wine_run" winepath.exe "$@"; }
+wine() { local tool=$1; shift; "$wine_run" "$tool.exe" "$@"; }
 while IFS= read -r link; do
   unix=$(winepath -u "$link" 2>/dev/null)
   info=$(lnkinfo "$unix") || fail "lnkinfo cannot parse $link"

@@ -2,9 +2,9 @@
 # A package signed after packaging (Authenticode, throwaway certificate)
 # verifies, installs under Wine, and the uninstaller it writes is a well-formed
 # PE image without the package's certificate entry and with a valid checksum.
-#   signed_package.sh RUN_IN_WINE BIN_DIR WINEPREFIX
+#   signed_package.sh RUN_IN_WINE BIN_DIR WINEPREFIX OBJDUMP
 set -euo pipefail
-wine=$1; bin=$2; prefix=$3
+wine=$1; bin=$2; prefix=$3; objdump=$4
 work="$prefix/drive_c/e2e-signed"
 rm -rf "$work"; mkdir -p "$work"
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -23,7 +23,7 @@ uninstaller="$work/Quorin/uninstall.exe"
 [ -f "$uninstaller" ] || fail "no uninstall.exe"
 cmp -s "$work/Quorin/ZepClient.exe" "$(dirname "$bin")/probe-files/ZepClient.exe" || fail "ZepClient.exe differs"
 
-headers=$(i686-w64-mingw32-objdump -p "$uninstaller") || fail "objdump cannot read uninstall.exe"
+headers=$("$objdump" -p "$uninstaller") || fail "objdump cannot read uninstall.exe"
 grep -Eq 'Entry 4[[:space:]]+0+[[:space:]]+0+[[:space:]]+Security Directory' <<<"$headers" ||
   fail "dangling security entry: $(echo "$headers" | grep 'Security Directory')"
 osslsigncode verify -in "$uninstaller" >"$work/verify-uninstaller.txt" 2>&1 || true

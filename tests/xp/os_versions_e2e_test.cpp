@@ -46,6 +46,12 @@ fs::path SpecialFolder(int csidl) {
   return path;
 }
 
+fs::path WindowsFolder() {
+  wchar_t path[MAX_PATH] = {};
+  EXPECT_NE(GetWindowsDirectoryW(path, MAX_PATH), 0u);
+  return path;
+}
+
 const wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\";
 
 void SetWineVersion(const std::wstring& program, const wchar_t* version) {
@@ -161,11 +167,14 @@ TEST_F(OsVersions, EachVersionWineReportsIsClassifiedAndADrivenInstallReportsIts
     // The package itself under that version, driven. Windows 9x keeps its
     // folder as SystemRoot under ...\Windows\CurrentVersion (the 95 family's
     // system folder is SystemRoot\system); Wine's registry is NT's and lacks it.
+    // A win64 prefix has no such folder: made for the case, removed after it.
     const bool family95 = v.platform == 1;
-    const fs::path system95 = fs::path(L"C:\\windows\\system");
+    const fs::path windows = WindowsFolder(), system95 = windows / L"system";
     std::vector<fs::path> before95;
+    bool made95 = false;
     if (family95) {
-      SetSystemRoot95(L"C:\\windows");
+      SetSystemRoot95(windows.c_str());
+      made95 = fs::create_directory(system95);
       for (const auto& e : fs::directory_iterator(system95)) before95.push_back(e.path());
     }
     const fs::path package = work / "package" / name, dest = work / (std::wstring(L"app_") + v.setting);
@@ -198,6 +207,7 @@ TEST_F(OsVersions, EachVersionWineReportsIsClassifiedAndADrivenInstallReportsIts
           std::error_code ec;
           fs::remove(e.path(), ec);
         }
+      if (made95) fs::remove(system95);
       SetSystemRoot95(nullptr);
     }
 
