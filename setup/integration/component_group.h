@@ -1,7 +1,7 @@
 #pragma once
 // The component group and configuration step of an install run.
 #include "setup/integration/local_address.h"
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 
 namespace setup {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 
 namespace setup {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/utf16.h"
-#include "setup/folder_safety.h"
+#include "setup/install/folder_safety.h"
 #include "setup/integration/associations.h"
 #include "setup/integration/component_registration.h"
 #include "setup/integration/component_rules.h"

@@ -1,6 +1,6 @@
 #include "setup/integration/component_rules.h"
 
-#include "setup/folder_safety.h"
+#include "setup/install/folder_safety.h"
 
 namespace setup {
 

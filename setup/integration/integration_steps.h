@@ -1,7 +1,7 @@
 #pragma once
 // Entry points of the system-integration steps of an install run.
-#include "setup/extraction_reporter.h"
-#include "setup/setup_state.h"
+#include "setup/install/extraction_reporter.h"
+#include "setup/startup/setup_state.h"
 #include "setup/wizard/wizard_extraction_reporter.h"
 
 namespace setup {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "setup/integration/shortcut_rules.h"
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 
 namespace setup {
 

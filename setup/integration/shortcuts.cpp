@@ -7,8 +7,8 @@
 
 #include "base/utf16.h"
 #include "setup/integration/integration_steps.h"
-#include "setup/payload_extraction.h"
-#include "setup/win_install_file_system.h"
+#include "setup/install/payload_extraction.h"
+#include "setup/install/win_install_file_system.h"
 
 namespace setup {
 namespace {

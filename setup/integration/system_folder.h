@@ -2,7 +2,7 @@
 // The Windows system folder that shared components are placed in.
 #include <string>
 
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 
 namespace setup {
 

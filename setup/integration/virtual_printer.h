@@ -4,7 +4,7 @@
 #include <string>
 
 #include "setup/integration/spooler_cleanup.h"
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 
 namespace setup {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "setup/folder_safety.h"
+#include "setup/install/folder_safety.h"
 
 namespace setup {
 namespace {

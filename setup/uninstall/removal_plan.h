@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 
 namespace setup {
 

@@ -5,8 +5,8 @@
 #include <cstdio>
 
 #include "base/utf16.h"
-#include "setup/instance_data.h"
-#include "setup/setup_state.h"
+#include "setup/startup/instance_data.h"
+#include "setup/startup/setup_state.h"
 #include "setup/uninstall/uninstall_record.h"
 
 namespace setup {

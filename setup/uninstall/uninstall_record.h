@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "setup/package/instance_marker.h"
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 
 namespace setup {
 

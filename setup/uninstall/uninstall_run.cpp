@@ -3,10 +3,10 @@
 #include <windows.h>
 
 #include "base/utf16.h"
-#include "setup/folder_safety.h"
+#include "setup/install/folder_safety.h"
 #include "setup/integration/integration_steps.h"
 #include "setup/uninstall/removal_plan.h"
-#include "setup/win_system_folders.h"
+#include "setup/install/win_system_folders.h"
 
 namespace setup {
 namespace {

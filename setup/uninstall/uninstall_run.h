@@ -1,6 +1,6 @@
 #pragma once
 // The removal run of the uninstaller, on the progress page's worker thread.
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 #include "setup/wizard/wizard_extraction_reporter.h"
 
 namespace setup {

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "setup/install_file_system.h"
+#include "setup/install/install_file_system.h"
 #include "setup/package/instance_marker.h"
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 
 namespace setup {
 

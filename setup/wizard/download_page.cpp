@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 #include "setup/wizard/localized_text.h"
 #include "setup/wizard/wizard_controls.h"
 #include "setup/wizard/wizard_frame.h"

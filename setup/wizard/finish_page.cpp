@@ -1,5 +1,5 @@
 // Page 11: finish, with the run-after-finish check box.
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 #include "setup/wizard/localized_text.h"
 #include "setup/wizard/whole_body_page.h"
 #include "setup/wizard/wizard_controls.h"

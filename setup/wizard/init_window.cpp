@@ -1,5 +1,5 @@
 // The initialisation window: one bitmap at its natural size, centred.
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 #include "setup/wizard/wizard_pages.h"
 
 namespace setup {

@@ -1,7 +1,7 @@
 // Page 1: the language choice, with the online package's "Connecting" state.
-#include "setup/language_strings.h"
-#include "setup/setup_state.h"
-#include "setup/win_header_environment.h"
+#include "setup/startup/language_strings.h"
+#include "setup/startup/setup_state.h"
+#include "setup/startup/win_header_environment.h"
 #include "setup/wizard/localized_text.h"
 #include "setup/wizard/whole_body_page.h"
 #include "setup/wizard/wizard_controls.h"

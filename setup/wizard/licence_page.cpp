@@ -1,7 +1,7 @@
 // Page 3: the licence agreement.
 #include <cstring>
 
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 #include "setup/wizard/localized_text.h"
 #include "setup/wizard/wizard_controls.h"
 #include "setup/wizard/wizard_frame.h"

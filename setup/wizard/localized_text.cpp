@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 #include "setup/wizard/message_catalogue.h"
 
 namespace setup {

@@ -2,8 +2,8 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include "setup/setup_state.h"
-#include "setup/win_drive_query.h"
+#include "setup/startup/setup_state.h"
+#include "setup/install/win_drive_query.h"
 #include "setup/wizard/localized_text.h"
 #include "setup/wizard/page_rules.h"
 #include "setup/wizard/prompts.h"

@@ -9,8 +9,8 @@
 #include <memory>
 
 #include "base/utf16.h"
-#include "setup/install_run.h"
-#include "setup/setup_state.h"
+#include "setup/install/install_run.h"
+#include "setup/startup/setup_state.h"
 #include "setup/wizard/localized_text.h"
 #include "setup/wizard/progress_surface.h"
 #include "setup/wizard/wizard_controls.h"

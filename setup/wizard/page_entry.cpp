@@ -1,6 +1,6 @@
 // What the frame shows on entering each page: buttons, header texts, and the
 // page's own entry.
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 #include "setup/wizard/localized_text.h"
 #include "setup/wizard/wizard_controls.h"
 #include "setup/wizard/wizard_frame.h"

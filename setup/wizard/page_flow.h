@@ -7,7 +7,7 @@
 #include <functional>
 #include <optional>
 
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 #include "setup/wizard/product_record.h"
 
 namespace setup {

@@ -1,6 +1,6 @@
 // Page 5: the program-menu folder name, with prefix search in the existing
 // folders.
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 #include "setup/wizard/localized_text.h"
 #include "setup/wizard/page_rules.h"
 #include "setup/wizard/prompts.h"

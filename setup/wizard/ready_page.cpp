@@ -1,5 +1,5 @@
 // Page 7: the summary before the install.
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 #include "setup/wizard/localized_text.h"
 #include "setup/wizard/page_rules.h"
 #include "setup/wizard/wizard_controls.h"

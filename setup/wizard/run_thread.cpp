@@ -1,7 +1,7 @@
 // The worker thread of the progress page: the install or uninstall run, then
 // the frame's end-of-run state.
-#include "setup/install_run.h"
-#include "setup/setup_state.h"
+#include "setup/install/install_run.h"
+#include "setup/startup/setup_state.h"
 #include "setup/uninstall/uninstall_run.h"
 #include "setup/wizard/localized_text.h"
 #include "setup/wizard/progress_surface.h"

@@ -1,5 +1,5 @@
 #pragma once
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 
 namespace setup {
 

@@ -1,7 +1,7 @@
 #include "setup/wizard/whole_body_page.h"
 
 #include "base/utf16.h"
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 #include "setup/wizard/wizard_controls.h"
 #include "setup/wizard/wizard_frame.h"
 

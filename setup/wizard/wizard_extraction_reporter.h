@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "setup/extraction_reporter.h"
+#include "setup/install/extraction_reporter.h"
 
 namespace setup {
 

@@ -3,7 +3,7 @@
 #include <shellapi.h>
 
 #include "base/utf16.h"
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 #include "setup/wizard/localized_text.h"
 #include "setup/wizard/message_tables.h"
 #include "setup/wizard/page_rules.h"

@@ -15,7 +15,7 @@
 #include "base/fs_path.h"
 #include "base/le_int.h"
 #include "base/utf16.h"
-#include "setup/language_strings.h"
+#include "setup/startup/language_strings.h"
 #include "setup/package/instance_marker.h"
 #include "setup/package/package_header.h"
 #include "setup/package/payload_table.h"

@@ -11,7 +11,7 @@
 
 #include "base/command_line.h"
 #include "base/utf16.h"
-#include "setup/relaunch_rules.h"
+#include "setup/startup/relaunch_rules.h"
 #include "tests/e2e/sample_variant.h"
 #include "tests/support/file_io.h"
 #include "tools/wizard_driver/wizard_driver.h"

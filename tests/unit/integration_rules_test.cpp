@@ -7,7 +7,7 @@
 
 #include "setup/integration/registry_values.h"
 #include "setup/integration/shortcut_pass.h"
-#include "setup/language_strings.h"
+#include "setup/startup/language_strings.h"
 #include "setup/wizard/page_flow.h"
 
 using namespace setup;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "base/utf16.h"
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 #include "setup/wizard/message_catalogue.h"
 #include "setup/wizard/error_messages.h"
 #include "setup/wizard/message_catalogue.h"

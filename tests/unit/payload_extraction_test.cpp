@@ -6,7 +6,7 @@
 #include "base/le_int.h"
 #include "setup/package/lzma_stream.h"
 #include "setup/package/payload_table.h"
-#include "setup/payload_extraction.h"
+#include "setup/install/payload_extraction.h"
 #include "setup/uninstall/uninstall_record.h"
 #include "setup/wizard/wizard_extraction_reporter.h"
 

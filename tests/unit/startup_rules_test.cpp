@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "setup/header_loader.h"
-#include "setup/language_strings.h"
-#include "setup/startup_rules.h"
+#include "setup/startup/header_loader.h"
+#include "setup/startup/language_strings.h"
+#include "setup/startup/startup_rules.h"
 #include "setup/wizard/os_classification.h"
 #include "setup/wizard/version_compare.h"
 

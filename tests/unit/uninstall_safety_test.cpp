@@ -7,9 +7,9 @@
 
 #include "base/command_line.h"
 #include "base/le_int.h"
-#include "setup/folder_safety.h"
+#include "setup/install/folder_safety.h"
 #include "setup/package/instance_marker.h"
-#include "setup/relaunch_rules.h"
+#include "setup/startup/relaunch_rules.h"
 #include "setup/uninstall/image_signature.h"
 #include "setup/uninstall/removal_plan.h"
 #include "setup/uninstall/uninstall_record.h"

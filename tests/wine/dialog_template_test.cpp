@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 #include "setup/wizard/localized_text.h"
 #include "setup/wizard/wizard_frame.h"
 #include "setup/wizard/wizard_pages.h"

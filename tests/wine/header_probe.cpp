@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "setup/instance_data.h"
-#include "setup/setup_state.h"
-#include "setup/win_header_environment.h"
+#include "setup/startup/instance_data.h"
+#include "setup/startup/setup_state.h"
+#include "setup/startup/win_header_environment.h"
 
 TEST(OwnHeader, ReadsTheSampleProduct) {
   ASSERT_NE(setup::HeaderOffset(), 0u) << "run the packaged copy";

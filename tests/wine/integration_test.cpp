@@ -19,7 +19,7 @@
 #include "setup/integration/spooler_cleanup.h"
 #include "setup/integration/system_folder.h"
 #include "setup/integration/virtual_printer.h"
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 
 namespace fs = std::filesystem;
 

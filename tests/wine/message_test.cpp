@@ -4,7 +4,7 @@
 #include <string>
 
 #include "base/utf16.h"
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 #include "setup/wizard/localized_text.h"
 #include "setup/wizard/message_catalogue.h"
 #include "setup/wizard/prompts.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "base/utf16.h"
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 #include "setup/wizard/localized_text.h"
 
 using namespace setup;

@@ -3,7 +3,7 @@
 // derived fields of the setup program's reader; the system look-ups come in
 // through an interface so the rules can run anywhere.
 #include "setup/package/package_header.h"
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 
 namespace setup {
 

@@ -1,12 +1,12 @@
-#include "setup/relaunch.h"
+#include "setup/startup/relaunch.h"
 
 #include <windows.h>
 
 #include <cwchar>
 
 #include "base/utf16.h"
-#include "setup/relaunch_rules.h"
-#include "setup/win_header_environment.h"
+#include "setup/startup/relaunch_rules.h"
+#include "setup/startup/win_header_environment.h"
 
 namespace setup {
 namespace {

@@ -1,8 +1,8 @@
-#include "setup/header_loader.h"
+#include "setup/startup/header_loader.h"
 
 #include "base/path_join.h"
-#include "setup/language_strings.h"
-#include "setup/startup_rules.h"
+#include "setup/startup/language_strings.h"
+#include "setup/startup/startup_rules.h"
 
 namespace setup {
 

@@ -1,4 +1,4 @@
-#include "setup/win_header_environment.h"
+#include "setup/startup/win_header_environment.h"
 #include "setup/wizard/online_client.h"
 
 #include <windows.h>
@@ -7,7 +7,7 @@
 
 #include "base/path_join.h"
 #include "base/utf16.h"
-#include "setup/instance_data.h"
+#include "setup/startup/instance_data.h"
 
 namespace setup {
 namespace {

@@ -1,6 +1,6 @@
-#include "setup/startup_rules.h"
+#include "setup/startup/startup_rules.h"
 
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 
 namespace setup {
 namespace {

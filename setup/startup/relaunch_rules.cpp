@@ -1,4 +1,4 @@
-#include "setup/relaunch_rules.h"
+#include "setup/startup/relaunch_rules.h"
 
 #include "base/command_line.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 // Win32 file operations of the install run.
-#include "setup/install_file_system.h"
+#include "setup/install/install_file_system.h"
 
 namespace setup {
 

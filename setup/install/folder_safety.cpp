@@ -1,4 +1,4 @@
-#include "setup/folder_safety.h"
+#include "setup/install/folder_safety.h"
 
 namespace setup {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "setup/header_loader.h"
+#include "setup/startup/header_loader.h"
 
 namespace setup {
 

@@ -1,4 +1,4 @@
-#include "setup/extraction_reporter.h"
+#include "setup/install/extraction_reporter.h"
 
 namespace setup {
 

@@ -3,7 +3,7 @@
 // they copy themselves to the temporary folder and start the copy.
 #include <string>
 
-#include "setup/relaunch_rules.h"
+#include "setup/startup/relaunch_rules.h"
 
 namespace setup {
 

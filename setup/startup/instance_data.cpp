@@ -1,4 +1,4 @@
-#include "setup/instance_data.h"
+#include "setup/startup/instance_data.h"
 
 // As built: the fresh-package pair and no package attached.
 extern "C" {

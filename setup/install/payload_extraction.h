@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "setup/extraction_reporter.h"
-#include "setup/install_file_system.h"
-#include "setup/setup_state.h"
+#include "setup/install/extraction_reporter.h"
+#include "setup/install/install_file_system.h"
+#include "setup/startup/setup_state.h"
 
 namespace setup {
 

@@ -1,4 +1,4 @@
-#include "setup/win_system_folders.h"
+#include "setup/install/win_system_folders.h"
 
 #include <windows.h>
 #include <shlobj.h>

@@ -1,4 +1,4 @@
-#include "setup/install_run.h"
+#include "setup/install/install_run.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "base/utf16.h"
-#include "setup/instance_data.h"
+#include "setup/startup/instance_data.h"
 #include "setup/integration/integration_steps.h"
-#include "setup/payload_extraction.h"
+#include "setup/install/payload_extraction.h"
 #include "setup/uninstall/uninstaller_writer.h"
-#include "setup/win_install_file_system.h"
+#include "setup/install/win_install_file_system.h"
 
 namespace setup {
 namespace {

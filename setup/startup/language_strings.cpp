@@ -1,4 +1,4 @@
-#include "setup/language_strings.h"
+#include "setup/startup/language_strings.h"
 
 #include "base/path_join.h"
 

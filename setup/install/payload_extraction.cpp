@@ -1,4 +1,4 @@
-#include "setup/payload_extraction.h"
+#include "setup/install/payload_extraction.h"
 
 #include <condition_variable>
 #include <deque>

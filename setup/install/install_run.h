@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "setup/install_file_system.h"
-#include "setup/setup_state.h"
+#include "setup/install/install_file_system.h"
+#include "setup/startup/setup_state.h"
 #include "setup/wizard/wizard_extraction_reporter.h"
 
 namespace setup {

@@ -1,4 +1,4 @@
-#include "setup/win_install_file_system.h"
+#include "setup/install/win_install_file_system.h"
 
 #include <windows.h>
 
@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "base/utf16.h"
-#include "setup/win_header_environment.h"
+#include "setup/startup/win_header_environment.h"
 
 namespace setup {
 namespace {

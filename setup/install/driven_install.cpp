@@ -1,13 +1,13 @@
-#include "setup/driven_install.h"
+#include "setup/install/driven_install.h"
 
-#include "setup/folder_safety.h"
-#include "setup/install_run.h"
+#include "setup/install/folder_safety.h"
+#include "setup/install/install_run.h"
 #include "setup/integration/integration_steps.h"
-#include "setup/payload_extraction.h"
-#include "setup/setup_state.h"
-#include "setup/win_install_file_system.h"
-#include "setup/win_system_folders.h"
-#include "setup/win_drive_query.h"
+#include "setup/install/payload_extraction.h"
+#include "setup/startup/setup_state.h"
+#include "setup/install/win_install_file_system.h"
+#include "setup/install/win_system_folders.h"
+#include "setup/install/win_drive_query.h"
 #include "setup/wizard/prompts.h"
 
 namespace setup {

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "setup/setup_state.h"
+#include "setup/startup/setup_state.h"
 
 namespace setup {
 
