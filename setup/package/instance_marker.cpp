@@ -5,13 +5,14 @@
 namespace package {
 namespace {
 
-// Compares with the words themselves: taking a pair constant by reference
-// would place a copy of it in the program's data, where the uninstaller
-// writer and the packager would find a second marker.
+// Compares with the words themselves, each made opaque: taking a pair
+// constant by reference would place a copy of it in the program's data, and
+// a merged 8-byte immediate one in its code, where the uninstaller writer and
+// the packager would find a second marker.
 bool Matches(const MarkerPair& at, uint32_t word1, uint32_t word2) {
   return at.word1 == word1 && at.word2 == word2;
 }
-#define VX_MARKER_WORDS(pair) pair.word1, pair.word2
+#define VX_MARKER_WORDS(pair) MarkerWord(pair.word1), MarkerWord(pair.word2)
 
 }  // namespace
 
@@ -59,8 +60,8 @@ std::optional<MarkerGroup> FindMarkerGroup(const uint8_t* image, size_t size) {
 }
 
 void PatchMarkerGroup(uint8_t* image, size_t position, const MarkerPair& pair, uint32_t headerOffset) {
-  vx::WriteLE32(image + position, pair.word1);
-  vx::WriteLE32(image + position + 4, pair.word2);
+  vx::WriteLE32(image + position, MarkerWord(pair.word1));
+  vx::WriteLE32(image + position + 4, MarkerWord(pair.word2));
   vx::WriteLE32(image + position + 8, headerOffset);
 }
 

@@ -17,6 +17,15 @@ constexpr MarkerPair kFreshMarker{0xEEEEEEEEu, 0xFFFFFFFFu};
 constexpr MarkerPair kUninstallerMarker{0x87654321u, 0xAAAAAAAAu};
 constexpr MarkerPair kUpdateMarker{0xBBBBBBBBu, 0xDDDDDDDDu};
 
+// A marker word as code uses it. The empty asm makes each word a register
+// value of its own: compilers merge two adjacent 32-bit constants into one
+// 8-byte immediate (x86_64 GCC does), and such a pair in the program's code
+// would be a second marker in the image.
+inline uint32_t MarkerWord(uint32_t word) {
+  asm("" : "+r"(word));
+  return word;
+}
+
 enum class Role { FreshPackage, Uninstaller, UpdatePackage };
 Role RoleOfMarker(const MarkerPair& pair);  // any other pair: a fresh package
 const char* RoleName(Role role);

@@ -26,8 +26,10 @@ uintptr_t WindowFromText(std::u16string_view s) {
     v = v * 10 + (s[i] - u'0');
     if (v > 0xFFFFFFFFull) return 0;  // out of range: no window
   }
+  // Window handles are 32-bit values; a 64-bit process widens one as it
+  // widens the runtime's int, sign-extended.
   const uint32_t low = static_cast<uint32_t>(negative ? 0 - v : v);
-  return static_cast<uintptr_t>(low);
+  return static_cast<uintptr_t>(static_cast<intptr_t>(static_cast<int32_t>(low)));
 }
 
 }  // namespace

@@ -242,11 +242,12 @@ bool MarkAsUninstaller(std::vector<uint8_t>& image, const package::MarkerPair& r
       break;
     }
   if (at == image.size()) return false;
-  // Word by word from immediates: a MarkerPair constant in the program's
-  // data would be a second marker group in the image.
+  // Word by word, each opaque: a MarkerPair constant in the program's data,
+  // or the two words merged into one immediate in its code, would be a
+  // second marker group in the image.
   uint8_t* group = image.data() + at;
-  vx::WriteLE32(group, 0x87654321u);
-  vx::WriteLE32(group + 4, 0xAAAAAAAAu);
+  vx::WriteLE32(group, package::MarkerWord(0x87654321u));
+  vx::WriteLE32(group + 4, package::MarkerWord(0xAAAAAAAAu));
   vx::WriteLE32(group + 8, headerOffset);
   return true;
 }

@@ -38,7 +38,7 @@ inline std::vector<Status> RunDriven(const std::filesystem::path& package, const
   }();
   std::vector<Status> statuses;
   g_statuses = &statuses;
-  std::wstring line = L"\"" + package.wstring() + L"\" -d 0 " + std::to_wstring(reinterpret_cast<uintptr_t>(window));
+  std::wstring line = L"\"" + package.wstring() + L"\" -d 0 " + std::to_wstring(uint32_t(reinterpret_cast<uintptr_t>(window)));
   for (const auto& item : items) line += L" \"" + item + L"\"";
   STARTUPINFOW si = {};
   si.cb = sizeof si;

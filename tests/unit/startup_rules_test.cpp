@@ -45,6 +45,9 @@ TEST(StartupRules, DrivenStart) {
   StartupPlan p = PlanStartup(package::kFreshMarker, {u"s", u"-d", u"x", u"655"}, kJapanese);
   EXPECT_EQ(p.action, Action::Driven);
   EXPECT_EQ(p.controllerWindow, 655u);
+  // A handle with bit 31 set is the same window to a 32- and a 64-bit program.
+  EXPECT_EQ(PlanStartup(package::kFreshMarker, {u"s", u"-d", u"0", u"2147549184"}, kEnglish).controllerWindow,
+            static_cast<uintptr_t>(static_cast<intptr_t>(int32_t(-2147418112))));
   EXPECT_EQ(p.language, kJapanese);
   EXPECT_FALSE(p.hasDestination);
   // Five items with "-JP": Japanese, default destination.

@@ -427,6 +427,8 @@ TEST(UpdateNetManager, APduNotCompletedInTimeClosesTheConnection) {
     asio::write(slow, asio::buffer(Bytes{1}), ec);
   }
   EXPECT_TRUE(ClosedByPeer(slow, 4000));
+  // The sink hears of it after the close, which the peer may see first.
+  EXPECT_TRUE(sink.WaitFor([&] { return !sink.errors.empty(); }));
   EXPECT_TRUE(HasLine(log, "a PDU not completed within 1500 ms"));
   // A connection that began nothing is left alone (the unreceived time-out is its bound).
   std::lock_guard<std::mutex> g(sink.m);

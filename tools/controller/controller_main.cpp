@@ -83,7 +83,8 @@ int wmain(int argc, wchar_t** argv) {
 
   // setup.exe -d 0 <window> [language] [destination]
   const std::wstring package = argv[1];
-  std::wstring parameters = L"-d 0 " + std::to_wstring(reinterpret_cast<uintptr_t>(window));
+  // A window handle has 32 significant bits, whatever the program's width.
+  std::wstring parameters = L"-d 0 " + std::to_wstring(uint32_t(reinterpret_cast<uintptr_t>(window)));
   if (argc >= 3) parameters += L" " + Quote(argv[2]);
   if (argc >= 4) parameters += L" " + Quote(argv[3]);
 
