@@ -43,7 +43,8 @@ run() {  # tree, label regex, extra ctest arguments...
 # The 32-bit run-time tiers: run, or said to be skipped (and why), never passed.
 run32() {  # label regex, extra ctest arguments...
   if [ "$run32" = 1 ]; then run windows "$@"; return; fi
-  echo "test.sh: SKIPPED the 32-bit tiers $1 of build/windows: $why32; build/win64 ran them under 64-bit Wine"
+  local tiers=${1//[\^\$()]/}; tiers=${tiers//|/ and }
+  echo "test.sh: SKIPPED the $tiers tiers of build/windows (32-bit Wine): $why32"
   summary+=("SKIPPED  build/windows $1 ($why32)")
   [ "$tier" = all ] || [ "$tier" = wine ] || [ "$tier" = e2e ] || status=1
 }
