@@ -6,10 +6,18 @@
 #   links_and_records.sh RUN_IN_WINE MKPACKAGE_EXE SETUP_EXE CONTROLLER_EXE MANIFEST FILES WORK
 set -euo pipefail
 wine_run=$1 mkpackage=$2 stub=$3 controller=$4 manifest=$5 files=$6 work=$7
-fail() { echo "FAIL: $*" >&2; exit 1; }
+fail() { echo "FAIL: $*"; exit 1; }
 command -v lnkinfo >/dev/null || fail "lnkinfo is missing (scripts/bootstrap.sh installs liblnk-utils)"
 
 rm -rf "$work"; mkdir -p "$work"
+# Wine hands a program's standard error on to what it starts (the package,
+# the desktop process, services), which may outlive this script: keep it in a
+# file, not in the caller's pipe, which CTest reads to its end; a failure
+# prints the file.
+errors="$work.stderr"
+: >"$errors"
+exec 2>>"$errors"
+trap 'code=$?; [ "$code" -eq 0 ] || { echo "standard error:"; cat "$errors"; }' EXIT
 sed 's/"DefaultLanguage": *[0-9]*/"DefaultLanguage": 3/' "$manifest" >"$work/manifest.json"
 "$wine_run" "$mkpackage" build --manifest "$work/manifest.json" --files "$files" --stub "$stub" \
   -o "$work/package.exe" >/dev/null
