@@ -21,6 +21,10 @@ std::u16string WithoutTrailingBackslash(std::u16string path) {
   return path;
 }
 
+// A command line of one program path: quoted, so that a path with spaces
+// cannot be read as a shorter program followed by arguments.
+std::u16string Quoted(const std::u16string& path) { return u"\"" + path + u"\""; }
+
 }  // namespace
 
 std::u16string ProductKeyPath(std::u16string_view productNameEn) { return KeyUnder(u"Software\\", productNameEn); }
@@ -52,7 +56,7 @@ std::vector<RegistryValue> UninstallEntryValues(const SetupState& s, std::u16str
   comments += s.ProductName;
   if (comments.size() > kCommentsCapacity - 1) comments.resize(kCommentsCapacity - 1);
   return {{u"DisplayName", s.ProductName + u" " + h.VersionLabel},
-          {u"UninstallString", s.InstallDir + u"uninstall.exe"},
+          {u"UninstallString", Quoted(s.InstallDir + u"uninstall.exe")},
           {u"DisplayIcon", s.InstallDir + h.MainExe},
           {u"Publisher", h.Publisher},
           {u"URLInfoAbout", h.URLInfoAbout},
@@ -75,9 +79,10 @@ RunForm ChooseRunForm(const package::PackageHeader& h) {
 std::vector<RegistryValue> RunValues(const SetupState& s, RunForm form) {
   const package::PackageHeader& h = s.header;
   std::vector<RegistryValue> values;
-  if (form == RunForm::MainExe) values.push_back({RunValueName(h.MainExe), s.InstallDir + h.MainExe});
+  if (form == RunForm::MainExe) values.push_back({RunValueName(h.MainExe), Quoted(s.InstallDir + h.MainExe)});
   if (form == RunForm::List)
-    for (const auto& program : h.AutostartPrograms) values.push_back({RunValueName(program), s.InstallDir + program});
+    for (const auto& program : h.AutostartPrograms)
+      values.push_back({RunValueName(program), Quoted(s.InstallDir + program)});
   return values;
 }
 
@@ -90,6 +95,10 @@ std::vector<RegistryValue> RunValuesToRemove(const SetupState& s) {
   return values;
 }
 
-bool IsOwnRunData(std::u16string_view stored, std::u16string_view written) { return SameFileName(stored, written); }
+bool IsOwnRunData(std::u16string_view stored, std::u16string_view written) {
+  // Written quoted; records of earlier installs hold the bare path.
+  if (stored.size() >= 2 && stored.front() == u'"' && stored.back() == u'"') stored = stored.substr(1, stored.size() - 2);
+  return SameFileName(stored, written);
+}
 
 }  // namespace setup

@@ -30,10 +30,12 @@ std::u16string ReplaceBrackets(std::u16string_view path) {
 }
 
 std::u16string DefaultDestination(std::u16string_view base, std::u16string_view folderName) {
+  // The base stays as the system names it ("C:\Program Files (x86)"): a
+  // replaced one would be a new folder at the drive root, open to every user.
   std::u16string path(base.empty() ? std::u16string_view(u"C:") : base);
   path += u'\\';
-  path += folderName;
-  return ReplaceBrackets(path);
+  path += ReplaceBrackets(folderName);
+  return path;
 }
 
 package::ShortcutEntry UninstallShortcut(const package::PackageHeader& h) {

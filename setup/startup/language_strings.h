@@ -11,7 +11,7 @@ namespace setup {
 std::u16string ReplaceBrackets(std::u16string_view path);
 
 // base (or "C:" when empty) + "\" + folder name, brackets replaced in the
-// whole path.
+// folder name only.
 std::u16string DefaultDestination(std::u16string_view programFilesBase, std::u16string_view folderName);
 
 // The uninstall shortcut node appended to a non-empty program-group list: the

@@ -283,10 +283,14 @@ TEST_F(Integration, WizardRunValuesAndPartialUninstallLeaveAnotherProgramsValue)
   EXPECT_EQ(m_progressUpper, files + 100);
   EXPECT_EQ(m_progressPosition, files + 100);
   std::wstring data;
+  // Quoted, so that a folder name with a space cannot cut the command short.
   ASSERT_TRUE(RunValue(L"ZepClient", data));
-  EXPECT_EQ(data, (dest / L"ZepClient.exe").wstring());
+  EXPECT_EQ(data, L"\"" + (dest / L"ZepClient.exe").wstring() + L"\"");
   ASSERT_TRUE(RunValue(L"Qrdraw", data));
-  EXPECT_EQ(data, (dest / L"Qrdraw.exe").wstring());
+  EXPECT_EQ(data, L"\"" + (dest / L"Qrdraw.exe").wstring() + L"\"");
+  // As an install before quoting wrote it: still this install's value.
+  const std::wstring unquoted = (dest / L"ZepClient.exe").wstring();
+  SetRunValue(L"ZepClient", &unquoted);
   const fs::path group = SpecialFolder(CSIDL_COMMON_PROGRAMS) / L"Video Conference";
   EXPECT_TRUE(fs::exists(group / L"Whiteboard Editor.lnk"));
   EXPECT_TRUE(fs::exists(group / L"Uninstall  Video Conference.lnk"));

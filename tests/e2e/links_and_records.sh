@@ -59,7 +59,7 @@ expect "$product" Version v4.0.2026
 expect "$product" GUID '{5A1C7E42-93B0-4D6F-A8E1-2C4B6D8F0A13}'
 entry=$(query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Video Conference')
 expect "$entry" DisplayName 'Video Conference v4.0.2026'
-expect "$entry" UninstallString "$dest\\uninstall.exe"
+expect "$entry" UninstallString "\"$dest\\uninstall.exe\""
 expect "$entry" DisplayIcon "$dest\\ZepClient.exe"
 for empty in Publisher URLInfoAbout Contact HelpLink HelpTelephone URLUpdateInfo; do expect "$entry" "$empty" ''; done
 expect "$entry" DisplayVersion 4.0.2026

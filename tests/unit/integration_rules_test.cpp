@@ -348,7 +348,7 @@ TEST(RegistryRecords, ProductKeyAndUninstallEntryInOrder) {
   ASSERT_EQ(entry.size(), names.size());
   for (size_t i = 0; i < names.size(); ++i) EXPECT_EQ(entry[i].name, names[i]);
   EXPECT_EQ(entry[0].data, u"视频 v4.0");
-  EXPECT_EQ(entry[1].data, u"C:\\Program Files\\App\\uninstall.exe");
+  EXPECT_EQ(entry[1].data, u"\"C:\\Program Files\\App\\uninstall.exe\"");  // not C:\Program.exe
   EXPECT_EQ(entry[2].data, u"C:\\Program Files\\App\\Zep.exe");
   EXPECT_EQ(entry[3].data, u"Quorin");
   EXPECT_EQ(entry[4].data, u"");  // empty fields are written empty
@@ -387,16 +387,18 @@ TEST(RegistryRecords, RunValueNamesAndForms) {
 
   SetupState s = Sample();
   s.header.AutostartPrograms = {u"Zep.exe", u"bin\\tool.second.exe"};
-  EXPECT_EQ(RunValues(s, RunForm::MainExe), (std::vector<RegistryValue>{{u"Zep", u"C:\\App\\Zep.exe"}}));
-  EXPECT_EQ(RunValues(s, RunForm::List), (std::vector<RegistryValue>{{u"Zep", u"C:\\App\\Zep.exe"},
-                                                                      {u"tool", u"C:\\App\\bin\\tool.second.exe"}}));
+  EXPECT_EQ(RunValues(s, RunForm::MainExe), (std::vector<RegistryValue>{{u"Zep", u"\"C:\\App\\Zep.exe\""}}));
+  EXPECT_EQ(RunValues(s, RunForm::List), (std::vector<RegistryValue>{{u"Zep", u"\"C:\\App\\Zep.exe\""},
+                                                                      {u"tool", u"\"C:\\App\\bin\\tool.second.exe\""}}));
   EXPECT_TRUE(RunValues(s, RunForm::None).empty());
   // The uninstaller's InstallDir has no trailing backslash.
   s.InstallDir = u"C:\\App";
   EXPECT_EQ(RunValuesToRemove(s), (std::vector<RegistryValue>{{u"Zep", u"C:\\App\\Zep.exe"},
                                                                {u"Zep", u"C:\\App\\Zep.exe"},
                                                                {u"tool", u"C:\\App\\bin\\tool.second.exe"}}));
-  EXPECT_TRUE(IsOwnRunData(u"c:\\app\\ZEP.exe", u"C:\\App\\Zep.exe"));
+  EXPECT_TRUE(IsOwnRunData(u"c:\\app\\ZEP.exe", u"C:\\App\\Zep.exe"));      // written before quoting
+  EXPECT_TRUE(IsOwnRunData(u"\"C:\\App\\Zep.exe\"", u"C:\\App\\Zep.exe"));
+  EXPECT_FALSE(IsOwnRunData(u"\"C:\\App\\Zep.exe", u"C:\\App\\Zep.exe"));
   EXPECT_FALSE(IsOwnRunData(u"C:\\Other\\Zep.exe", u"C:\\App\\Zep.exe"));
 }
 

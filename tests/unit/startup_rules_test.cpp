@@ -102,8 +102,8 @@ TEST(StartupRules, OsClassificationTable) {
   EXPECT_EQ(ClassifyOs(3, 6, 1), OsClass::Unknown);
 }
 
-TEST(LanguageStrings, DefaultDestinationReplacesBrackets) {
-  EXPECT_EQ(DefaultDestination(u"C:\\Program Files (x86)", u"App"), u"C:\\Program Files _x86_\\App");
+TEST(LanguageStrings, DefaultDestinationReplacesBracketsOfTheFolderNameOnly) {
+  EXPECT_EQ(DefaultDestination(u"C:\\Program Files (x86)", u"App (Server)"), u"C:\\Program Files (x86)\\App _Server_");
   EXPECT_EQ(DefaultDestination(u"", u"App\uFF08v2\uFF09"), u"C:\\App_v2_");
 }
 
