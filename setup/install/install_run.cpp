@@ -31,7 +31,7 @@ void OpenSpoolFolder(const SetupState& s) {
   wchar_t system[MAX_PATH];
   if (!SHGetSpecialFolderPathW(nullptr, system, CSIDL_SYSTEM, FALSE)) return;
   const std::wstring folder = std::wstring(system) + L"\\spool\\PRINTERS\\";
-  ShellExecuteW(nullptr, L"explore", folder.c_str(), nullptr, nullptr, SW_HIDE);
+  ShellExecuteW(nullptr, L"explore", nullptr, nullptr, folder.c_str(), SW_HIDE);
 }
 
 }  // namespace

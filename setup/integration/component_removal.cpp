@@ -1,6 +1,6 @@
-// What the uninstaller undoes of the component group: the components the
-// install placed in the system folder, the document printer and the private
-// spool folder setting. What the install found in place stays.
+// What the uninstaller undoes of the component group: the system-folder
+// components and the document printer once no product of the family uses
+// them, and the private spool folder setting.
 #include <windows.h>
 #include <objbase.h>
 
@@ -12,6 +12,8 @@
 #include "setup/integration/component_registration.h"
 #include "setup/integration/component_rules.h"
 #include "setup/integration/integration_steps.h"
+#include "setup/integration/shared_components.h"
+#include "setup/integration/spooler_cleanup.h"
 #include "setup/integration/system_folder.h"
 #include "setup/integration/virtual_printer.h"
 
@@ -99,16 +101,20 @@ void PrepareComponentRecord(SetupState& s, bool driven) {
   s.ComponentKindRecorded = true;
 
   s.PlacedComponents.clear();
+  std::vector<std::u16string> used;  // by this install, placed or found in place
   const std::wstring system = SystemFolder(s), dir = vx::ToWide(s.InstallDir);
   if (!system.empty())
     for (const auto& name : SystemComponentsFor(driven, s.header.ServerPackage, s.ComponentKind)) {
       const std::wstring target = system + L"\\" + vx::ToWide(name);
+      used.push_back(vx::FromWide(target));
       // Placed by this install: none there yet, the carried copy at hand, and
       // for the grabber no registration of another's to write over.
       if (Exists(target) || !Exists(dir + vx::ToWide(name))) continue;
       if (name == u"qedit.dll" && (ClassKeyExists(GrabberKey()) || ClassKeyExists(GrabberFilterKey()))) continue;
       s.PlacedComponents.push_back(vx::FromWide(target));
     }
+  used.push_back(PrinterCountPath());
+  CountSharedComponents(s, used);
 
   s.SpoolFolderKnown = false;
   s.PreviousSpoolFolder.clear();
@@ -137,8 +143,15 @@ void RemoveComponentsAndPrinter(SetupState& s) {
   wchar_t system[MAX_PATH] = {};
   const UINT n = GetSystemDirectoryW(system, MAX_PATH);
   if (n > 0 && n < MAX_PATH) systemFolders.push_back(vx::FromWide(system));
+  const std::u16string printer = PrinterCountPath();
+  bool removePrinter = false;
   const HRESULT com = CoInitialize(nullptr);
-  for (auto it = s.PlacedComponents.rbegin(); it != s.PlacedComponents.rend(); ++it) {
+  const std::vector<std::u16string> unused = ReleaseSharedComponents(s);
+  for (auto it = unused.rbegin(); it != unused.rend(); ++it) {
+    if (!printer.empty() && ComparableFolder(*it) == ComparableFolder(printer)) {
+      removePrinter = true;
+      continue;
+    }
     const std::wstring path = vx::ToWide(*it);
     if (!IsPlacedComponentPath(*it, systemFolders) || !Exists(path)) continue;
     if (SameText(FileName(path), L"qedit.dll"))
@@ -148,14 +161,10 @@ void RemoveComponentsAndPrinter(SetupState& s) {
   }
   if (SUCCEEDED(com)) CoUninitialize();
 
-  // As the install's own clean-up; the spool setting while the spooler is down.
-  StopService(kSpoolerService);
-  const bool printerGone = RemovePrinter(kDocumentPrinter);
-  const bool spoolChanged = s.ComponentKind == 3 && RestoreSpoolFolder(s);
-  StartServiceAndWait(kSpoolerService);
-  if (spoolChanged) RestartSpooler();  // the stop may not have been done when the start was tried
-  EnsureSpoolerRunning();
-  if (!printerGone) RemovePrinter(kDocumentPrinter);  // the spooler was down for the first attempt
+  // The printer goes through a running spooler; the spool setting changes
+  // while it is down.
+  if (removePrinter && EnsureSpoolerRunning()) RemovePrinter(kDocumentPrinter);
+  if (s.ComponentKind == 3 && RestoreSpoolFolder(s)) RestartSpooler();
 }
 
 }  // namespace setup

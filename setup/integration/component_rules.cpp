@@ -38,6 +38,26 @@ bool IsPlacedComponentPath(std::u16string_view path, const std::vector<std::u16s
   return false;
 }
 
+uint32_t SharedCountAfterInstall(std::optional<uint32_t> current, bool inPlace) {
+  const uint32_t before = current ? *current : inPlace ? 1 : 0;
+  return before == UINT32_MAX ? before : before + 1;
+}
+
+SharedRelease SharedCountAfterUninstall(std::optional<uint32_t> current) {
+  SharedRelease r;
+  if (!current) return r;
+  r.lastUser = *current <= 1;
+  if (!r.lastUser) r.count = *current - 1;
+  return r;
+}
+
+void AddPathOnce(std::vector<std::u16string>& list, std::u16string_view path) {
+  const std::u16string key = ComparableFolder(path);
+  for (const auto& entry : list)
+    if (ComparableFolder(entry) == key) return;
+  list.emplace_back(path);
+}
+
 std::u16string PrivateSpoolFolder(std::u16string_view installDir) {
   std::u16string folder(installDir);
   while (!folder.empty() && folder.back() == u'\\') folder.pop_back();

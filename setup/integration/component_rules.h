@@ -2,6 +2,8 @@
 // What the component group of an install will do, decided before it runs (the
 // uninstall record is written first), and how its uninstaller undoes the
 // spool folder setting.
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +23,25 @@ std::vector<std::u16string> SystemComponentsFor(bool driven, int serverPackage, 
 // and delete: one of the component names directly in one of
 // `systemFolders` (the record is only a file in the product folder).
 bool IsPlacedComponentPath(std::u16string_view path, const std::vector<std::u16string>& systemFolders);
+
+// Usage counts of shared files (the SharedDLLs values, one per full path).
+// An install takes one use of every file it places or finds in place; a file
+// found in place without a count has a user that did not count, so its count
+// starts from one (and never reaches zero through this family's uninstalls).
+uint32_t SharedCountAfterInstall(std::optional<uint32_t> current, bool inPlace);
+
+// An uninstall gives its use back: the new count, or none when the value
+// goes because this was the last user (then the file and its registration
+// go too). A count that is missing is left alone and is not the last user.
+struct SharedRelease {
+  bool lastUser = false;
+  std::optional<uint32_t> count;  // to write; none: delete the value (last user) or leave it
+};
+SharedRelease SharedCountAfterUninstall(std::optional<uint32_t> current);
+
+// `list` with `path` appended unless it holds it already (compared as
+// Windows compares paths).
+void AddPathOnce(std::vector<std::u16string>& list, std::u16string_view path);
 
 // InstallDir (with or without trailing backslash) followed by "\PrintSpool".
 std::u16string PrivateSpoolFolder(std::u16string_view installDir);

@@ -32,16 +32,17 @@ void RunConfigurationStep(SetupState& s);
 // Before the uninstaller is written (the component group runs later): the
 // ComponentKind the group will set, the components it will place in the
 // system folder (none there yet), for kind 3 the spool folder setting it will
-// replace and the spool folder it will make. `driven`: the driven group's
-// steps.
+// replace and the spool folder it will make; and this product's use of the
+// system-folder components and of the printer is counted. `driven`: the
+// driven group's steps.
 void PrepareComponentRecord(SetupState& s, bool driven);
 
-// Uninstall, for a record that carries the component kind: the components
-// the install placed are unregistered and deleted (the Sample Grabber keys
-// while they still name the placed file), the document printer with its
-// driver and processor is removed, and a kind 3 install's spool folder
-// setting goes back to what it replaced while it still names this install's
-// folder; the spooler runs afterwards.
+// Uninstall, for a record that carries the component kind: this product's
+// uses are given back; a component no product uses any more is unregistered
+// and deleted (the Sample Grabber keys while they still name that file), and
+// the document printer with its driver and processor is removed when no
+// product uses it; a kind 3 install's spool folder setting goes back to what
+// it replaced while it still names this install's folder.
 void RemoveComponentsAndPrinter(SetupState& s);
 
 // The product key, uninstall entry and Run entries of this product (a Run

@@ -5,6 +5,8 @@
 
 #include <vector>
 
+#include "setup/integration/win_service_control.h"
+
 namespace setup {
 namespace {
 
@@ -56,34 +58,13 @@ bool DirectoryOf(bool driver, std::wstring& directory) {
 }  // namespace
 
 bool StopService(const wchar_t* name) {
-  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  if (!manager) return false;
-  bool sent = false;
-  if (SC_HANDLE service = OpenServiceW(manager, name, SERVICE_STOP | DELETE)) {
-    SERVICE_STATUS status = {};
-    sent = ControlService(service, SERVICE_CONTROL_STOP, &status) != FALSE;
-    CloseServiceHandle(service);
-  }
-  CloseServiceHandle(manager);
-  return sent;
+  WinServiceControl service(name, SC_MANAGER_ALL_ACCESS, SERVICE_STOP | SERVICE_QUERY_STATUS);
+  return service.Open() && StopAndWait(service, ServiceWaitLimits{});
 }
 
 bool StartServiceAndWait(const wchar_t* name) {
-  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  if (!manager) return false;
-  bool running = false;
-  if (SC_HANDLE service = OpenServiceW(manager, name, SERVICE_ALL_ACCESS)) {
-    SERVICE_STATUS status = {};
-    if (!QueryServiceStatus(service, &status) || status.dwCurrentState == SERVICE_STOPPED) {
-      running = StartServiceW(service, 0, nullptr) != FALSE;
-      Sleep(3000);
-    } else {
-      running = true;
-    }
-    CloseServiceHandle(service);
-  }
-  CloseServiceHandle(manager);
-  return running;
+  WinServiceControl service(name, SC_MANAGER_ALL_ACCESS, SERVICE_START | SERVICE_QUERY_STATUS);
+  return service.Open() && StartAndWait(service, ServiceWaitLimits{});
 }
 
 bool RemovePrinter(const wchar_t* printer) {
@@ -94,8 +75,9 @@ bool RemovePrinter(const wchar_t* printer) {
     printerGone = DeletePrinter(handle) != FALSE;
     ClosePrinter(handle);
   } else {
+    // A spooler that cannot answer (stopped) has no printer to remove.
     const DWORD error = GetLastError();
-    printerGone = error == ERROR_INVALID_PRINTER_NAME;
+    printerGone = error == ERROR_INVALID_PRINTER_NAME || error == RPC_S_SERVER_UNAVAILABLE;
   }
 
   // Deleted, or not there to delete. (Wine's print-processor deletion reports

@@ -11,16 +11,17 @@ inline constexpr wchar_t kDocumentPrinter[] = L"Quorin Document Loader";
 inline constexpr wchar_t kDocumentDriver[] = L"Quorin Document Printer";
 inline constexpr wchar_t kPrintProcessor[] = L"vpproc";
 
-// Sends the stop control to the service; does not wait. True when sent.
+// Stops the service and waits (bounded) until it reports stopped; true then.
 bool StopService(const wchar_t* name);
 
-// Starts the service when it is stopped (or its state cannot be read), then
-// waits 3 seconds. True when it was running or was started.
+// Starts the service when it is stopped (or its state cannot be read), after
+// a stop still pending, and waits (bounded) until it runs; true then.
 bool StartServiceAndWait(const wchar_t* name);
 
 // Deletes the printer, its driver and the print processor, then the driver
 // and processor files. True when printer, driver and processor are gone
-// afterwards: one that was never there counts as removed.
+// afterwards: one that was never there, or a spooler that cannot answer,
+// counts as removed.
 bool RemovePrinter(const wchar_t* printer);
 
 }  // namespace setup

@@ -3,10 +3,10 @@
 #include <windows.h>
 #include <winspool.h>
 
-#include <algorithm>
 #include <vector>
 
 #include "base/utf16.h"
+#include "setup/integration/win_service_control.h"
 
 namespace setup {
 namespace {
@@ -51,47 +51,11 @@ bool Listed(const std::wstring& name, Enum enumerate) {
   return false;
 }
 
-SC_HANDLE OpenSpooler(DWORD managerAccess, DWORD serviceAccess, SC_HANDLE& manager) {
-  manager = OpenSCManagerW(nullptr, SERVICES_ACTIVE_DATABASEW, managerAccess);
-  if (!manager) return nullptr;
-  const SC_HANDLE service = OpenServiceW(manager, kSpoolerService, serviceAccess);
-  if (!service) CloseServiceHandle(manager);
-  return service;
-}
-
-// Waits while the service reports `pending`, polling after a tenth of its
-// wait hint (1 to 10 s); ends when the check point stops advancing for
-// longer than the hint.
-void WaitWhile(SC_HANDLE service, SERVICE_STATUS& status, DWORD pending) {
-  DWORD start = GetTickCount(), checkPoint = status.dwCheckPoint;
-  const DWORD giveUp = GetTickCount();
-  while (status.dwCurrentState == pending) {
-    const DWORD wait = std::clamp<DWORD>(status.dwWaitHint / 10, 1000, 10000);
-    Sleep(wait);
-    if (!QueryServiceStatus(service, &status)) return;
-    if (status.dwCheckPoint > checkPoint) {
-      start = GetTickCount();
-      checkPoint = status.dwCheckPoint;
-    } else if (GetTickCount() - start > status.dwWaitHint) {
-      return;
-    }
-    if (GetTickCount() - giveUp > 120000) return;  // a service that never settles
-  }
-}
-
 }  // namespace
 
 bool EnsureSpoolerRunning() {
-  SC_HANDLE manager;
-  const SC_HANDLE service = OpenSpooler(SC_MANAGER_CONNECT, SERVICE_QUERY_STATUS | SERVICE_START, manager);
-  if (!service) return false;
-  SERVICE_STATUS status = {};
-  bool ok = true;
-  if (!QueryServiceStatus(service, &status) || status.dwCurrentState == SERVICE_STOPPED)
-    ok = StartServiceW(service, 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
-  CloseServiceHandle(service);
-  CloseServiceHandle(manager);
-  return ok;
+  WinServiceControl spooler(kSpoolerService, SC_MANAGER_CONNECT, SERVICE_QUERY_STATUS | SERVICE_START);
+  return spooler.Open() && StartAndWait(spooler, ServiceWaitLimits{});
 }
 
 bool InstallPrintProcessor(const SetupState& s, const std::wstring& name) {
@@ -238,24 +202,10 @@ bool DeleteSpoolFolderSetting() {
 }
 
 bool RestartSpooler() {
-  SC_HANDLE manager;
-  const SC_HANDLE service = OpenSpooler(SC_MANAGER_ALL_ACCESS, SERVICE_ALL_ACCESS, manager);
-  if (!service) return false;
-  bool ok = false;
-  SERVICE_STATUS status = {};
-  if (QueryServiceStatus(service, &status)) {
-    if (status.dwCurrentState != SERVICE_STOPPED) {
-      if (ControlService(service, SERVICE_CONTROL_STOP, &status)) WaitWhile(service, status, SERVICE_STOP_PENDING);
-      QueryServiceStatus(service, &status);
-    }
-    if (status.dwCurrentState == SERVICE_STOPPED && StartServiceW(service, 0, nullptr)) {
-      if (QueryServiceStatus(service, &status)) WaitWhile(service, status, SERVICE_START_PENDING);
-      ok = true;
-    }
-  }
-  CloseServiceHandle(service);
-  CloseServiceHandle(manager);
-  return ok;
+  WinServiceControl spooler(kSpoolerService, SC_MANAGER_ALL_ACCESS, SERVICE_ALL_ACCESS);
+  // Polls of a tenth of the wait hint, 1 to 10 s.
+  const ServiceWaitLimits limits{1000, 10000, 120000};
+  return spooler.Open() && StopAndWait(spooler, limits) && StartAndWait(spooler, limits);
 }
 
 bool SetPrivateSpoolFolder(const SetupState& s) {

@@ -8,8 +8,8 @@
 
 namespace setup {
 
-// Starts "Spooler" when it is stopped or its state cannot be read; true when
-// it runs or was started.
+// Starts "Spooler" when it is stopped or its state cannot be read and waits
+// (bounded) until it runs; true when it runs.
 bool EnsureSpoolerRunning();
 
 // Lists the processor when missing (copying InstallDir\vpproc.dll without

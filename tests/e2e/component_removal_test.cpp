@@ -173,6 +173,16 @@ class ComponentRemoval : public ::testing::Test {
       std::error_code ec;
       fs::remove(SystemFolder() / name, ec);
     }
+    // Nor uses counted by earlier tests' installs, nor their printer.
+    for (const wchar_t* key : {L"Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs", L"Software\\Video Conference",
+                               L"Software\\Conference Server"})
+      SHDeleteKeyW(HKEY_LOCAL_MACHINE, key);
+    HANDLE printer = nullptr;
+    PRINTER_DEFAULTSW all = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    if (OpenPrinterW(const_cast<LPWSTR>(L"Quorin Document Loader"), &printer, &all)) {
+      DeletePrinter(printer);
+      ClosePrinter(printer);
+    }
   }
 
   // Starts dest\uninstall.exe, follows its relaunch and removes partly.
@@ -242,6 +252,39 @@ TEST_F(ComponentRemoval, V4ClientTakesItsTypesComponentsAndPrinterAndLeavesARepo
   EXPECT_FALSE(DriverListed());
   EXPECT_FALSE(fs::exists(ProcessorFile()));
   EXPECT_EQ(SpoolSettings(), spoolBefore);
+}
+
+TEST_F(ComponentRemoval, SharedComponentsAndPrinterStayUntilTheLastProductOfTheFamilyGoes) {
+  const fs::path client = work / "Client", server = work / "Server";
+  Install(e2e::BinDir() / "sample_package.exe", client);
+  const fs::path serverWork = work / "server package";
+  fs::create_directories(serverWork);
+  Install(e2e::BuildSampleVariant(serverWork, kProbeFiles, {{"ServerPackage", 1}}, true,
+                                  {{"\"Video Conference\"", "\"Conference Server\""},
+                                   {"5A1C7E42-93B0", "6B2D8F53-A4C1"}}),
+          server);
+  const fs::path grabber = SystemFolder() / "qrgrabber.ax";
+  ASSERT_TRUE(fs::exists(grabber));
+  ASSERT_TRUE(PrinterListed());
+  const std::wstring counts = L"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+  const RegAnswer listed = Reg(L"query \"" + counts + L"\" /v \"" + grabber.wstring() + L"\"");
+  EXPECT_NE(listed.output.find("0x2"), std::string::npos) << listed.output;  // one use per product
+
+  // The client goes: what only it used goes with it; the shared ones stay.
+  Uninstall(client);
+  EXPECT_FALSE(fs::exists(SystemFolder() / "RunQrplayer.ocx"));
+  EXPECT_TRUE(fs::exists(grabber));
+  EXPECT_NE(Value(std::wstring(kStandins) + L"\\Registered", L"qrgrabber.ax"), "<none>");
+  EXPECT_TRUE(PrinterListed());
+  EXPECT_TRUE(DriverListed());
+
+  // The last product of the family goes: nothing of the family is left.
+  Uninstall(server);
+  EXPECT_FALSE(fs::exists(grabber));
+  EXPECT_EQ(Value(std::wstring(kStandins) + L"\\Registered", L"qrgrabber.ax"), "<none>");
+  EXPECT_FALSE(PrinterListed());
+  EXPECT_FALSE(DriverListed());
+  EXPECT_NE(Reg(L"query \"" + counts + L"\" /v \"" + grabber.wstring() + L"\"").code, 0u);
 }
 
 TEST_F(ComponentRemoval, V3ClientPutsTheSpoolFolderBackAndKeepsWhatWasThere) {
