@@ -27,6 +27,9 @@ class ExtractionReporter {
   virtual void FileWritten(const std::u16string& target, const std::u16string& fileName) = 0;
   // The stream cannot be decoded or written; the target is already deleted.
   virtual void DecodeFailed(const std::u16string& target) = 0;
+  // Asked between files: the user cancelled, the walk takes back what it
+  // wrote and stops.
+  virtual bool StopRequested() { return false; }
 };
 
 // Status codes of a driven install, sent to the controlling window.

@@ -40,6 +40,8 @@ class InstallFileSystem {
   virtual bool InUse(const std::u16string& path) = 0;
   virtual std::unique_ptr<TargetFile> OpenForWrite(const std::u16string& path) = 0;
   virtual void Delete(const std::u16string& path) = 0;
+  // One empty directory; false when it stays.
+  virtual bool RemoveEmptyFolder(const std::u16string& path) = 0;
 };
 
 }  // namespace setup

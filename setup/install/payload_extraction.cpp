@@ -268,6 +268,18 @@ bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset
     }
   }
 
+  // What this run made, taken back when the user stops it: files that were
+  // not there before, then the folders it created, deepest first.
+  std::vector<std::u16string> written;
+  const auto takeBack = [&] {
+    for (auto it = written.rbegin(); it != written.rend(); ++it) fs.Delete(*it);
+    for (auto it = s.CreatedFolders.rbegin(); it != s.CreatedFolders.rend(); ++it)
+      fs.RemoveEmptyFolder(s.InstallDir + *it);
+    if (s.InstallDirCreated) fs.RemoveEmptyFolder(s.InstallDir);  // not its parents: they may be the user's
+    s.InstalledFiles.clear();
+    s.CreatedFolders.clear();
+  };
+
   // The entry being handled and the one after it decode on their own threads.
   DecodeAhead ahead(fs);
   std::unique_ptr<StreamJob> current, next;
@@ -277,6 +289,10 @@ bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset
     if (next && next->Offset() == entryOffset) current = std::move(next);
     ahead.End(next);
     if (!current) current = ahead.Start(entryOffset);
+    if (reporter.StopRequested()) {
+      takeBack();
+      return false;
+    }
 
     std::u16string path;
     if (!ReadField(*package, package::kPathFieldSize, path)) {
@@ -307,7 +323,8 @@ bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset
     }
     const uint64_t streamPosition = package->Tell();
     if (i + 1 < fileCount) next = ahead.Start(streamPosition + size);
-    if (fs.Exists(target)) {
+    const bool existed = fs.Exists(target);
+    if (existed) {
       fs.ClearAttributes(target);
       if (fs.InUse(target)) {
         reporter.InUse(target);
@@ -335,6 +352,7 @@ bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset
         reporter.DecodeFailed(target);
         return false;
       }
+      if (!existed) written.push_back(target);
       reporter.FileWritten(target, fileName);
     }
     if (!package->Seek(streamPosition + size) || package->AtEnd()) {

@@ -100,4 +100,8 @@ std::unique_ptr<TargetFile> WinInstallFileSystem::OpenForWrite(const std::u16str
 
 void WinInstallFileSystem::Delete(const std::u16string& path) { DeleteFileW(vx::ToWide(path).c_str()); }
 
+bool WinInstallFileSystem::RemoveEmptyFolder(const std::u16string& path) {
+  return RemoveDirectoryW(vx::ToWide(path).c_str()) != FALSE;
+}
+
 }  // namespace setup

@@ -14,6 +14,7 @@ class WinInstallFileSystem : public InstallFileSystem {
   bool InUse(const std::u16string& path) override;
   std::unique_ptr<TargetFile> OpenForWrite(const std::u16string& path) override;
   void Delete(const std::u16string& path) override;
+  bool RemoveEmptyFolder(const std::u16string& path) override;
 };
 
 }  // namespace setup

@@ -61,6 +61,9 @@ class Removal {
  public:
   explicit Removal(WizardSurface& surface) : m_surface(surface) {}
 
+  // The user cancelled: nothing more is deleted.
+  bool Stopped() { return m_surface.StopRequested(); }
+
   void Line(uint16_t key, const std::u16string& path) {
     m_surface.DetailLine(key, path);
     m_surface.AdvanceProgress(1);
@@ -100,6 +103,10 @@ class Removal {
     if (find != INVALID_HANDLE_VALUE) {
       do {
         if (Skipped(found.cFileName)) continue;
+        if (Stopped()) {
+          failed = true;
+          break;
+        }
         const std::u16string path = Join(folder, vx::FromWide(found.cFileName));
         const bool link = IsLink(found, resolvedFolder, path);
         bool ok;
@@ -133,6 +140,7 @@ class Removal {
 
   void DeleteListedFiles(const std::u16string& folder, const std::vector<std::u16string>& list) {
     for (const auto& entry : list) {
+      if (Stopped()) return;
       const std::u16string path = Join(folder, entry);
       const bool link = ResolvesElsewhere(path);
       if (link && !LinksRemovable()) continue;
@@ -215,6 +223,10 @@ bool RunUninstall(SetupState& s, bool complete, WizardSurface& surface) {
     removal.RemoveEmptyFolders(s.InstallDir, plan.emptyFolders);
     if (plan.removeInstallDir) RemoveDirectoryW(vx::ToWide(s.InstallDir).c_str());
   }
+
+  // A cancel stops here: the shortcuts, the records and the uninstaller's
+  // entry stay, so that the product can still be removed.
+  if (removal.Stopped()) return false;
 
   removal.DeletePaths(s.CreatedGroupShortcuts);
   if (!s.ProgramGroupFolder.empty() && !IsProtectedFolder(s.ProgramGroupFolder, ProtectedFolders()))

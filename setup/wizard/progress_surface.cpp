@@ -6,6 +6,7 @@
 #include "base/utf16.h"
 #include "setup/wizard/localized_text.h"
 #include "setup/wizard/prompts.h"
+#include "setup/wizard/wizard_frame.h"
 
 namespace setup {
 namespace {
@@ -40,6 +41,8 @@ void ProgressSurface::AdvanceProgress(uint32_t step) {
   const LRESULT position = SendMessageW(m_controls.bar, PBM_GETPOS, 0, 0);
   SendMessageW(m_controls.bar, PBM_SETPOS, WPARAM(position + LRESULT(step)), 0);
 }
+
+bool ProgressSurface::StopRequested() { return Wizard().stopRun; }
 
 int ProgressSurface::Prompt(uint32_t code, std::u16string_view argument) {
   return PromptWithArgument(m_frame, argument, code);

@@ -25,6 +25,7 @@ class ProgressSurface : public WizardSurface {
   void SetProgressPosition(uint32_t position) override;
   void AdvanceProgress(uint32_t step) override;
   int Prompt(uint32_t code, std::u16string_view argument) override;
+  bool StopRequested() override;
 
  private:
   HWND m_frame;

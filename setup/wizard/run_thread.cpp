@@ -1,5 +1,6 @@
-// The worker thread of the progress page: the install or uninstall run, then
-// the frame's end-of-run state.
+// The worker thread of the progress page: the install or uninstall run. The
+// frame's end-of-run state is set on the frame's own thread once the run has
+// ended (the header texts are the frame's).
 #include "setup/install/install_run.h"
 #include "setup/startup/setup_state.h"
 #include "setup/uninstall/uninstall_run.h"
@@ -27,31 +28,45 @@ void Aborted() {
 }
 
 DWORD WINAPI RunThread(void*) {
-  HWND frame = Wizard().frame;
-  ProgressSurface surface(frame);
+  WizardContext& w = Wizard();
+  ProgressSurface surface(w.frame);
   const SetupState& s = State();
-  const bool ok = s.UninstallMode ? RunUninstall(State(), Wizard().completeDelete, surface)
-                                  : RunInstallSequence(s.payloadOffset, false, surface);
-  if (!ok) {
-    Aborted();
-    return 0;
-  }
-  EnableWindow(GetDlgItem(frame, frame_id::kNext), TRUE);
-  SetHeader(LoadText(Texts().doneTitle), LoadText(Texts().doneSubtitle));
-  InvalidateRect(frame, nullptr, TRUE);
-  SendMessageW(frame, WM_COMMAND, MAKEWPARAM(frame_id::kNext, Texts().doneCode), 0);
+  w.runOk = s.UninstallMode ? RunUninstall(State(), w.completeDelete, surface)
+                            : RunInstallSequence(s.payloadOffset, false, surface);
+  PostMessageW(w.frame, kRunEndedMessage, 0, 0);
   return 0;
 }
 
 }  // namespace
 
 void StartRunThread() {
-  HANDLE thread = CreateThread(nullptr, 0, RunThread, nullptr, 0, nullptr);
-  if (!thread) {
+  WizardContext& w = Wizard();
+  w.stopRun = false;
+  w.runThread = CreateThread(nullptr, 0, RunThread, nullptr, 0, nullptr);
+  if (!w.runThread) Aborted();
+}
+
+void RunThreadEnded(HWND frame) {
+  WizardContext& w = Wizard();
+  if (!w.runThread) return;  // not running (a stray message)
+  WaitForSingleObject(w.runThread, INFINITE);
+  CloseHandle(w.runThread);
+  w.runThread = nullptr;
+  if (w.stopRun) {
+    // Cancelled and confirmed: the page says so, then the wizard ends.
+    if (!w.runOk) Aborted();
+    UpdateWindow(frame);
+    EndDialog(frame, 0);
+    return;
+  }
+  if (!w.runOk) {
     Aborted();
     return;
   }
-  CloseHandle(thread);
+  EnableWindow(GetDlgItem(frame, frame_id::kNext), TRUE);
+  SetHeader(LoadText(Texts().doneTitle), LoadText(Texts().doneSubtitle));
+  InvalidateRect(frame, nullptr, TRUE);
+  SendMessageW(frame, WM_COMMAND, MAKEWPARAM(frame_id::kNext, Texts().doneCode), 0);
 }
 
 }  // namespace setup

@@ -19,6 +19,8 @@ class WizardSurface {
   virtual void AdvanceProgress(uint32_t step) = 0;
   // The button pressed on the prompt for `code` with `argument`.
   virtual int Prompt(uint32_t code, std::u16string_view argument) = 0;
+  // The user cancelled the run: it stops at its next safe point.
+  virtual bool StopRequested() { return false; }
 };
 
 // Button identifiers, with their Win32 values.
@@ -40,6 +42,7 @@ class WizardExtractionReporter : public ExtractionReporter {
   WriteChoice OpenForWriteFailed(const std::u16string& target, const std::u16string& fileName) override;
   void FileWritten(const std::u16string& target, const std::u16string& fileName) override;
   void DecodeFailed(const std::u16string& target) override;
+  bool StopRequested() override { return m_surface.StopRequested(); }
 
  private:
   WizardSurface& m_surface;

@@ -163,6 +163,19 @@ void Back() {
 }
 
 void Cancel(HWND frame) {
+  WizardContext& w = Wizard();
+  if (w.runThread) {
+    // The run is working: asked in both modes; a confirmed cancel stops it at
+    // its next safe point and the wizard ends when it has (RunThreadEnded).
+    if (w.stopRun || Prompt(frame, 0x100) != IDYES) return;
+    if (!w.runThread) {  // it ended while the question stood
+      EndDialog(frame, 0);
+      return;
+    }
+    w.stopRun = true;
+    EnableWindow(GetDlgItem(frame, frame_id::kCancel), FALSE);
+    return;
+  }
   if (State().UninstallMode || Prompt(frame, 0x100) == IDYES) EndDialog(frame, 0);
 }
 
@@ -265,6 +278,9 @@ INT_PTR CALLBACK FrameProc(HWND frame, UINT message, WPARAM wp, LPARAM lp) {
           return TRUE;
       }
       return FALSE;
+    case kRunEndedMessage:
+      RunThreadEnded(frame);
+      return TRUE;
     case kOnlineClientMessage:
       if (Wizard().online) Wizard().online->HandleMessage(lp);
       return TRUE;

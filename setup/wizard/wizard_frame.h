@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -43,6 +44,8 @@ inline constexpr int kBack = 1002, kNext = 1003, kCancel = 1004, kTitle = 1005, 
 // word and these notification codes.
 inline constexpr WORD kInstallDoneCode = 0xFFFE, kUninstallDoneCode = 0;
 inline constexpr UINT kOnlineClientMessage = WM_USER + 200;
+// Posted by the progress page's run when it ends; the frame joins it.
+inline constexpr UINT kRunEndedMessage = WM_APP + 1;
 
 struct WizardContext {
   HWND frame = nullptr;
@@ -57,6 +60,10 @@ struct WizardContext {
   bool errorShown = false;
   OnlineClientLink* online = nullptr;
   bool onlineConnected = false;
+  // The progress page's run, until the frame has joined it; the user's
+  // confirmed cancel, read by the run at its safe points.
+  HANDLE runThread = nullptr;
+  std::atomic<bool> runOk{false}, stopRun{false};
 };
 
 WizardContext& Wizard();
@@ -81,5 +88,9 @@ void ShowErrorMsg(int errorCode, bool duringDownload);
 
 // Starts the install or uninstall thread of the progress page.
 void StartRunThread();
+
+// On the frame's thread, when the run has ended: joins it, then the page's
+// end state (done, aborted, or after a confirmed cancel the wizard ends).
+void RunThreadEnded(HWND frame);
 
 }  // namespace setup

@@ -195,6 +195,31 @@ TEST_F(WizardInstall, CancelAsksAndNoStays) {
   Quit();
 }
 
+TEST_F(WizardInstall, CancelWhileTheRunWorksAsksStopsAndTakesBackTheFiles) {
+  // Enough small files that the run is still working when Cancel is pressed.
+  const fs::path files = work / "files";
+  fs::copy(kProbeFiles, files, fs::copy_options::recursive);
+  for (int i = 0; i < 3000; ++i) std::ofstream(files / ("filler" + std::to_string(i) + ".txt")) << i;
+  const fs::path dest = work / "cancelled";
+  Open(e2e::BuildSampleVariant(work, files, {{"DefaultLanguage", 3}}), 2);
+  ASSERT_EQ(Next(), 4);
+  driver.Type(kFolder, dest.wstring());
+  ASSERT_EQ(Next(), 5);
+  ASSERT_EQ(Next(), 7);
+  driver.Click(kNext);
+  ASSERT_TRUE(driver.WaitPage(9));
+  driver.Click(kCancel);
+  // The run goes on while the question stands; No lets it go on.
+  EXPECT_EQ(AnswerBox(IDNO), Text(425, kEnglish, {u"Video Conference", u"v4.0.2026"}));
+  EXPECT_TRUE(driver.Running());
+  driver.Click(kCancel);
+  AnswerBox(IDYES);
+  EXPECT_EQ(driver.WaitExit(), 0u);
+  // Stopped between files: what this run wrote is gone with the folder it made.
+  EXPECT_FALSE(fs::exists(dest)) << "left: " << (fs::exists(dest) ? std::distance(fs::directory_iterator(dest),
+                                                                                    fs::directory_iterator()) : 0);
+}
+
 TEST_F(WizardInstall, FailedInstallStaysOnTheProgressPageWithOnlyCancel) {
   const fs::path dest = work / "held";
   fs::create_directories(dest);

@@ -89,6 +89,15 @@ class MemoryFileSystem : public InstallFileSystem {
     return std::make_unique<Target>(*this, p);
   }
   void Delete(const std::u16string& p) override { files.erase(p); }
+  bool RemoveEmptyFolder(const std::u16string& p) override {
+    const std::u16string d = p.back() == u'\\' ? p : p + u'\\';
+    const auto inside = [&](const std::u16string& x) { return x != d && x.rfind(d, 0) == 0; };
+    for (const auto& [f, b] : files)
+      if (inside(f)) return false;
+    for (const auto& x : dirs)
+      if (inside(x)) return false;
+    return dirs.erase(d) > 0;
+  }
 };
 
 struct Codes : StatusSink {
@@ -359,6 +368,8 @@ struct FakeSurface : WizardSurface {
   std::vector<std::pair<uint32_t, std::u16string>> prompts;
   std::vector<int> answers;
   uint32_t range = 0, position = 0;
+  size_t stopAfterLines = SIZE_MAX;  // the user cancels once this many lines are shown
+  bool StopRequested() override { return lines.size() >= stopAfterLines; }
   void DetailLine(uint16_t key, std::u16string_view a) override { lines.emplace_back(key, std::u16string(a)); }
   void SetProgressRange(uint16_t upper) override { range = upper; }
   void SetProgressPosition(uint32_t p) override { position = p; }
@@ -467,6 +478,29 @@ TEST_F(Extraction, WizardReporterLinesProgressAndWritePrompt) {
   EXPECT_EQ(page.prompts.size(), 2u);
   EXPECT_EQ(page.prompts[0], std::make_pair(0x40101u, std::u16string(u"C:\\setup.exe")));
   fs.packageMissing = false;
+}
+
+TEST_F(Extraction, CancelStopsBetweenFilesAndTakesBackWhatThisRunMade) {
+  fs.dirs.insert(u"C:\\Old\\");
+  fs.files[u"C:\\Old\\keep.txt"] = {'u'};  // the user's, overwritten by the package
+  FakeSurface page;
+  WizardExtractionReporter reporter(page);
+  page.stopAfterLines = 5;  // output folder, keep.txt, a folder, a file, another file
+  EXPECT_FALSE(RunWith(reporter, Payload({{u"keep.txt", Encode("k")},
+                                          {u"new\\deep\\a.txt", Encode("a")},
+                                          {u"b.txt", Encode("b")},
+                                          {u"c.txt", Encode("c")}}),
+                       u"C:\\Old"));
+  EXPECT_EQ(page.lines.size(), 5u);  // nothing after the stop
+  EXPECT_EQ(fs.files, (std::map<std::u16string, Bytes>{{u"C:\\Old\\keep.txt", {'k'}}}));
+  EXPECT_EQ(fs.dirs, (std::set<std::u16string>{u"C:\\", u"C:\\Old\\"}));
+  EXPECT_TRUE(s.InstalledFiles.empty());
+
+  // A destination this run created goes too; its parent stays.
+  page = FakeSurface{};
+  page.stopAfterLines = 2;
+  EXPECT_FALSE(RunWith(reporter, Payload({{u"a.txt", Encode("a")}, {u"b.txt", Encode("b")}}), u"C:\\Old\\New"));
+  EXPECT_EQ(fs.dirs, (std::set<std::u16string>{u"C:\\", u"C:\\Old\\"}));
 }
 
 TEST_F(Extraction, RecordsTheFoldersItCreated) {
