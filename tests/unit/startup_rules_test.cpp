@@ -177,13 +177,14 @@ TEST(HeaderLoader, FillsTheSetupState) {
   EXPECT_EQ(u.CaptionJp, u"\u30a2\u30f3\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb \u30d3\u30c7\u30aa");
   EXPECT_EQ(env.addressControls, 0);
 
-  // Simplified Chinese, per-user: the brackets of the whole path are replaced.
+  // Simplified Chinese, per-user: the brackets of the folder name are replaced,
+  // the system's folder keeps its name.
   s = {};
   s.AllUsers = false;
   package::PackageHeader h = SampleHeader();
   h.DefaultLanguage = 1;
   ASSERT_TRUE(Load(h, s, env));
-  EXPECT_EQ(s.InstallDir, u"C:\\Program Files _old_\\\u89c6\u9891_gb_");
+  EXPECT_EQ(s.InstallDir, u"C:\\Program Files (old)\\\u89c6\u9891_gb_");
 }
 
 TEST(HeaderLoader, LanguageAndPackageKinds) {
