@@ -47,6 +47,28 @@ std::wstring Text(uint16_t key, int language, std::initializer_list<setup::Forma
 
 const fs::path kProbeFiles = VC_PROBE_FILES;
 
+// Visible top-level windows with a title, of processes other than `except`
+// and this one: what stands in front of the user besides the wizard.
+std::vector<std::wstring> OtherVisibleWindows(DWORD except) {
+  struct Search {
+    DWORD except;
+    std::vector<std::wstring> found;
+  } search{except, {}};
+  EnumWindows(
+      [](HWND window, LPARAM p) -> BOOL {
+        auto& search = *reinterpret_cast<Search*>(p);
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        wchar_t title[256] = {};
+        GetWindowTextW(window, title, 256);
+        if (IsWindowVisible(window) && title[0] && process != search.except && process != GetCurrentProcessId())
+          search.found.push_back(title);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
 class WizardInstall : public ::testing::Test {
  protected:
   fs::path work;
@@ -139,6 +161,11 @@ TEST_F(WizardInstall, SampleClickThroughEndsOnFinishWithFilesInPlace) {
   EXPECT_TRUE(fs::exists(dest / "uninstall.exe"));
   // The progress page's status line holds the run's last detail line.
   EXPECT_EQ(driver.PageText(9, 1048), Text(391, 2));
+  // Nothing the install opened (the shell's look at the spool folder) stays
+  // in front of the finish page.
+  Sleep(1500);
+  for (const std::wstring& title : OtherVisibleWindows(driver.ProcessId()))
+    ADD_FAILURE() << "a window stays open: " << vx::Utf16ToUtf8(vx::FromWide(title));
   driver.Click(kNext);
   EXPECT_EQ(driver.WaitExit(), 0u);
 }
