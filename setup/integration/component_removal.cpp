@@ -143,16 +143,17 @@ void RemoveComponentsAndPrinter(SetupState& s) {
   wchar_t system[MAX_PATH] = {};
   const UINT n = GetSystemDirectoryW(system, MAX_PATH);
   if (n > 0 && n < MAX_PATH) systemFolders.push_back(vx::FromWide(system));
-  const std::u16string printer = PrinterCountPath();
   bool removePrinter = false;
   const HRESULT com = CoInitialize(nullptr);
   const std::vector<std::u16string> unused = ReleaseSharedComponents(s);
   for (auto it = unused.rbegin(); it != unused.rend(); ++it) {
-    if (!printer.empty() && ComparableFolder(*it) == ComparableFolder(printer)) {
+    const std::wstring path = vx::ToWide(*it);
+    // The printer's count, known by its file name (the spooler may not name
+    // its folder now).
+    if (SameText(FileName(path), L"vprinter.dll")) {
       removePrinter = true;
       continue;
     }
-    const std::wstring path = vx::ToWide(*it);
     if (!IsPlacedComponentPath(*it, systemFolders) || !Exists(path)) continue;
     if (SameText(FileName(path), L"qedit.dll"))
       RemoveSampleGrabber(path);
