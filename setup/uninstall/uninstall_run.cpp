@@ -209,6 +209,7 @@ bool RunUninstall(SetupState& s, bool complete, WizardSurface& surface) {
     removal.Line(removal.DeleteTree(s.InstallDir, true) ? kRemoveFolder : kCantDelete, s.InstallDir);
   } else {
     removal.DeleteListedFiles(s.InstallDir, s.InstalledFiles);
+    if (removal.Stopped()) return false;  // the uninstaller stays, to be run again
     const std::u16string self = Join(s.InstallDir, u"uninstall.exe");
     // One step on, like every other line (not back to position 1).
     removal.Line(DeleteFileW(vx::ToWide(self).c_str()) ? kDeleteFile : kCantDelete, self);

@@ -69,6 +69,13 @@ std::vector<std::wstring> OtherVisibleWindows(DWORD except) {
   return search.found;
 }
 
+// Runs `program` with `arguments` to its end; its exit code.
+DWORD RunToEnd(const fs::path& program, const std::wstring& arguments) {
+  WizardDriver process;
+  if (!process.Start(program, arguments)) return DWORD(-1);
+  return process.WaitExit(120000);
+}
+
 class WizardInstall : public ::testing::Test {
  protected:
   fs::path work;
@@ -245,6 +252,34 @@ TEST_F(WizardInstall, CancelWhileTheRunWorksAsksStopsAndTakesBackTheFiles) {
   // Stopped between files: what this run wrote is gone with the folder it made.
   EXPECT_FALSE(fs::exists(dest)) << "left: " << (fs::exists(dest) ? std::distance(fs::directory_iterator(dest),
                                                                                     fs::directory_iterator()) : 0);
+
+  // The uninstall of the same product asks too, and stops with its records
+  // and its uninstaller in place, so that it can be run again.
+  RunToEnd(BinDir() / "setup_controller.exe",
+           L"\"" + (work / "package.exe").wstring() + L"\" -en \"" + dest.wstring() + L"\"");
+  ASSERT_TRUE(fs::exists(dest / "uninstall.exe"));
+  fs::create_directories(work / "temporary");
+  fs::copy_file(dest / "uninstall.exe", work / "temporary" / "uninstall.exe");
+  WizardDriver uninstall;
+  ASSERT_TRUE(uninstall.Start(work / "temporary" / "uninstall.exe", L"\"" + dest.wstring() + L"\""));
+  ASSERT_TRUE(uninstall.WaitFrame()) << "no uninstall wizard";
+  ASSERT_TRUE(uninstall.WaitPage(8)) << uninstall.CurrentPage();
+  uninstall.Click(kNext);
+  ASSERT_TRUE(uninstall.WaitPage(9));
+  uninstall.Click(kCancel);
+  HWND box = uninstall.WaitMessageBox();
+  ASSERT_TRUE(box) << "the uninstall ended without asking";
+  EXPECT_EQ(WizardDriver::MessageText(box), Text(425, kEnglish, {u"Video Conference", u"v4.0.2026"}));
+  WizardDriver::Answer(box, IDYES);
+  EXPECT_EQ(uninstall.WaitExit(), 0u);
+  EXPECT_TRUE(fs::exists(dest / "uninstall.exe"));
+  EXPECT_TRUE(fs::exists(dest / "filler2999.txt"));
+  HKEY entry;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                          L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Video Conference", 0,
+                          KEY_READ, &entry),
+            ERROR_SUCCESS);
+  RegCloseKey(entry);
 }
 
 TEST_F(WizardInstall, FailedInstallStaysOnTheProgressPageWithOnlyCancel) {
@@ -329,17 +364,6 @@ TEST_F(WizardInstall, OnlinePackageShowsTheDownloadPageInsteadOfProgress) {
   EXPECT_TRUE(driver.Enabled(kCancel));
   EXPECT_EQ(driver.Text(kTitle), Text(283, kEnglish));
   Quit();
-}
-
-}  // namespace
-
-namespace {
-
-// Runs `program` with `arguments` to its end; its exit code.
-DWORD RunToEnd(const fs::path& program, const std::wstring& arguments) {
-  WizardDriver process;
-  if (!process.Start(program, arguments)) return DWORD(-1);
-  return process.WaitExit(120000);
 }
 
 }  // namespace
