@@ -132,6 +132,18 @@ class WizardInstall : public ::testing::Test {
     EXPECT_EQ(driver.WaitExit(), 0u);
   }
 
+  // Opens `package` (language fixed to English), installs into `dest` and
+  // waits for the progress page.
+  void StartRun(const fs::path& package, const fs::path& dest) {
+    Open(package, 2);
+    ASSERT_EQ(Next(), 4);
+    driver.Type(kFolder, dest.wstring());
+    ASSERT_EQ(Next(), 5);
+    ASSERT_EQ(Next(), 7);
+    driver.Click(kNext);
+    ASSERT_TRUE(driver.WaitPage(9));
+  }
+
   bool WaitTitle(const std::wstring& title, DWORD timeoutMs) {
     return wizard_driver::WaitFor([&] { return driver.Text(kTitle) == title; }, timeoutMs);
   }
@@ -235,13 +247,7 @@ TEST_F(WizardInstall, CancelWhileTheRunWorksAsksStopsAndTakesBackTheFiles) {
   fs::copy(kProbeFiles, files, fs::copy_options::recursive);
   for (int i = 0; i < 3000; ++i) std::ofstream(files / ("filler" + std::to_string(i) + ".txt")) << i;
   const fs::path dest = work / "cancelled";
-  Open(e2e::BuildSampleVariant(work, files, {{"DefaultLanguage", 3}}), 2);
-  ASSERT_EQ(Next(), 4);
-  driver.Type(kFolder, dest.wstring());
-  ASSERT_EQ(Next(), 5);
-  ASSERT_EQ(Next(), 7);
-  driver.Click(kNext);
-  ASSERT_TRUE(driver.WaitPage(9));
+  StartRun(e2e::BuildSampleVariant(work, files, {{"DefaultLanguage", 3}}), dest);
   driver.Click(kCancel);
   // The run goes on while the question stands; No lets it go on.
   EXPECT_EQ(AnswerBox(IDNO), Text(425, kEnglish, {u"Video Conference", u"v4.0.2026"}));
@@ -290,13 +296,7 @@ TEST_F(WizardInstall, FailedInstallStaysOnTheProgressPageWithOnlyCancel) {
                             OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
 
-  Open(Build({{"DefaultLanguage", 3}}), 2);
-  ASSERT_EQ(Next(), 4);
-  driver.Type(kFolder, dest.wstring());
-  ASSERT_EQ(Next(), 5);
-  ASSERT_EQ(Next(), 7);
-  driver.Click(kNext);
-  ASSERT_TRUE(driver.WaitPage(9));
+  StartRun(Build({{"DefaultLanguage", 3}}), dest);
   // The file in use is named in the prompt; the run then stops.
   const std::wstring prompt = AnswerBox(IDOK);
   EXPECT_NE(prompt.find(L"ZepClient.exe"), std::wstring::npos) << prompt;
