@@ -54,4 +54,6 @@ void StartRunThread() {
   CloseHandle(thread);
 }
 
+void ShowRunAborted() { Aborted(); }
+
 }  // namespace setup

@@ -266,7 +266,7 @@ INT_PTR CALLBACK FrameProc(HWND frame, UINT message, WPARAM wp, LPARAM lp) {
       }
       return FALSE;
     case kOnlineClientMessage:
-      if (Wizard().online) Wizard().online->HandleMessage(lp);
+      if (Wizard().online) Wizard().online->RunPostedTasks();
       return TRUE;
   }
   return FALSE;

@@ -23,7 +23,8 @@ class OnlineClientLink {
   virtual void SetupColumns(HWND list) = 0;
   virtual void Start(const std::u16string& productCode, const std::u16string& servers, int serverListForm) = 0;
   virtual TIMERPROC ProgressTimer() = 0;
-  virtual void HandleMessage(LPARAM lParam) = 0;
+  // On message 0x4C8, whatever its parameters: runs the client's queued tasks.
+  virtual void RunPostedTasks() = 0;
   virtual void Log(const std::string& line) = 0;
 };
 
@@ -81,5 +82,8 @@ void ShowErrorMsg(int errorCode, bool duringDownload);
 
 // Starts the install or uninstall thread of the progress page.
 void StartRunThread();
+// The end of a run that stopped: "Installation Aborted" (or the uninstall's),
+// Cancel enabled; the wizard stays on the page shown.
+void ShowRunAborted();
 
 }  // namespace setup
