@@ -35,6 +35,7 @@ std::wstring Text(uint16_t key) {
   const auto found = table.texts.find(key);
   return found == table.texts.end() ? L"<missing>" : vx::ToWide(found->second);
 }
+
 const fs::path kProbeFiles = VC_PROBE_FILES;
 const fs::path kServerDir = VC_ONLINE_SERVER_DIR;
 
