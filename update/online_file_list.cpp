@@ -100,4 +100,13 @@ bool OnlineFileList::IsNeeded(int32_t nFileID) const {
          m_lstNeedDownloadFiles.end();
 }
 
+std::vector<std::u16string> InstalledFileKeys(const OnlineFileList& list, const std::u16string& listCopyKey) {
+  // The map, not the need list: finished files have left that.
+  std::vector<std::u16string> keys;
+  for (const auto& [id, e] : list.m_mapFileInfos)
+    if (e.info.type != kFileTypeDirectory && e.info.type != kFileTypeNoDownload) keys.push_back(e.key);
+  if (!listCopyKey.empty()) keys.push_back(listCopyKey);
+  return keys;
+}
+
 }  // namespace update

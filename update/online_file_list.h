@@ -46,4 +46,9 @@ class OnlineFileList {
   uint64_t m_ulTotalSize = 0;                 // bytes of every file to download
 };
 
+// What an online install writes into the install folder, for its uninstaller:
+// the key of every file to download (neither folders nor type 5 entries), in
+// list order, then `listCopyKey` (the file list's own copy) unless empty.
+std::vector<std::u16string> InstalledFileKeys(const OnlineFileList& list, const std::u16string& listCopyKey);
+
 }  // namespace update

@@ -9,17 +9,13 @@
 #include "base/utf16.h"
 #include "setup/startup/instance_data.h"
 #include "setup/integration/integration_steps.h"
+#include "setup/install/install_run_lines.h"
 #include "setup/install/payload_extraction.h"
 #include "setup/uninstall/uninstaller_writer.h"
 #include "setup/install/win_install_file_system.h"
 
 namespace setup {
 namespace {
-
-// Detail-line keys.
-constexpr uint16_t kLineUninstaller = 381, kLineUninstallerFailed = 383, kLineRegistry = 385,
-                   kLineRegistryFailed = 387, kLineComponents = 389, kLineComponentsFailed = 487,
-                   kLineCompleted = 391;
 
 // Vista and later keep the spooler folder closed to users until it has been
 // opened once by the shell.
@@ -58,9 +54,7 @@ bool RunInstallSequence(uint64_t payloadOffset, bool online, WizardSurface& surf
   WizardExtractionReporter reporter(surface);
   std::unique_ptr<PackageFile> package;
   if (online) {
-    package = fs.OpenPackage();
-    if (!package) return false;
-    if (s.InstallDir.empty() || s.InstallDir.back() != u'\\') s.InstallDir += u'\\';
+    if (!OpenPackageForOnlineRun(fs, s, reporter, package)) return false;
   } else if (!ExtractPayload(fs, s, payloadOffset, reporter, package)) {
     return false;
   }

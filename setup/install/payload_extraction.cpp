@@ -222,10 +222,26 @@ uint32_t ExtractFile(TargetFile& target, package::ByteSource& package, uint32_t 
   return size;
 }
 
-bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset, ExtractionReporter& reporter,
-                    std::unique_ptr<PackageFile>& package) {
+namespace {
+
+bool OpenOwnFile(InstallFileSystem& fs, ExtractionReporter& reporter, std::unique_ptr<PackageFile>& package) {
   while (!(package = fs.OpenPackage()))
     if (!reporter.RetryOpenPackage(fs.PackagePath())) return false;
+  return true;
+}
+
+}  // namespace
+
+bool OpenPackageForOnlineRun(InstallFileSystem& fs, SetupState& s, ExtractionReporter& reporter,
+                             std::unique_ptr<PackageFile>& package) {
+  if (!OpenOwnFile(fs, reporter, package)) return false;
+  s.InstallDir = vx::WithTrailingBackslash(s.InstallDir);
+  return true;
+}
+
+bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset, ExtractionReporter& reporter,
+                    std::unique_ptr<PackageFile>& package) {
+  if (!OpenOwnFile(fs, reporter, package)) return false;
 
   s.InstallDir = vx::WithTrailingBackslash(s.InstallDir);
   const size_t start = s.InstallDir.size();

@@ -40,4 +40,10 @@ uint32_t ExtractFile(TargetFile& target, package::ByteSource& package, uint32_t 
 bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset, ExtractionReporter& reporter,
                     std::unique_ptr<PackageFile>& package);
 
+// What an online run does in place of the extraction: opens the own file
+// (asking as the extraction does while it cannot) and gives s.InstallDir its
+// trailing backslash. False when the run must stop.
+bool OpenPackageForOnlineRun(InstallFileSystem& fs, SetupState& s, ExtractionReporter& reporter,
+                             std::unique_ptr<PackageFile>& package);
+
 }  // namespace setup

@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <memory>
 
 #include "base/utf16.h"
 #include "setup/install/install_run.h"
+#include "setup/install/install_run_lines.h"
 #include "setup/startup/setup_state.h"
 #include "setup/wizard/localized_text.h"
 #include "setup/wizard/progress_surface.h"
@@ -18,6 +18,7 @@
 #include "setup/wizard/wizard_pages.h"
 #include "update/download_speed.h"
 #include "update/local_path.h"
+#include "update/main_thread_queue.h"
 #include "update/update_install.h"
 #include "update/update_log.h"
 
@@ -36,12 +37,13 @@ std::u16string Percent(double value) {
 
 std::u16string Ascii(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 
-// Detail lines of the online run go to the download page's status text.
+// The online run's closing lines also go to the download page's status text.
 class DownloadSurface : public ProgressSurface {
  public:
   explicit DownloadSurface(HWND frame) : ProgressSurface(frame) {}
   void DetailLine(uint16_t key, std::u16string_view argument) override {
     ProgressSurface::DetailLine(key, argument);
+    if (!ShownOnDownloadPage(key)) return;
     if (HWND page = FindPageWindow(10)) SetControlText(page, kSpeed, FormattedText(key, {argument}));
   }
 };
@@ -85,16 +87,15 @@ class WizardOnlineClient final : public OnlineClientLink, public update::UpdateI
     m_client.ConnectUpdateSrv();
   }
   TIMERPROC ProgressTimer() override { return &PageTimer; }
-  void HandleMessage(LPARAM lParam) override {
-    std::unique_ptr<std::function<void()>> task(reinterpret_cast<std::function<void()>*>(lParam));
-    if (task && *task) (*task)();
-  }
+  void RunPostedTasks() override { m_posted.RunAll(); }
   void Log(const std::string& line) override { m_log.Write(line); }
 
   // --- UpdateInstallHost ---
+  // The message only wakes the wizard thread; the task waits in the queue
+  // (also when the post fails, until the next one).
   void PostToMain(std::function<void()> task) override {
-    auto* record = new std::function<void()>(std::move(task));
-    if (!PostMessageW(Wizard().frame, kOnlineClientMessage, 0, reinterpret_cast<LPARAM>(record))) delete record;
+    m_posted.Push(std::move(task));
+    PostMessageW(Wizard().frame, kOnlineClientMessage, 0, 0);
   }
   void StartTimer(int id, unsigned periodMs) override {
     SetTimer(Wizard().frame, UINT_PTR(id), periodMs, &FrameTimer);
@@ -131,7 +132,10 @@ class WizardOnlineClient final : public OnlineClientLink, public update::UpdateI
     }
     FillInstalledFiles();
     DownloadSurface surface(Wizard().frame);
-    RunInstallSequence(0, true, surface);
+    if (!RunInstallSequence(0, true, surface)) {
+      ShowRunAborted();  // the wizard stays on the download page
+      return;
+    }
     SendMessageW(Wizard().frame, WM_COMMAND, MAKEWPARAM(frame_id::kNext, kInstallDoneCode), 0);
   }
   void Trace(const std::string&) override {}  // the trace hook keeps nothing
@@ -205,14 +209,10 @@ class WizardOnlineClient final : public OnlineClientLink, public update::UpdateI
     }
   }
 
-  // The files the uninstaller removes: every downloaded file and the list's copy.
+  // The files the uninstaller removes.
   void FillInstalledFiles() {
     SetupState& s = State();
-    s.InstalledFiles.clear();
-    for (const auto& [id, e] : m_client.Files().m_mapFileInfos)
-      if (e.info.type != update::kFileTypeDirectory) s.InstalledFiles.push_back(e.key);
-    const std::u16string copy = m_client.FileListCopyKey();
-    if (!copy.empty()) s.InstalledFiles.push_back(copy);
+    s.InstalledFiles = update::InstalledFileKeys(m_client.Files(), m_client.FileListCopyKey());
     s.FileCount = uint32_t(s.InstalledFiles.size());
   }
 
@@ -224,6 +224,7 @@ class WizardOnlineClient final : public OnlineClientLink, public update::UpdateI
     SendDlgItemMessageW(page, kBar, PBM_SETPOS, WPARAM(int(share)), 0);
   }
 
+  update::MainThreadQueue m_posted;
   update::FileUpdateLog m_log;
   update::UpdateInstall m_client;
   HWND m_list = nullptr;

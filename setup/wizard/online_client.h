@@ -1,6 +1,7 @@
 #pragma once
 // The wizard's online-install client: UpdateInstall with the wizard window as
-// its main thread (events posted as message 0x4C8, window timers), the
+// its main thread (events queued here, message 0x4C8 runs the queue; window
+// timers), the
 // download page's rows, timers and texts, and the install run after the
 // last file.
 namespace setup {

@@ -69,4 +69,6 @@ void RunThreadEnded(HWND frame) {
   SendMessageW(frame, WM_COMMAND, MAKEWPARAM(frame_id::kNext, Texts().doneCode), 0);
 }
 
+void ShowRunAborted() { Aborted(); }
+
 }  // namespace setup

@@ -282,7 +282,7 @@ INT_PTR CALLBACK FrameProc(HWND frame, UINT message, WPARAM wp, LPARAM lp) {
       RunThreadEnded(frame);
       return TRUE;
     case kOnlineClientMessage:
-      if (Wizard().online) Wizard().online->HandleMessage(lp);
+      if (Wizard().online) Wizard().online->RunPostedTasks();
       return TRUE;
   }
   return FALSE;

@@ -24,7 +24,8 @@ class OnlineClientLink {
   virtual void SetupColumns(HWND list) = 0;
   virtual void Start(const std::u16string& productCode, const std::u16string& servers, int serverListForm) = 0;
   virtual TIMERPROC ProgressTimer() = 0;
-  virtual void HandleMessage(LPARAM lParam) = 0;
+  // On message 0x4C8, whatever its parameters: runs the client's queued tasks.
+  virtual void RunPostedTasks() = 0;
   virtual void Log(const std::string& line) = 0;
 };
 
@@ -88,6 +89,9 @@ void ShowErrorMsg(int errorCode, bool duringDownload);
 
 // Starts the install or uninstall thread of the progress page.
 void StartRunThread();
+// The end of a run that stopped: "Installation Aborted" (or the uninstall's),
+// Cancel enabled; the wizard stays on the page shown.
+void ShowRunAborted();
 
 // On the frame's thread, when the run has ended: joins it, then the page's
 // end state (done, aborted, or after a confirmed cancel the wizard ends).

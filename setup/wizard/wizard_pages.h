@@ -40,8 +40,6 @@ bool LoadLicence();
 bool ReadServerAddress(std::u16string& address);
 // Language page: the online client has reached its server.
 void OnlineClientConnected();
-// Download page: a file task's progress in percent.
-void DownloadProgressUpdate(uintptr_t taskId, double percent);
 
 // Control ids the frame reads.
 namespace page_id {

@@ -1,7 +1,8 @@
 // Online packages under Wine against the natively running update server of
 // the online_server fixture: the language page connects, the download page
-// fetches every file, the install steps run and the finish page shows; no
-// server gives the connect-failure box.
+// fetches every file, the install steps run and the finish page shows (an
+// install step that fails leaves the download page aborted); no server gives
+// the connect-failure box.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -15,6 +16,7 @@
 #include "base/utf16.h"
 #include "tests/e2e/sample_variant.h"
 #include "tests/support/file_io.h"
+#include "tests/support/string_table_file.h"
 #include "tools/mkpackage/package_builder.h"
 #include "tools/wizard_driver/wizard_driver.h"
 #include "update/update_messages.h"
@@ -25,7 +27,15 @@ using wizard_driver::WizardDriver;
 
 namespace {
 
-constexpr int kNext = 1003, kCancel = 1004, kFolder = 1024;
+constexpr int kNext = 1003, kCancel = 1004, kTitle = 1005, kFolder = 1024;
+
+// An English text of the string table, as the program shows it.
+std::wstring Text(uint16_t key) {
+  static const testing_support::StringTableFile table = testing_support::ReadStringTableFile(VC_STRING_TABLE);
+  const auto found = table.texts.find(key);
+  return found == table.texts.end() ? L"<missing>" : vx::ToWide(found->second);
+}
+
 const fs::path kProbeFiles = VC_PROBE_FILES;
 const fs::path kServerDir = VC_ONLINE_SERVER_DIR;
 
@@ -72,6 +82,26 @@ class OnlineInstall : public ::testing::Test {
     wizard_driver::WaitFor([&] { const int now = driver.CurrentPage(); return now != before && now != -1; }, 5000);
     return driver.CurrentPage();
   }
+
+  // Starts `package` and takes it to the ready page, installing into `dest`.
+  void OpenAtReadyPage(const fs::path& package, const fs::path& dest) {
+    ASSERT_TRUE(driver.Start(package));
+    ASSERT_TRUE(driver.WaitFrame());
+    ASSERT_TRUE(driver.WaitPage(1));
+    // The language page waits for the server, then offers Next.
+    ASSERT_TRUE(wizard_driver::WaitFor([&] { return driver.Enabled(kNext); }, 30000)) << "never connected";
+    ASSERT_EQ(Next(), 2);
+    ASSERT_EQ(Next(), 4);
+    driver.Type(kFolder, dest.wstring());
+    ASSERT_EQ(Next(), 5);
+    ASSERT_EQ(Next(), 7);
+  }
+
+  // Message 0x4C8 from another process: its parameters must mean nothing.
+  void PostForeignNotices() {
+    for (LPARAM junk : {LPARAM(1), LPARAM(0x7FFF0010), LPARAM(-1)})
+      PostMessageW(driver.Frame(), WM_USER + 200, WPARAM(junk), junk);
+  }
 };
 
 }  // namespace
@@ -80,18 +110,11 @@ TEST_F(OnlineInstall, DownloadsEveryFileAndInstallsIt) {
   const uint16_t port = ControlPort();
   ASSERT_NE(port, 0) << "no update server (online_server fixture)";
   const fs::path package = Build("127.0.0.1:" + std::to_string(port));
-  ASSERT_TRUE(driver.Start(package));
-  ASSERT_TRUE(driver.WaitFrame());
-  ASSERT_TRUE(driver.WaitPage(1));
-  // The language page waits for the server, then offers Next.
-  ASSERT_TRUE(wizard_driver::WaitFor([&] { return driver.Enabled(kNext); }, 30000)) << "never connected";
-  ASSERT_EQ(Next(), 2);
-  ASSERT_EQ(Next(), 4);
   const fs::path dest = work / "Quorin";
-  driver.Type(kFolder, dest.wstring());
-  ASSERT_EQ(Next(), 5);
-  ASSERT_EQ(Next(), 7);
+  ASSERT_NO_FATAL_FAILURE(OpenAtReadyPage(package, dest));
+  PostForeignNotices();
   ASSERT_EQ(Next(), 10);
+  PostForeignNotices();  // while the transfer's notices arrive
   ASSERT_TRUE(driver.WaitPage(11, 120000)) << "page " << driver.CurrentPage();
 
   size_t files = 0;
@@ -161,16 +184,8 @@ TEST_F(OnlineInstall, CorruptDownloadIsFetchedAgainThenReported) {
   } restore{published, original};
 
   const fs::path package = Build("127.0.0.1:" + std::to_string(port));
-  ASSERT_TRUE(driver.Start(package));
-  ASSERT_TRUE(driver.WaitFrame());
-  ASSERT_TRUE(driver.WaitPage(1));
-  ASSERT_TRUE(wizard_driver::WaitFor([&] { return driver.Enabled(kNext); }, 30000)) << "never connected";
-  ASSERT_EQ(Next(), 2);
-  ASSERT_EQ(Next(), 4);
   const fs::path dest = work / "Quorin";
-  driver.Type(kFolder, dest.wstring());
-  ASSERT_EQ(Next(), 5);
-  ASSERT_EQ(Next(), 7);
+  ASSERT_NO_FATAL_FAILURE(OpenAtReadyPage(package, dest));
   ASSERT_EQ(Next(), 10);
   HWND box = driver.WaitMessageBox(60000);
   ASSERT_TRUE(box) << "no error box";
@@ -179,6 +194,37 @@ TEST_F(OnlineInstall, CorruptDownloadIsFetchedAgainThenReported) {
   EXPECT_EQ(driver.WaitExit(), 0u);
   EXPECT_FALSE(fs::exists(dest / "ZepClient.exe"));  // never installed
   EXPECT_FALSE(fs::exists(dest / "uninstall.exe"));  // the install steps did not run
+}
+
+TEST_F(OnlineInstall, OwnFileThatCannotBeOpenedIsAskedForThenTheInstallEndsAborted) {
+  const uint16_t port = ControlPort();
+  ASSERT_NE(port, 0) << "no update server (online_server fixture)";
+  const fs::path package = Build("127.0.0.1:" + std::to_string(port));
+  const fs::path dest = work / "Quorin";
+  ASSERT_NO_FATAL_FAILURE(OpenAtReadyPage(package, dest));
+  // The install steps read the uninstaller's image from the package file.
+  const fs::path moved = work / "moved.exe";
+  ASSERT_TRUE(MoveFileW(package.wstring().c_str(), moved.wstring().c_str())) << GetLastError();
+  ASSERT_EQ(Next(), 10);
+  for (int button : {IDRETRY, IDCANCEL}) {
+    HWND box = driver.WaitMessageBox(120000);
+    ASSERT_TRUE(box) << "no prompt for the package file";
+    EXPECT_EQ(WizardDriver::MessageText(box), Text(465));
+    WizardDriver::Answer(box, button);
+    wizard_driver::WaitFor([&] { return !IsWindow(box); }, 5000);
+  }
+  EXPECT_TRUE(wizard_driver::WaitFor([&] { return driver.Text(kTitle) == Text(287); }, 10000))
+      << driver.Text(kTitle);
+  EXPECT_EQ(driver.CurrentPage(), 10);  // never the finish page
+  EXPECT_FALSE(driver.Enabled(kNext));
+  EXPECT_TRUE(driver.Enabled(kCancel));
+  EXPECT_TRUE(fs::exists(dest / "ZepClient.exe"));  // downloaded
+  EXPECT_FALSE(fs::exists(dest / "uninstall.exe"));  // the install steps stopped
+  driver.Click(kCancel);
+  HWND confirm = driver.WaitMessageBox();
+  ASSERT_TRUE(confirm) << "Cancel did not ask";
+  WizardDriver::Answer(confirm, IDYES);
+  EXPECT_EQ(driver.WaitExit(), 0u);
 }
 
 TEST_F(OnlineInstall, UnsafeFileListsAreRefusedBeforeAnythingIsWritten) {

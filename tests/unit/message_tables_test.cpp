@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "base/utf16.h"
+#include "setup/install/install_run_lines.h"
 #include "setup/startup/setup_state.h"
 #include "setup/wizard/message_catalogue.h"
 #include "setup/wizard/error_messages.h"
@@ -65,6 +68,19 @@ TEST(StringTable, LanguageIndependentAndQuotedTexts) {
   for (uint16_t caption : {423, 437, 443})
     for (int language = 1; language <= 4; ++language)
       EXPECT_LT(texts.at(TextId(caption, language)).size(), size_t(kCaptionCapacity));
+}
+
+// An online run repeats only these detail lines on its download page.
+TEST(StringTable, DownloadPageShowsOnlyTheClosingInstallLines) {
+  const std::set<std::u16string> shown = {u"Create uninstaller: %s", u"Add registry", u"Register components",
+                                          u"Completed"};
+  size_t found = 0;
+  for (const auto& [key, text] : Table().texts) {
+    const bool expected = shown.count(text) > 0;
+    EXPECT_EQ(ShownOnDownloadPage(key), expected) << key;
+    found += expected ? 1 : 0;
+  }
+  EXPECT_EQ(found, shown.size());
 }
 
 namespace {

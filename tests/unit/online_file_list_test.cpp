@@ -66,6 +66,14 @@ TEST(OnlineFileList, ClassifiesEntriesAndComputesPaths) {
   EXPECT_EQ(list.FindByKey(u".\\readme.txt"), list.Find(4));
   EXPECT_EQ(list.FindByKey(u"bin"), nullptr);  // folders have no transfer
   EXPECT_EQ(list.Find(4)->finalPath, u"C:\\Quorin\\readme.txt");
+  // The uninstaller's list: downloaded files only (never a folder or a type 5
+  // entry the install did not write), also once they left the need list.
+  using Keys = std::vector<std::u16string>;
+  const Keys installed = {u"bin\\a.dll", u"readme.txt", u"FileInfo.info"};
+  EXPECT_EQ(update::InstalledFileKeys(list, u"FileInfo.info"), installed);
+  list.m_lstNeedDownloadFiles.clear();
+  EXPECT_EQ(update::InstalledFileKeys(list, u"FileInfo.info"), installed);
+  EXPECT_EQ(update::InstalledFileKeys(list, u""), (Keys{u"bin\\a.dll", u"readme.txt"}));
 
   // An empty list, and one with nothing to download.
   ASSERT_TRUE(Load(list, {}, error));
@@ -74,6 +82,7 @@ TEST(OnlineFileList, ClassifiesEntriesAndComputesPaths) {
   ASSERT_TRUE(Load(list, {File(1, u"d", 0, -1), File(2, u"x", 9, 5)}, error));
   EXPECT_TRUE(list.m_lstNeedDownloadFiles.empty());
   EXPECT_EQ(list.m_ulTotalSize, 0u);
+  EXPECT_TRUE(update::InstalledFileKeys(list, u"").empty());
 }
 
 TEST(OnlineFileList, RefusesListsThatCouldWriteOutsideTheFolder) {

@@ -477,7 +477,19 @@ TEST_F(Extraction, WizardReporterLinesProgressAndWritePrompt) {
   EXPECT_FALSE(RunWith(reporter, payload));
   EXPECT_EQ(page.prompts.size(), 2u);
   EXPECT_EQ(page.prompts[0], std::make_pair(0x40101u, std::u16string(u"C:\\setup.exe")));
+
+  // An online run asks the same (Cancel stops it), and opens without a word.
+  std::unique_ptr<PackageFile> own;
+  page = FakeSurface{};
+  EXPECT_FALSE(OpenPackageForOnlineRun(fs, s, reporter, own));
+  EXPECT_EQ(page.prompts, (std::vector<std::pair<uint32_t, std::u16string>>{{0x40101u, u"C:\\setup.exe"}}));
   fs.packageMissing = false;
+  page = FakeSurface{};
+  s.InstallDir = u"C:\\App";
+  EXPECT_TRUE(OpenPackageForOnlineRun(fs, s, reporter, own));
+  EXPECT_TRUE(own);
+  EXPECT_TRUE(page.prompts.empty() && page.lines.empty());
+  EXPECT_EQ(s.InstallDir, u"C:\\App\\");
 }
 
 TEST_F(Extraction, CancelStopsBetweenFilesAndTakesBackWhatThisRunMade) {
