@@ -68,12 +68,6 @@ bool RegisterAssociation(const std::wstring& extension, const std::wstring& inst
          SetDefault(progId + L"\\Shell\\Open\\Command", AssociationCommand(installDir, *a));
 }
 
-std::vector<std::wstring> RemovableAssociations(int componentKind) {
-  if (componentKind == 3) return {L".smv", L".kwb"};
-  if (componentKind == 4) return {L".smvx", L".swb"};
-  return {};
-}
-
 bool DeleteKeyTree(void* rootKey, const std::wstring& path) {
   const HKEY root = static_cast<HKEY>(rootKey);
   HKEY key;
@@ -92,14 +86,13 @@ bool DeleteKeyTree(void* rootKey, const std::wstring& path) {
   return ok && RegDeleteKeyW(root, path.c_str()) == ERROR_SUCCESS;
 }
 
-bool RemoveAssociation(int componentKind, const std::wstring& installDir) {
+bool RemoveAssociations(const std::wstring& installDir) {
   std::wstring dir = installDir;
   while (!dir.empty() && dir.back() == L'\\') dir.pop_back();
   const std::wstring ours = Lower(L"\"" + dir + L"\\");
   bool ok = true;
-  for (const auto& extension : RemovableAssociations(componentKind)) {
-    const Association* a = FindAssociation(extension);
-    const std::wstring progId = a->progId;
+  for (const auto& a : kAssociations) {
+    const std::wstring extension = a.extension, progId = a.progId;
     std::wstring command;
     if (!ReadDefault(progId + L"\\Shell\\Open\\Command", command)) {
       // Nothing of ours is there; an extension key left naming our ProgID goes.

@@ -2,7 +2,6 @@
 // Document types of the client packages: extension key, ProgID, icon and
 // open command under HKEY_CLASSES_ROOT.
 #include <string>
-#include <vector>
 
 namespace setup {
 
@@ -23,15 +22,13 @@ std::wstring AssociationCommand(const std::wstring& installDir, const Associatio
 // Shell\Open\Command; stops at the first failure.
 bool RegisterAssociation(const std::wstring& extension, const std::wstring& installDir);
 
-// The associations a component kind writes and removes (".vot" is shared and
-// stays).
-std::vector<std::wstring> RemovableAssociations(int componentKind);
-
-// Removes the associations of `componentKind` whose open command still starts
-// with the quoted `installDir` (with or without trailing backslash); one that
-// another program re-pointed is left alone. True when nothing of this install
-// is left (also for kind 0, which has none).
-bool RemoveAssociation(int componentKind, const std::wstring& installDir);
+// Removes every document type of the table whose open command still starts
+// with the quoted `installDir` (with or without trailing backslash), whichever
+// component kind wrote it: the shared ".vot" and the types of an earlier
+// kind installed into the same folder too. One that another program
+// re-pointed is left alone, and so is an extension key that names another
+// ProgID. True when nothing of this install is left.
+bool RemoveAssociations(const std::wstring& installDir);
 
 // Deletes `path` under `root` with every subkey; stops at the first subkey
 // that cannot be deleted.

@@ -20,13 +20,15 @@ u16string TrimmedRoot(u16string_view root) {
 
 bool HasStart(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 
+enum class Unreadable { Report, Ignore };
+
 // Reads an existing file, applies `rewrite` to its bytes and replaces it.
 template <class F>
-bool RewriteFile(u16string_view path, const ConfigEnvironment& env, F&& rewrite) {
+bool RewriteFile(u16string_view path, const ConfigEnvironment& env, Unreadable unreadable, F&& rewrite) {
   if (!FileExists(path)) return false;
   const auto bytes = ReadFileBytes(path);
   if (!bytes) {
-    if (env.onUnreadable) env.onUnreadable(path);
+    if (unreadable == Unreadable::Report && env.onUnreadable) env.onUnreadable(path);
     return false;
   }
   std::string out;
@@ -47,7 +49,8 @@ u16string Quoted(u16string_view prefix, u16string_view root, u16string_view suff
 
 bool EditProfile(u16string_view path, const std::vector<ProfileValue>& values, const ConfigEnvironment& env) {
   if (path.empty()) return false;
-  return RewriteFile(path, env, [&](const std::string& bytes) {
+  // Profile edits fail silently.
+  return RewriteFile(path, env, Unreadable::Ignore, [&](const std::string& bytes) {
     if (HasStart(bytes, "\xFF\xFE")) {
       if (auto text = Utf16FromBytes(bytes)) {
         for (const auto& v : values) *text = SetProfileValue(*text, v.section, v.key, v.value);
@@ -81,7 +84,7 @@ bool SetPhpIni(u16string_view root, u16string_view file, const ConfigEnvironment
 bool ReplaceXamppRoot(u16string_view root, u16string_view file, const ConfigEnvironment& env) {
   if (root.empty() || file.empty()) return false;
   const std::string ansiRoot = env.toAnsi(TrimmedRoot(root));
-  return RewriteFile(vx::JoinPath(root, file), env, [&](const std::string& bytes) {
+  return RewriteFile(vx::JoinPath(root, file), env, Unreadable::Report, [&](const std::string& bytes) {
     return ReplaceXamppRootText(bytes, ansiRoot, env.isLeadByte);
   });
 }
@@ -90,7 +93,7 @@ bool ReplaceDownloadHost(u16string_view root, u16string_view file, u16string_vie
                          const ConfigEnvironment& env) {
   if (root.empty() || file.empty() || address.empty()) return false;
   const std::string ansiAddress = env.toAnsi(address);
-  return RewriteFile(vx::JoinPath(root, file), env, [&](const std::string& bytes) {
+  return RewriteFile(vx::JoinPath(root, file), env, Unreadable::Report, [&](const std::string& bytes) {
     return ReplaceDownloadHostText(bytes, ansiAddress);
   });
 }

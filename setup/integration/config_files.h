@@ -15,7 +15,8 @@ struct ConfigEnvironment {
   // Text to the ANSI code page of the 8-bit configuration files.
   std::function<std::string(std::u16string_view)> toAnsi;
   LeadBytePredicate isLeadByte;
-  // Told when an existing file cannot be opened for reading.
+  // Told when an existing file cannot be opened for reading by a line
+  // rewrite (profile edits fail silently).
   std::function<void(std::u16string_view path)> onUnreadable;
 };
 

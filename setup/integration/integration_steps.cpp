@@ -16,7 +16,7 @@ void RunConfigurationStep(SetupState& s) {
 }
 
 bool RemoveComponentAssociations(const SetupState& s) {
-  return RemoveAssociation(s.ComponentKind, vx::ToWide(s.InstallDir));
+  return RemoveAssociations(vx::ToWide(s.InstallDir));
 }
 
 }  // namespace setup

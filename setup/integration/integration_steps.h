@@ -50,8 +50,8 @@ void RemoveComponentsAndPrinter(SetupState& s);
 // associations of ComponentKind. True when they are gone.
 bool RemoveRegistryRecords(SetupState& s);
 
-// The document associations of ComponentKind (3 or 4) that still point into
-// InstallDir. True when none of this install's is left.
+// The document associations that still point into InstallDir, of any
+// component kind. True when none of this install's is left.
 bool RemoveComponentAssociations(const SetupState& s);
 
 }  // namespace setup

@@ -19,6 +19,18 @@ std::wstring Join(const std::u16string& folder, const std::u16string& name) {
   return vx::ToWide(folder) + L"\\" + vx::ToWide(name);
 }
 
+// `folder` with 8.3 short names expanded; as given when the lookup fails.
+std::u16string LongFolderName(const std::u16string& folder) {
+  const std::wstring wide = vx::ToWide(folder);
+  const DWORD n = GetLongPathNameW(wide.c_str(), nullptr, 0);
+  if (n == 0) return folder;
+  std::wstring longName(n, L'\0');
+  const DWORD written = GetLongPathNameW(wide.c_str(), &longName[0], n);
+  if (written == 0 || written >= n) return folder;
+  longName.resize(written);
+  return vx::FromWide(longName);
+}
+
 }  // namespace
 
 bool ReadUninstallRecord() {
@@ -39,7 +51,7 @@ bool ReadUninstallRecord() {
   }
   fclose(file);
   std::string error;
-  return ok && DecodeUninstallRecord(record.data(), record.size(), s.InstallDir, s, error);
+  return ok && DecodeUninstallRecord(record.data(), record.size(), LongFolderName(s.InstallDir), s, error);
 }
 
 int CheckFilesInUse(const std::u16string& folder) {

@@ -7,7 +7,8 @@ namespace setup {
 
 // Reads the uninstall record of InstallDir\uninstall.exe (at the header
 // offset) into the Setup state. False when the file cannot be read or the
-// record is damaged or belongs to another folder.
+// record is damaged or belongs to another folder (short names and case of
+// InstallDir do not count; InstallDir becomes the record's spelling).
 bool ReadUninstallRecord();
 
 // Files under `folder` (recursively), or -1 as soon as one with an extension

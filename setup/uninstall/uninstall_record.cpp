@@ -2,6 +2,7 @@
 
 #include "base/fixed_field.h"
 #include "base/le_int.h"
+#include "base/path_case.h"
 
 namespace setup {
 namespace {
@@ -194,7 +195,7 @@ bool DecodeUninstallRecord(const uint8_t* data, size_t size, const std::u16strin
     error = "the uninstall record is cut short";
     return false;
   }
-  if (folder != WithoutTrailingBackslash(installDir)) {
+  if (!vx::SamePathIgnoringCase(folder, WithoutTrailingBackslash(installDir))) {
     error = "the uninstall record belongs to another folder";
     return false;
   }
@@ -226,6 +227,7 @@ bool DecodeUninstallRecord(const uint8_t* data, size_t size, const std::u16strin
   };
   nothingKnown(d);
   if (!ReadTrailer(r, d)) nothingKnown(d);  // damaged: as if there were none
+  d.InstallDir = folder;  // the spelling the install used
   d.FileCount = uint32_t(fileCount);
   d.Language = language;
   h.BannerVariant = banner;

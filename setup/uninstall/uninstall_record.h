@@ -43,9 +43,11 @@ bool EncodeUninstallRecord(const SetupState& s, std::vector<uint8_t>& out, std::
 // from the trailer, InstallDirCreated, CreatedFolders, ComponentKind,
 // PreviousSpoolFolder and PlacedComponents (without a trailer, or with a
 // damaged one: false, 0, not known, none).
+// InstallDir becomes the record's folder, the spelling the install used.
 // False with `error` when it is cut short, its counts are negative or too
-// large for the bytes, or its folder is not `installDir` (compared exactly,
-// without trailing backslash); `s` is then unchanged.
+// large for the bytes, or its folder is not `installDir` (compared without
+// trailing backslash and, as Windows compares names, without regard to case;
+// the caller resolves short names); `s` is then unchanged.
 bool DecodeUninstallRecord(const uint8_t* data, size_t size, const std::u16string& installDir, SetupState& s,
                            std::string& error);
 

@@ -3,6 +3,7 @@
 #include "setup/startup/setup_state.h"
 #include "setup/startup/win_header_environment.h"
 #include "setup/wizard/localized_text.h"
+#include "setup/wizard/page_rules.h"
 #include "setup/wizard/whole_body_page.h"
 #include "setup/wizard/wizard_controls.h"
 #include "setup/wizard/wizard_frame.h"
@@ -32,31 +33,36 @@ void ShowChoice(HWND page, bool shown) {
   ShowControl(page, kConnecting, !shown);
 }
 
-void Create(HWND page) {
-  const SetupState& s = State();
-  PrepareWholeBodyPage(page, kPicture, {kTitle, kLabel, kAdvice, kConnecting});
-  HWND list = GetDlgItem(page, kList);
-  std::vector<uint16_t> names = {148, 149};
-  if (!(s.header.ServerPackage != 0 && s.header.ServerAllLanguages != 1)) {
-    names.push_back(150);
-    names.push_back(761);
-  }
-  for (uint16_t id : names)
-    SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(vx::ToWide(LoadStringId(id, kLineCapacity)).c_str()));
-  SendMessageW(list, CB_SETCURSEL, WPARAM(s.Language - 1), 0);
-}
-
-void LanguageChosen(HWND page) {
-  const LRESULT index = SendDlgItemMessageW(page, kList, CB_GETCURSEL, 0, 0);
-  if (index < 0) return;
+// The wizard's texts, caption and buttons in `language`.
+void UseLanguage(HWND page, int language) {
   SetupState& s = State();
-  s.Language = int(index) + 1;
+  s.Language = language;
   InvalidateRect(page, nullptr, TRUE);
   SelectLanguageStrings(s, WinHeaderEnvironment().ProgramFilesBase(s.AllUsers));
   SetFrameCaption();
   HWND frame = Wizard().frame;
   SetDlgItemTextW(frame, frame_id::kNext, vx::ToWide(LoadText(163)).c_str());
   SetDlgItemTextW(frame, frame_id::kCancel, vx::ToWide(LoadText(165)).c_str());
+}
+
+void Create(HWND page) {
+  const SetupState& s = State();
+  PrepareWholeBodyPage(page, kPicture, {kTitle, kLabel, kAdvice, kConnecting});
+  HWND list = GetDlgItem(page, kList);
+  const int listed = ListedLanguageCount(s.header.ServerPackage, s.header.ServerAllLanguages);
+  const uint16_t names[] = {148, 149, 150, 761};
+  for (int i = 0; i < listed; ++i)
+    SendMessageW(list, CB_ADDSTRING, 0,
+                 reinterpret_cast<LPARAM>(vx::ToWide(LoadStringId(names[i], kLineCapacity)).c_str()));
+  // A language the list lacks gives way to one it has, before any other page is made.
+  const int language = ListedLanguage(s.Language, listed);
+  if (language != s.Language) UseLanguage(page, language);
+  SendMessageW(list, CB_SETCURSEL, WPARAM(language - 1), 0);
+}
+
+void LanguageChosen(HWND page) {
+  const LRESULT index = SendDlgItemMessageW(page, kList, CB_GETCURSEL, 0, 0);
+  if (index >= 0) UseLanguage(page, int(index) + 1);
 }
 
 void Draw(const DRAWITEMSTRUCT& item) {

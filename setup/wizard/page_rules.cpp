@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "setup/startup/setup_state.h"
 #include "setup/wizard/text_format.h"
 
 namespace setup {
@@ -96,6 +97,15 @@ int FindPrefix(const std::vector<std::u16string>& entries, std::u16string_view t
     if (k == typed.size()) return int(i);
   }
   return -1;
+}
+
+int ListedLanguageCount(int32_t serverPackage, int32_t serverAllLanguages) {
+  return serverPackage != 0 && serverAllLanguages != 1 ? 2 : 4;
+}
+
+int ListedLanguage(int language, int listed) {
+  if (language >= kEnglish && language <= listed) return language;
+  return language == kChineseTraditional ? kChineseSimplified : kEnglish;
 }
 
 }  // namespace setup

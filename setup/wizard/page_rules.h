@@ -1,7 +1,7 @@
 #pragma once
 // The pure rules of the wizard pages: destination folder validity, size
 // formatting, the server path character rule, the ready-page summary and the
-// program-menu prefix search.
+// program-menu prefix search, the languages the language page lists.
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -51,6 +51,16 @@ struct SummaryInput {
 // The ready page's summary from the texts of the current language (`text`
 // maps a text key to its text), within a buffer of 1024 characters.
 std::u16string BuildSummary(const SummaryInput& in, const std::function<std::u16string(uint16_t)>& text);
+
+// How many languages the language page lists (languages 1 to n): all four,
+// or English and simplified Chinese only in a server package whose
+// ServerAllLanguages is not 1.
+int ListedLanguageCount(int32_t serverPackage, int32_t serverAllLanguages);
+
+// The language the wizard uses when the page lists `listed` languages:
+// `language` when it is listed, else simplified Chinese for traditional
+// Chinese and English for the others.
+int ListedLanguage(int language, int listed);
 
 // The first entry of a sorted list that begins with `typed`, ignoring the case
 // of Latin letters; -1 when none does.

@@ -210,7 +210,7 @@ class ComponentRemoval : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(ComponentRemoval, V4ClientTakesItsTypesComponentsAndPrinterAndLeavesARepointedType) {
+TEST_F(ComponentRemoval, V4ClientTakesEveryTypeOfItsFolderComponentsAndPrinterAndLeavesARepointedType) {
   const fs::path dest = work / "Quorin";
   const std::wstring d = dest.wstring() + L"\\";
   const std::vector<std::string> spoolBefore = SpoolSettings();
@@ -226,18 +226,21 @@ TEST_F(ComponentRemoval, V4ClientTakesItsTypesComponentsAndPrinterAndLeavesARepo
   const fs::path other = work / "Other Editor";
   const std::wstring otherCommand = L"\"" + (other / "wbeditor.exe").wstring() + L"\" \"%1\"";
   SetDefault(HKEY_CLASSES_ROOT, L"Quorin_swb\\Shell\\Open\\Command", otherCommand);
+  // A V3.0 install into this folder before left its player type.
+  SetDefault(HKEY_CLASSES_ROOT, L".smv", L"Quorin_smv");
+  SetDefault(HKEY_CLASSES_ROOT, L"Quorin_smv\\Shell\\Open\\Command", L"\"" + d + L"qrplayer.exe\" \"%1\"");
 
   Uninstall(dest);
   EXPECT_FALSE(fs::exists(dest));
 
-  // This install's type and its ProgID are gone; the re-pointed one stays whole.
-  EXPECT_FALSE(KeyThere(L"HKCR\\.smvx"));
-  EXPECT_FALSE(KeyThere(L"HKCR\\Quorin_smvx"));
+  // Every type pointing into the folder is gone with its ProgID, the shared
+  // one and the earlier kind's too; the re-pointed one stays whole.
+  for (const wchar_t* key : {L"HKCR\\.smvx", L"HKCR\\Quorin_smvx", L"HKCR\\.vot", L"HKCR\\Quorin_vote",
+                             L"HKCR\\.smv", L"HKCR\\Quorin_smv"})
+    EXPECT_FALSE(KeyThere(key)) << Narrow(key);
   EXPECT_EQ(Value(L"HKCR\\.swb", L""), "Quorin_swb");
   EXPECT_EQ(Value(L"HKCR\\Quorin_swb\\Shell\\Open\\Command", L""), Narrow(otherCommand));
   EXPECT_EQ(Value(L"HKCR\\Quorin_swb\\DefaultIcon", L""), Narrow(L"\"" + d + L"wbeditor.exe\",0"));
-  // The shared ".vot" type is not removed.
-  EXPECT_EQ(Value(L"HKCR\\.vot", L""), "Quorin_vote");
 
   // The components it placed are unregistered and gone from the system folder.
   for (const wchar_t* name : {L"qrimgoleEx.dll", L"RunQrplayer.ocx", L"qrgrabber.ax"}) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cwctype>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -166,13 +167,17 @@ TEST_F(SafeRemoval, RelaunchedUninstallerRemovesPartlyFromSpacedCjkFolders) {
   fs::create_directories(dest / "empty of mine");
   fs::permissions(dest / "ZepClient.exe", fs::perms::owner_write, fs::perm_options::remove);  // read-only
 
-  // Opened and cancelled, the uninstaller changes nothing.
+  // Started through the folder's name in other letter case, opened and
+  // cancelled, the uninstaller names the folder as installed and changes nothing.
   {
+    std::wstring otherCase = (dest / "uninstall.exe").wstring();
+    for (auto& c : otherCase) c = iswupper(c) ? towlower(c) : towupper(c);
     WizardDriver cancelled;
-    ASSERT_TRUE(cancelled.Start(dest / "uninstall.exe"));
+    ASSERT_TRUE(cancelled.Start(otherCase));
     ASSERT_TRUE(cancelled.FollowChild());
     ASSERT_TRUE(cancelled.WaitFrame());
     ASSERT_TRUE(cancelled.WaitPage(8));
+    EXPECT_EQ(cancelled.Text(1044), dest.wstring());
     cancelled.Click(1004);
     if (HWND box = cancelled.WaitMessageBox(3000)) WizardDriver::Answer(box, IDYES);  // when it asks
     EXPECT_EQ(cancelled.WaitExit(), 0u);

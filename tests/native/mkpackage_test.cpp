@@ -213,7 +213,7 @@ TEST_F(MkPackage, OnlinePackagesCarryNoFilesAndNameTheirServers) {
   EXPECT_NE(error.find("UpdateServers"), std::string::npos) << error;
 }
 
-TEST_F(MkPackage, LinksToFilesAreFollowedUnderTheirOwnNameOtherSpecialsAreRefused) {
+TEST_F(MkPackage, LinksToFilesAreFollowedUnderTheirOwnNameOtherSpecialsAndCaseTwinsAreRefused) {
   WriteFile(dir / "outside.txt", "from outside");
   fs::create_symlink("ZepClient.exe", dir / "files" / "alias.exe");
   fs::create_symlink(dir / "outside.txt", dir / "files" / "outside_link.txt");
@@ -243,6 +243,8 @@ TEST_F(MkPackage, LinksToFilesAreFollowedUnderTheirOwnNameOtherSpecialsAreRefuse
   refused(dir / "files" / "dangling", "dangling link");
   ASSERT_EQ(::mkfifo((dir / "files" / "VMSkin" / "pipe").c_str(), 0600), 0);
   refused(dir / "files" / "VMSkin" / "pipe", "not a regular file");
+  WriteFile(dir / "files" / "vmskin" / "LOGIN.BMP", "x");  // one file with VMSkin\login.bmp on Windows
+  refused(dir / "files" / "vmskin" / "LOGIN.BMP", "\"VMSkin\\login.bmp\" and \"vmskin\\LOGIN.BMP\"");
 }
 
 TEST_F(MkPackage, OutOfRangeIntegersAndControlCharactersAreRefused) {

@@ -174,6 +174,7 @@ TEST_F(Publisher, RefusesNamesThatMakeNoSafeOrUniqueKey) {
       {{"..\\..\\evil.dll"}, "evil.dll", "'\\'"},
       {{"bad\xff.txt"}, "bad", "not valid UTF-8"},
       {{"Readme.TXT", "readme.txt"}, "eadme", "collides"},
+      {{"\xc3\x84rger.txt", "\xc3\xa4rger.txt"}, "rger.txt", "collides"},  // Ärger, ärger
       {{"con:stream"}, "con:stream", "':'"},
   };
   for (const Case& c : cases) {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "base/utf16.h"
 #include "setup/integration/config_file_io.h"
@@ -11,7 +12,9 @@
 #include "setup/integration/config_text.h"
 #include "tests/support/temp_folder.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <csignal>
 #include <sys/resource.h>
 #endif
@@ -203,6 +206,30 @@ TEST_F(ConfigFolder, JspPackageAndMissingFoldersAreSkipped) {
   EXPECT_FALSE(SetGatewayIp(Root(), u"missing.ini", u"1.1.1.1", TestEnvironment()));
   EXPECT_FALSE(ReplaceDownloadHost(Root(), u"x", u"", TestEnvironment()));
   EXPECT_FALSE(fs::exists(root / "missing.ini"));
+}
+
+TEST_F(ConfigFolder, AnUnreadableFileIsToldOnlyByLineRewrites) {
+  const fs::path ini = root / "locked.ini";
+#ifdef _WIN32
+  Write(ini, "[gate_msg_1]\r\nIP=old\r\n");
+  // Held open without sharing: it exists but cannot be read.
+  HANDLE held = CreateFileW(ini.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+#else
+  fs::create_symlink("/proc/self/mem", ini);  // a regular file whose first byte cannot be read
+#endif
+  std::vector<std::u16string> told;
+  ConfigEnvironment env = TestEnvironment();
+  env.onUnreadable = [&](std::u16string_view path) { told.emplace_back(path); };
+  EXPECT_FALSE(SetGatewayIp(Root(), u"locked.ini", u"10.0.0.1", env));
+  EXPECT_FALSE(WriteClientLoginAddress(Root(), u"10.0.0.1", env));  // missing: not told either
+  EXPECT_TRUE(told.empty());
+  EXPECT_FALSE(ReplaceXamppRoot(Root(), u"locked.ini", env));
+  EXPECT_EQ(told, std::vector<std::u16string>{Root() + u"\\locked.ini"});
+#ifdef _WIN32
+  CloseHandle(held);
+  EXPECT_EQ(Read(ini), "[gate_msg_1]\r\nIP=old\r\n");
+#endif
 }
 
 TEST_F(ConfigFolder, ClientServerAddressRewritesUtf16FilesButNeverBlanks) {

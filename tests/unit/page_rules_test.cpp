@@ -126,3 +126,16 @@ TEST(PageRules, PrefixSearch) {
   EXPECT_EQ(FindPrefix(groups, u""), 0);
   EXPECT_EQ(FindPrefix({}, u"a"), -1);
 }
+
+TEST(PageRules, TheLanguageShownIsAlwaysOneTheListOffers) {
+  EXPECT_EQ(ListedLanguageCount(0, 0), 4);
+  EXPECT_EQ(ListedLanguageCount(1, 1), 4);
+  EXPECT_EQ(ListedLanguageCount(1, 0), 2);
+  EXPECT_EQ(ListedLanguageCount(1, 2), 2);
+  struct Case {
+    int language, listed, shown;
+  };
+  for (const Case& c : {Case{1, 2, 1}, Case{2, 2, 2}, Case{3, 2, 2}, Case{4, 2, 1}, Case{3, 4, 3}, Case{4, 4, 4},
+                        Case{0, 4, 1}})
+    EXPECT_EQ(ListedLanguage(c.language, c.listed), c.shown) << c.language << " of " << c.listed;
+}

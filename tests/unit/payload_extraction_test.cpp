@@ -421,10 +421,15 @@ TEST(UninstallRecord, ReadsBackWhatWasWrittenAndRefusesDamage) {
   EXPECT_TRUE(back.CreatedDesktopShortcuts.empty());
   EXPECT_EQ(back.CreatedQuickLaunchShortcuts, s.CreatedQuickLaunchShortcuts);
 
-  // Another folder (case counts), a cut anywhere, or a count beyond the bytes.
+  // The folder named in another case is the same one; the record's spelling is kept.
+  SetupState cased;
+  ASSERT_TRUE(DecodeUninstallRecord(record.data(), record.size(), u"c:\\APP\\", cased, error)) << error;
+  EXPECT_EQ(cased.InstallDir, u"C:\\App");
+
+  // Another folder, a cut anywhere, or a count beyond the bytes.
   SetupState untouched;
   untouched.ProductName = u"kept";
-  EXPECT_FALSE(DecodeUninstallRecord(record.data(), record.size(), u"C:\\app", untouched, error));
+  EXPECT_FALSE(DecodeUninstallRecord(record.data(), record.size(), u"C:\\Apps", untouched, error));
   for (size_t n = 0; n < record.size() - 20; n += 97)  // before the trailer
     EXPECT_FALSE(DecodeUninstallRecord(record.data(), n, u"C:\\App", untouched, error)) << n;
   for (size_t at : {size_t(1800), size_t(1812)}) {

@@ -4,6 +4,7 @@
 
 #include "base/fixed_field.h"
 #include "base/le_int.h"
+#include "base/path_case.h"
 #include "base/path_join.h"
 #include "base/utf16.h"
 
@@ -85,4 +86,14 @@ TEST(Paths, SafeRelativePaths) {
                               u"a\\..\\..\\b", u"a\\.\\b", u"a\\\\b", u"a/../b", u"\\\\srv\\x",
                               u"a*b", u"a\tb"})
     EXPECT_FALSE(vx::IsSafeRelativePath(bad)) << vx::Utf16ToUtf8(bad);
+}
+
+TEST(Paths, CaseIsIgnoredAsWindowsDoes) {
+  EXPECT_TRUE(vx::SamePathIgnoringCase(u"C:\\Program Files\\App", u"c:\\PROGRAM FILES\\app"));
+  EXPECT_TRUE(vx::SamePathIgnoringCase(u"C:\\\u00c9t\u00e9 \u0414\u043e\u043c \u03a3\u03c2 \uff21",
+                                       u"c:\\\u00e9T\u00c9 \u0434\u041e\u041c \u03c3\u03a3 \uff41"));
+  EXPECT_TRUE(vx::SamePathIgnoringCase(u"\u89c6\u9891", u"\u89c6\u9891"));
+  for (const char16_t* other : {u"C:\\App2", u"C:\\Ap", u"C:\\App\\", u"C:/App", u"C:\\\u00c5pp"})
+    EXPECT_FALSE(vx::SamePathIgnoringCase(u"C:\\App", other)) << vx::Utf16ToUtf8(other);
+  EXPECT_EQ(vx::FoldCase(u"Readme.TXT \u00ff\u00f7"), u"README.TXT \u0178\u00f7");
 }

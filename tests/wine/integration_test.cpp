@@ -106,7 +106,8 @@ class Integration : public ::testing::Test {
 }  // namespace
 
 TEST_F(Integration, AssociationsHaveQuotedCommandsAndGoOnlyWhenStillOurs) {
-  for (const wchar_t* e : {L".smvx", L".swb", L".vot"}) EXPECT_TRUE(setup::RegisterAssociation(e, Dir()));
+  for (const wchar_t* e : {L".smvx", L".swb", L".vot", L".smv", L".kwb"})
+    EXPECT_TRUE(setup::RegisterAssociation(e, Dir()));
   const std::wstring expected = L"\"" + Dir() + L"qrplayerex.exe\" \"%1\"";
   EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L"Quorin_smvx\\Shell\\Open\\Command", nullptr), expected);
   EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L"Quorin_smvx\\DefaultIcon", nullptr),
@@ -125,14 +126,19 @@ TEST_F(Integration, AssociationsHaveQuotedCommandsAndGoOnlyWhenStillOurs) {
   RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(other.c_str()),
                  DWORD((other.size() + 1) * 2));
   RegCloseKey(key);
-  EXPECT_TRUE(setup::RemoveAssociation(3, Dir()));  // kind 3 owns neither of these
+  // The user gives .kwb to a type of their own; our ProgID stays behind unnamed.
+  ASSERT_EQ(RegSetValueW(HKEY_CLASSES_ROOT, L".kwb", REG_SZ, L"UserBoard", 9 * sizeof(wchar_t)), ERROR_SUCCESS);
+  EXPECT_TRUE(setup::RemoveAssociations(dir.wstring() + L"2"));  // a sibling folder: nothing of its own
   EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"Quorin_smvx"));
-  EXPECT_TRUE(setup::RemoveAssociation(4, dir.wstring()));
-  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L".smvx"));
-  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Quorin_smvx"));
+  // Every type pointing into the folder goes, whichever kind wrote it.
+  EXPECT_TRUE(setup::RemoveAssociations(dir.wstring()));
+  for (const wchar_t* key :
+       {L".smvx", L"Quorin_smvx", L".vot", L"Quorin_vote", L".smv", L"Quorin_smv", L"Quorin_kwb"})
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key)) << vx::Utf16ToUtf8(vx::FromWide(key));
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L".kwb", nullptr), L"UserBoard");
   EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L"Quorin_swb\\Shell\\Open\\Command", nullptr), other);
   EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L".swb", nullptr), L"Quorin_swb");
-  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"Quorin_vote"));  // shared, never removed
+  RegDeleteKeyW(HKEY_CLASSES_ROOT, L".kwb");
   EXPECT_TRUE(setup::DeleteKeyTree(HKEY_CLASSES_ROOT, L"Quorin_swb"));
   RegDeleteKeyW(HKEY_CLASSES_ROOT, L".swb");
   EXPECT_FALSE(setup::DeleteKeyTree(HKEY_CLASSES_ROOT, L"Quorin_swb"));

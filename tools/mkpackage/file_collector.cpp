@@ -2,8 +2,10 @@
 #include "tools/mkpackage/file_collector.h"
 
 #include <algorithm>
+#include <map>
 
 #include "base/fixed_field.h"
+#include "base/path_case.h"
 #include "base/path_join.h"
 #include "base/utf16.h"
 #include "setup/package/payload_table.h"
@@ -62,6 +64,16 @@ bool CollectFiles(const fs::path& dir, std::vector<SourceFile>& files, std::stri
   }
   std::sort(files.begin(), files.end(),
             [](const SourceFile& a, const SourceFile& b) { return a.relative < b.relative; });
+  // Windows would write both into one file.
+  std::map<std::u16string, const SourceFile*> folded;
+  for (const auto& file : files) {
+    auto [at, fresh] = folded.emplace(vx::FoldCase(file.relative), &file);
+    if (!fresh) {
+      error = "payload paths \"" + vx::Utf16ToUtf8(at->second->relative) + "\" and \"" +
+              vx::Utf16ToUtf8(file.relative) + "\" differ only in letter case (one file on Windows)";
+      return false;
+    }
+  }
   return true;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/fs_path.h"
+#include "base/path_case.h"
 #include "base/utf16.h"
 #include "update/download_file.h"
 #include "update/update_messages.h"
@@ -55,13 +56,6 @@ std::string KeyProblem(const fs::path& relative) {
     if (name.back() == '.' || name.back() == ' ') return "its name ends with a dot or a space";
   }
   return {};
-}
-
-// Keys that name the same file on Windows (case-insensitive) collide.
-std::u16string FoldedKey(std::u16string key) {
-  for (auto& c : key)
-    if (c >= u'A' && c <= u'Z') c = char16_t(c - u'A' + u'a');
-  return key;
 }
 
 // An earlier publication holds version.txt, the file list and files/ only.
@@ -157,7 +151,8 @@ bool Publish(const PublishOptions& options, PublishSummary& summary, std::string
       error = "cannot publish " + vx::PathToUtf8(entry.path()) + ": " + problem;
       return false;
     }
-    auto [at, fresh] = keys.emplace(FoldedKey(KeyOf(relative)), relative);
+    // Keys that name the same file on Windows collide.
+    auto [at, fresh] = keys.emplace(vx::FoldCase(KeyOf(relative)), relative);
     if (!fresh) {
       error = "cannot publish " + vx::PathToUtf8(entry.path()) + ": its key collides with that of " +
               vx::PathToUtf8(files / at->second);
