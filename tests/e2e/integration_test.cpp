@@ -48,8 +48,9 @@ fs::path SpecialFolder(int csidl) {
   return path;
 }
 
-// Every REG_SZ value of HKLM\`key`; nullopt-like empty map with `found` false
-// when the key does not open.
+// Every REG_SZ value of HKLM\`key` (and the product's list of counted shared
+// files, its entries zero-separated); an empty map with `found` false when
+// the key does not open.
 Values ReadKey(const std::wstring& key, bool& found) {
   Values values;
   HKEY h;
@@ -61,7 +62,7 @@ Values ReadKey(const std::wstring& key, bool& found) {
     BYTE data[4096];
     size = sizeof data;
     if (RegEnumValueW(h, i, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS) break;
-    EXPECT_EQ(type, DWORD(REG_SZ)) << name;
+    EXPECT_TRUE(type == REG_SZ || (type == REG_MULTI_SZ && std::wstring(name) == L"SharedFiles")) << name;
     std::wstring text(reinterpret_cast<const wchar_t*>(data), size / sizeof(wchar_t));
     EXPECT_TRUE(!text.empty() && text.back() == L'\0') << name << ": the terminating zero is stored";
     while (!text.empty() && text.back() == L'\0') text.pop_back();
@@ -232,8 +233,12 @@ TEST_F(Integration, DrivenSampleMakesEightLinksAndItsRecordsAndTheUninstallerTak
 
   // The product key and the uninstall entry, every value REG_SZ.
   bool found = false;
-  const Values product = ReadKey(L"Software\\Video Conference", found);
+  Values product = ReadKey(L"Software\\Video Conference", found);
   ASSERT_TRUE(found);
+  // The shared components this product counted, the printer's count last.
+  EXPECT_NE(product[L"SharedFiles"].find(L"\\qrgrabber.ax"), std::wstring::npos);
+  EXPECT_TRUE(product[L"SharedFiles"].ends_with(L"\\vprinter.dll")) << product[L"SharedFiles"];
+  product.erase(L"SharedFiles");
   EXPECT_EQ(product, (Values{{L"InstallPath", dest.wstring()},
                              {L"Exe", (dest / L"ZepClient.exe").wstring()},
                              {L"Version", L"v4.0.2026"},
@@ -241,7 +246,7 @@ TEST_F(Integration, DrivenSampleMakesEightLinksAndItsRecordsAndTheUninstallerTak
   const Values entry = ReadKey(std::wstring(kUninstallKey) + L"视频会议软件", found);
   ASSERT_TRUE(found);
   EXPECT_EQ(entry, (Values{{L"DisplayName", L"视频会议软件 v4.0.2026"},
-                           {L"UninstallString", (dest / L"uninstall.exe").wstring()},
+                           {L"UninstallString", L"\"" + (dest / L"uninstall.exe").wstring() + L"\""},
                            {L"DisplayIcon", (dest / L"ZepClient.exe").wstring()},
                            {L"Publisher", L""},
                            {L"URLInfoAbout", L""},
