@@ -50,23 +50,25 @@ const fs::path kProbeFiles = VC_PROBE_FILES;
 
 // Visible top-level windows with a title, of processes other than `except`
 // and this one: what stands in front of the user besides the wizard.
+struct WindowSearch {
+  DWORD except;
+  std::vector<std::wstring> found;
+};
+
+BOOL CALLBACK CollectOtherWindow(HWND window, LPARAM p) {
+  auto& search = *reinterpret_cast<WindowSearch*>(p);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  wchar_t title[256] = {};
+  GetWindowTextW(window, title, 256);
+  if (IsWindowVisible(window) && title[0] && process != search.except && process != GetCurrentProcessId())
+    search.found.push_back(title);
+  return TRUE;
+}
+
 std::vector<std::wstring> OtherVisibleWindows(DWORD except) {
-  struct Search {
-    DWORD except;
-    std::vector<std::wstring> found;
-  } search{except, {}};
-  EnumWindows(
-      [](HWND window, LPARAM p) -> BOOL {
-        auto& search = *reinterpret_cast<Search*>(p);
-        DWORD process = 0;
-        GetWindowThreadProcessId(window, &process);
-        wchar_t title[256] = {};
-        GetWindowTextW(window, title, 256);
-        if (IsWindowVisible(window) && title[0] && process != search.except && process != GetCurrentProcessId())
-          search.found.push_back(title);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  WindowSearch search{except, {}};
+  EnumWindows(CollectOtherWindow, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
