@@ -31,8 +31,12 @@ bool OnlineFileList::Load(const uint8_t* data, size_t size, const std::u16string
                           std::string& error) {
   Clear();
   std::vector<FileInfo> files;
+  if (size > kMaxFileListBytes) {
+    error = "the file list is larger than " + std::to_string(kMaxFileListBytes >> 20) + " MiB";
+    return false;
+  }
   if (!DecodeFileList(data, size, files)) {
-    error = "the file list cannot be read";
+    error = "the file list cannot be read or holds more than " + std::to_string(kMaxFileListEntries) + " entries";
     return false;
   }
   const std::u16string folder = vx::WithTrailingBackslash(installFolder);

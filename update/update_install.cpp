@@ -107,7 +107,10 @@ void UpdateInstall::Post(std::function<void()> task) {
 
 // --- finding and connecting the server -----------------------------------
 
-void UpdateInstall::SetServerList(std::u16string_view text) { m_servers = ParseServerList(text); }
+void UpdateInstall::SetServerList(std::u16string_view text) {
+  m_servers = ParseServerList(text);
+  m_serverIndex = 0;
+}
 
 void UpdateInstall::OnGetUpgrateServerAddress(int result, const std::vector<std::string>& addresses) {
   if (result != 0 || addresses.empty()) {
@@ -126,7 +129,7 @@ void UpdateInstall::OnConnectError(int error) {
 
 void UpdateInstall::ConnectUpdateSrv() {
   if (m_servers.empty() || m_bStopped) return;
-  ServerEntry& server = m_servers.front();
+  ServerEntry& server = m_servers[m_serverIndex];
   char line[160];
   std::snprintf(line, sizeof line, "[_ConnectUpdateSrv] IP = %s ,lPort = %d", server.address.c_str(), server.port);
   m_host.Trace(line);
@@ -166,6 +169,13 @@ void UpdateInstall::OnSUConnect(int error, int hConn) {
   if (m_nConnectAttempts <= kMaxConnectRetries) {
     ++m_nConnectAttempts;
     // The next attempt after a pause: a server that restarts gets its time.
+    m_host.StartTimer(kRetryTimer, kRetryMs);
+    return;
+  }
+  if (m_serverIndex + 1 < m_servers.size()) {
+    // This server's attempts are spent: the next of the list gets as many.
+    ++m_serverIndex;
+    m_nConnectAttempts = 1;
     m_host.StartTimer(kRetryTimer, kRetryMs);
     return;
   }
@@ -463,9 +473,13 @@ void UpdateInstall::OnFileListComplete() {
 
 bool UpdateInstall::LoadFileList() {
   std::vector<uint8_t> bytes;
-  if (const auto text = vx::ReadWholeFile(m_fileListPath)) bytes.assign(text->begin(), text->end());
   std::string error;
-  if (!m_files.Load(bytes.data(), bytes.size(), m_strInstallDir, error)) {
+  if (vx::FileSize(m_fileListPath) > int64_t(kMaxFileListBytes)) {
+    error = "the file list is larger than " + std::to_string(kMaxFileListBytes >> 20) + " MiB";  // not read
+  } else if (const auto text = vx::ReadWholeFile(m_fileListPath)) {
+    bytes.assign(text->begin(), text->end());
+  }
+  if (!error.empty() || !m_files.Load(bytes.data(), bytes.size(), m_strInstallDir, error)) {
     m_host.Trace("[LoadFileList] " + error);
     if (m_log) m_log->Write("[ERROR] file list refused: " + error);
     Fatal(kBadFileListCode, 0);

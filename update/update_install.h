@@ -158,6 +158,7 @@ class UpdateInstall : private UpdateNetSink, private ftt::FttNoticeSink, private
   vx::FilePath m_temporaryFolder;
 
   std::vector<ServerEntry> m_servers;
+  size_t m_serverIndex = 0;  // the server tried now; the next one when its attempts are spent
   std::mutex m_connLock;  // m_MainConn and sends
   int m_MainConn = -1;
   int m_nConnectAttempts = 0;

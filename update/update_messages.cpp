@@ -36,6 +36,7 @@ std::vector<uint8_t> EncodeFileList(const std::vector<FileInfo>& files) {
 }
 
 bool DecodeFileList(const uint8_t* data, size_t size, std::vector<FileInfo>& files) {
+  if (size > kMaxFileListBytes) return false;
   vx::VX_ByteStream s(vx::VX_ByteStream::LoadFrom, data, size);
   Archive a(s);
   std::vector<FileInfo> out;
@@ -43,7 +44,9 @@ bool DecodeFileList(const uint8_t* data, size_t size, std::vector<FileInfo>& fil
     int32_t count = 0;
     a(count);
     // Each record takes at least 14 bytes: a count beyond that is a lie.
-    if (count < 0 || static_cast<size_t>(count) > s.Remaining() / 14) return false;
+    if (count < 0 || static_cast<size_t>(count) > s.Remaining() / 14 ||
+        static_cast<size_t>(count) > kMaxFileListEntries)
+      return false;
     out.resize(static_cast<size_t>(count));
     for (FileInfo& f : out) f.Fields(a);
   } catch (const vx::VX_StreamError&) {

@@ -279,7 +279,14 @@ struct FileInfo {
 constexpr int32_t kFileTypeDirectory = -1;
 constexpr int32_t kFileTypeNoDownload = 5;
 
+// Bounds of a file list a client takes: the bytes it reads whole into a
+// 32-bit process, and the entries it holds (each some hundred bytes).
+inline constexpr size_t kMaxFileListBytes = size_t(64) << 20;
+inline constexpr size_t kMaxFileListEntries = 250000;
+
 std::vector<uint8_t> EncodeFileList(const std::vector<FileInfo>& files);
+// False for a list that cannot be read, or one of more than
+// kMaxFileListBytes or kMaxFileListEntries.
 bool DecodeFileList(const uint8_t* data, size_t size, std::vector<FileInfo>& files);
 
 }  // namespace update

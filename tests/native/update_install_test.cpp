@@ -179,6 +179,21 @@ TEST_F(OnlineInstall, NoServerIsReportedAfterItsRetries) {
   EXPECT_EQ(host.TraceCount("[OnSUConnect]"), 5);  // the first try and four more
   EXPECT_EQ(host.connected, 0);
 
+  // Two servers, the first unreachable: after its attempts, the second.
+  const uint16_t closed = port;
+  port = transferPort = 0;
+  StartServer();
+  LoopHost second;
+  update::UpdateInstall fallback(second, temporary);
+  second.client = &fallback;
+  fallback.SetProductNumber(u"1001");
+  fallback.SetServerList(vx::Utf8ToUtf16("127.0.0.1:" + std::to_string(closed) + ",127.0.0.1:" +
+                                         std::to_string(port)));
+  fallback.ConnectUpdateSrv();
+  ASSERT_TRUE(second.RunUntil([&] { return second.loaded > 0 || !second.errors.empty(); }, std::chrono::seconds(30)));
+  EXPECT_TRUE(second.errors.empty());
+  EXPECT_EQ(second.TraceCount("[OnSUConnect]"), 6);  // five failed, then the second server
+
   // A list without any usable item makes no attempt.
   LoopHost idle;
   update::UpdateInstall none(idle, temporary);

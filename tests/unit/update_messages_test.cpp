@@ -131,6 +131,14 @@ TEST(FileList, RoundTripAndEmpty) {
   EXPECT_TRUE(back.empty());
   const Bytes lying = {0xFF, 0xFF, 0xFF, 0x7F};
   EXPECT_FALSE(DecodeFileList(lying.data(), lying.size(), back));
+  // More entries than a client holds, each of them well formed.
+  std::vector<FileInfo> many(kMaxFileListEntries + 1, FileInfo{2, 0, 1, u"a", u""});
+  const Bytes tooMany = EncodeFileList(many);
+  EXPECT_FALSE(DecodeFileList(tooMany.data(), tooMany.size(), back));
+  many.pop_back();
+  const Bytes most = EncodeFileList(many);
+  EXPECT_TRUE(DecodeFileList(most.data(), most.size(), back));
+  EXPECT_FALSE(DecodeFileList(most.data(), kMaxFileListBytes + 1, back));  // refused before a byte is read
   for (size_t cut = 0; cut < b.size(); ++cut) EXPECT_FALSE(DecodeFileList(b.data(), cut, back)) << cut;
 }
 

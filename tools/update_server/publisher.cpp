@@ -141,6 +141,11 @@ bool Publish(const PublishOptions& options, PublishSummary& summary, std::string
     error = "cannot list " + vx::PathToUtf8(files) + ": " + ec.message();
     return false;
   }
+  if (entries.size() > update::kMaxFileListEntries) {
+    error = "cannot publish " + std::to_string(entries.size()) + " files and folders: a client takes at most " +
+            std::to_string(update::kMaxFileListEntries);
+    return false;
+  }
   std::sort(entries.begin(), entries.end(),
             [](const fs::directory_entry& a, const fs::directory_entry& b) { return a.path() < b.path(); });
   std::map<std::u16string, fs::path> keys;
