@@ -343,7 +343,7 @@ TEST(LinkRelay, RateCapHoldsAndAPeerThatNeverReadsIsNotBufferedWithoutBound) {
   ::close(fd);
 }
 
-TEST(LinkRelay, RefuseDropPassAndCut) {
+TEST(LinkRelay, RefuseDropPassCutAndReset) {
   Target echo(Echo);
   Relay relay(echo.port);
   uint8_t byte = 'c';
@@ -370,13 +370,18 @@ TEST(LinkRelay, RefuseDropPassAndCut) {
     EXPECT_LE(ReadSome(c, &byte, 1, 2s), 0);  // end of stream or reset, not a time-out
     ::close(c);
   }
-  fd = relay.Connect();  // new connections pass again
+  fd = relay.Connect();  // new connections pass again; this one ends with a reset
   ASSERT_GE(fd, 0);
   ASSERT_TRUE(SendAll(fd, &byte, 1));
   EXPECT_EQ(ReadSome(fd, &byte, 1), 1);
+  const linger reset{1, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
   ::close(fd);
-  const std::string stats = relay.Command("stats");
-  EXPECT_NE(stats.find("pass, delay 0 ms, rate 0 B/s, accepted 3, refused 1, target failed 0"), std::string::npos)
+  std::string stats;
+  for (int i = 0; i < 50 && (stats = relay.Command("stats")).find("open 0") == std::string::npos; ++i)
+    std::this_thread::sleep_for(20ms);
+  EXPECT_NE(stats.find("pass, delay 0 ms, rate 0 B/s, accepted 3, refused 1, target failed 0, open 0"),
+            std::string::npos)
       << stats;
   EXPECT_NE(stats.find("cut 2"), std::string::npos) << stats;
   EXPECT_EQ(relay.Command("drop 1").rfind("error: ", 0), 0u);
@@ -451,4 +456,16 @@ TEST(LinkRelay, ProgramCutsOnTimeAnswersItsControlPortAndStops) {
   for (int i = 0; i < 50 && ::waitpid(pid, &status, WNOHANG) == 0; ++i) std::this_thread::sleep_for(100ms);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   ::close(out[0]);
+}
+
+TEST(LinkRelay, UnreachableTargetClosesTheClient) {
+  uint16_t closed = 0;
+  { Target gone([](int) {}); closed = gone.port; }  // nothing listens there now
+  Relay relay(closed);
+  const int fd = relay.Connect();
+  ASSERT_GE(fd, 0);
+  uint8_t byte;
+  EXPECT_LE(ReadSome(fd, &byte, 1, 2s), 0);
+  ::close(fd);
+  EXPECT_NE(relay.Command("stats").find("accepted 1, refused 0, target failed 1"), std::string::npos);
 }
