@@ -198,15 +198,20 @@ std::string LinkRelay::Command(const std::string& line) {
 
 void LinkRelay::AcceptControl() {
   m_control.async_accept([this](const asio::error_code& error, tcp::socket socket) {
-    if (m_stopped || !m_control.is_open()) return;
-    if (!error) {
-      auto session = std::make_shared<ControlSession>(std::move(socket), [this](const std::string& line) {
-        return m_stopped ? std::string() : Command(line);
+    if (m_stopped || error == asio::error::operation_aborted || !m_control.is_open()) return;
+    if (error) {
+      auto pause = std::make_shared<asio::steady_timer>(m_io, std::chrono::milliseconds(100));
+      pause->async_wait([this, pause](const asio::error_code&) {
+        if (!m_stopped) AcceptControl();
       });
-      m_controlSessions.remove_if([](const std::weak_ptr<ControlSession>& s) { return s.expired(); });
-      m_controlSessions.push_back(session);
-      session->Start();
+      return;
     }
+    auto session = std::make_shared<ControlSession>(std::move(socket), [this](const std::string& line) {
+      return m_stopped ? std::string() : Command(line);
+    });
+    m_controlSessions.remove_if([](const std::weak_ptr<ControlSession>& s) { return s.expired(); });
+    m_controlSessions.push_back(session);
+    session->Start();
     AcceptControl();
   });
 }
