@@ -1,5 +1,6 @@
 #include "update/ftt_task_manager.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -76,6 +77,7 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
   std::map<std::u16string, std::unique_ptr<VX_FileRecvTask>> tasks;
   std::map<int, VX_FileRecvTask*> byConnection;
   std::deque<TaskNotice> notices;
+  std::atomic<uint64_t> receivedBytes{0};
 
   // --- notices (queued under the lock, delivered by the worker) ---
   void Notice(const VX_FileRecvTask& t, uint16_t result, int node, int progress) {
@@ -289,6 +291,7 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
       return;
     }
     t.received.Add(offset, offset + int64_t(n));
+    receivedBytes += n;
     t.lastActivity = Clock::now();
     t.unsaved += int64_t(n);
     if (t.received.Complete(t.fileLength)) {
@@ -337,13 +340,14 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
     VX_FileRecvTask& t = *it->second;
     if (error) {  // the connection is gone; its request goes back to the pool
       const int node = t.connections[h].node;
+      const bool authed = t.connections[h].authed;
       Forget(t, h);
-      if (t.state == stateTransfering) {
-        SaveRecord(t);
-        VX_FileRecvTask::Node& n = t.nodes[size_t(node)];
-        ++n.failures;
-        n.lastAttempt = Clock::now();
-      }
+      if (t.state == stateTransfering) SaveRecord(t);
+      VX_FileRecvTask::Node& n = t.nodes[size_t(node)];
+      ++n.failures;
+      n.lastAttempt = Clock::now();
+      // A service that accepts and closes before answering is as good as none.
+      if (!authed && n.failures >= kConnectAttempts) CloseNode(t, node, FTTR_ERR_FTT_SOCKET_CONNECT_FAILED);
       return;
     }
     switch (type) {
@@ -521,6 +525,8 @@ uint16_t VX_FtTaskMgr::SetNodeMaxConnectionCnt(bool receive, const std::u16strin
   m_pImpl->FillConnections(t);
   return FTTR_OPERATE_SUCCESS;
 }
+
+uint64_t VX_FtTaskMgr::ReceivedBytes() const { return m_pImpl->receivedBytes; }
 
 size_t VX_FtTaskMgr::TaskCount() {
   std::lock_guard<std::mutex> g(m_pImpl->lock);

@@ -55,6 +55,8 @@ class VX_FtTaskMgr {
   uint16_t AddNode(bool receive, const std::u16string& fileKey, const NodeRecord& node);
   uint16_t SetNodeMaxConnectionCnt(bool receive, const std::u16string& fileKey, int node, int count);
   size_t TaskCount();
+  // Data bytes received by every task since the start; any thread.
+  uint64_t ReceivedBytes() const;
 
   static vx::FilePath TemporaryFile(const vx::FilePath& localFile);
   static bool HasTemporaryFile(const vx::FilePath& localFile);
