@@ -28,14 +28,6 @@ DownloadSpeed::Tick DownloadSpeed::OnTick(uint64_t downloaded) {
   } else {
     m_ulAccumulated += downloaded - g_ulPreSize;
   }
-  if (downloaded == g_ulPreSize) {
-    if (++g_ulSameSizeTimes >= 5) {
-      g_ulSameSizeTimes = 0;
-      t.reconnect = true;
-    }
-  } else {
-    g_ulSameSizeTimes = 0;
-  }
   ++m_nSamples;
   t.speed = m_ulAccumulated / m_nSamples;
   g_ulPreSize = downloaded;
@@ -43,7 +35,6 @@ DownloadSpeed::Tick DownloadSpeed::OnTick(uint64_t downloaded) {
     m_nSamples = 1;
     m_ulAccumulated = t.speed;
   }
-  if (t.speed == 0) t.reconnect = true;
   return t;
 }
 

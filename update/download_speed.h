@@ -1,7 +1,7 @@
 #pragma once
 // The download page's speed figure and size texts: a running average of the
-// bytes gained per one-second tick over at most ten ticks, with the stall
-// rules that force a reconnect.
+// bytes gained per one-second tick over at most ten ticks. (Whether the
+// downloads stalled is StallWatch's call.)
 #include <cstdint>
 #include <string>
 
@@ -15,14 +15,12 @@ class DownloadSpeed {
   struct Tick {
     bool skipped = false;    // the total went down (a restart): nothing shown
     uint64_t speed = 0;      // bytes per second
-    bool reconnect = false;  // stalled: five ticks without growth, or no speed
   };
   // One tick with the bytes downloaded so far.
   Tick OnTick(uint64_t downloaded);
 
  private:
   uint64_t g_ulPreSize = 0;
-  int g_ulSameSizeTimes = 0;
   uint64_t m_ulAccumulated = 0;
   uint32_t m_nSamples = 0;
 };

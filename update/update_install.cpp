@@ -9,6 +9,7 @@
 #include "base/fs_path.h"
 #include "base/path_join.h"
 #include "base/utf16.h"
+#include "update/ftt_types.h"
 #include "update/file_key_rules.h"
 #include "update/ftt_types.h"
 #include "update/local_path.h"
@@ -154,29 +155,41 @@ void UpdateInstall::OnSUConnect(int error, int hConn) {
   std::snprintf(line, sizeof line, "[OnSUConnect] iError = %d,hConn = %d", error, hConn);
   m_host.Trace(line);
   if (m_bStopped) return;
-  if (error == 0) {
-    m_nConnectAttempts = 0;
-    {
-      std::lock_guard<std::mutex> g(m_connLock);
-      m_MainConn = hConn;
-    }
-    GetVersionInfoExRequest request;
-    request.productNumber = m_nProductNumber;
-    Send(request);
-    m_host.StartTimer(kKeepAliveTimer, kKeepAliveMs);
+  if (error != 0) {
+    ConnectFailed(error);
     return;
   }
+  // The attempts count on until the server answers: one that accepts and
+  // closes must not start the cycle afresh.
+  m_bAnswered = false;
+  m_bTransferFailedThisCycle = false;
+  m_receivedAtCycleStart = m_ftt.ReceivedBytes();
+  {
+    std::lock_guard<std::mutex> g(m_connLock);
+    m_MainConn = hConn;
+  }
+  GetVersionInfoExRequest request;
+  request.productNumber = m_nProductNumber;
+  m_versionSentAt = StallWatch::Clock::now();
+  Send(request);
+  m_host.StartTimer(kKeepAliveTimer, kKeepAliveMs);
+}
+
+void UpdateInstall::ConnectFailed(int error) {
   if (m_nConnectAttempts <= kMaxConnectRetries) {
     ++m_nConnectAttempts;
-    // The next attempt after a pause: a server that restarts gets its time.
-    m_host.StartTimer(kRetryTimer, kRetryMs);
+    // The next attempt after a pause that doubles: a server that restarts
+    // gets its time, and a busy one is not hammered.
+    const unsigned pause = std::min(m_longestRetryMs, m_retryMs << std::min(m_nConnectAttempts - 1, 16));
+    m_host.StartTimer(kRetryTimer, pause);
     return;
   }
   if (m_serverIndex + 1 < m_servers.size()) {
     // This server's attempts are spent: the next of the list gets as many.
     ++m_serverIndex;
     m_nConnectAttempts = 1;
-    m_host.StartTimer(kRetryTimer, kRetryMs);
+    m_nTransferFailures = 0;
+    m_host.StartTimer(kRetryTimer, m_retryMs);
     return;
   }
   m_host.StopTimer(kWatchdogTimer);
@@ -184,9 +197,51 @@ void UpdateInstall::OnSUConnect(int error, int hConn) {
   Fatal(error, m_scheduler.Downloading() ? 1 : 0);
 }
 
+// The connection ended or stayed silent before the server's first answer.
+void UpdateInstall::DropUnansweredConnection() {
+  int old;
+  {
+    std::lock_guard<std::mutex> g(m_connLock);
+    old = m_MainConn;
+    m_MainConn = -1;
+  }
+  if (old != -1) m_net.Close(old);
+  m_host.StopTimer(kKeepAliveTimer);
+  m_iIsAlive = 0;
+}
+
 void UpdateInstall::OnSUDisconnect(int, int hConn) {
-  if (hConn != m_MainConn || m_bDisconnectRequested) return;
+  if (hConn != m_MainConn || m_bDisconnectRequested || m_bStopped) return;
+  if (!m_bAnswered) {
+    m_host.Trace("[OnSUDisconnect] closed before any answer");
+    DropUnansweredConnection();
+    ConnectFailed(kUnreachableCode);
+    return;
+  }
   ReConnect();
+}
+
+void UpdateInstall::TransferServiceFailed() {
+  if (m_ftt.ReceivedBytes() != m_receivedAtCycleStart) {
+    // Data flowed in this cycle: a passing fault, not an unreachable service.
+    m_nTransferFailures = 0;
+    ReConnect();
+    return;
+  }
+  if (m_bTransferFailedThisCycle) return;  // every task of the cycle reports it
+  m_bTransferFailedThisCycle = true;
+  m_host.Trace("[Transfer] the transfer service cannot be reached");
+  if (++m_nTransferFailures < kTransferCycles) {
+    ReConnect();
+    return;
+  }
+  m_nTransferFailures = 0;
+  if (m_serverIndex + 1 < m_servers.size()) {
+    ++m_serverIndex;
+    ReConnect();
+    return;
+  }
+  Fatal(kUnreachableCode, m_scheduler.Downloading() ? 1 : 0);
 }
 
 void UpdateInstall::ReConnect() {
@@ -195,6 +250,7 @@ void UpdateInstall::ReConnect() {
   m_host.Trace("[ReConnect]");
   m_nConnectAttempts = 1;
   m_iIsAlive = 0;
+  m_stall.Suspend();
   m_scheduler.ConnectionsLost();
   RemoveAllTasks();
   int old;
@@ -209,6 +265,7 @@ void UpdateInstall::ReConnect() {
 
 void UpdateInstall::DisconnectUpdateSrv() {
   m_bDisconnectRequested = true;
+  m_stall.Suspend();
   m_scheduler.ConnectionsLost();
   RemoveAllTasks();
   {
@@ -241,7 +298,11 @@ void UpdateInstall::OnTimer(int id) {
     m_host.StopTimer(kRetryTimer);
     ConnectUpdateSrv();
   } else if (id == kKeepAliveTimer) {
-    if (m_iIsAlive > 0) {
+    if (m_iIsAlive > 0 && !m_bAnswered && m_MainConn != -1) {
+      m_host.Trace("[TIMER_KEEP_ALIVE] no answer since the connect");
+      DropUnansweredConnection();
+      ConnectFailed(10060);
+    } else if (m_iIsAlive > 0) {
       char line[64];
       std::snprintf(line, sizeof line, "[TIMER_KEEP_ALIVE] ReConnect,iIsAlive = %d", m_iIsAlive);
       m_host.Trace(line);
@@ -250,14 +311,28 @@ void UpdateInstall::OnTimer(int id) {
       if (Send(KeepAliveRequest{})) ++m_iIsAlive;
     }
   } else if (id == kWatchdogTimer) {
+    // Bytes count as a notice: a large file on a slow link moves its
+    // progress less often than the watchdog ticks.
+    if (m_stall.Grew(m_ftt.ReceivedBytes())) m_scheduler.m_iReConnect = 0;
+    if (!m_stall.Counting(StallWatch::Clock::now())) return;
     if (m_scheduler.WatchdogTick()) ReConnect();
   }
 }
 
+void UpdateInstall::StartDownload(uint32_t files, uint32_t connections) {
+  m_stall.Restart(StallWatch::Clock::now());
+  m_scheduler.StartDownload(files, connections);
+}
+
 std::string UpdateInstall::SpeedTick() {
   const DownloadSpeed::Tick t = m_speed.OnTick(m_scheduler.DownloadedBytes());
+  // The shown figure follows the files' progress; whether the downloads
+  // stalled follows the bytes received, counted once data could flow.
+  if (m_scheduler.Downloading() && m_stall.SpeedTick(StallWatch::Clock::now(), m_ftt.ReceivedBytes())) {
+    m_host.Trace("[Speed] no data: ReConnect");
+    ReConnect();
+  }
   if (t.skipped) return {};
-  if (t.reconnect && m_scheduler.Downloading()) ReConnect();
   return FormatSize(t.speed);
 }
 
@@ -276,6 +351,10 @@ void UpdateInstall::OnPdu(int error, int hConn, uint16_t type, const uint8_t* bo
 
 void UpdateInstall::OnMessage(uint16_t type, const std::vector<uint8_t>& body) {
   if (m_bStopped) return;
+  if (!m_bAnswered) {  // the server answers: this connect attempt succeeded
+    m_bAnswered = true;
+    m_nConnectAttempts = 0;
+  }
   const uint8_t* d = body.data();
   const size_t n = body.size();
   switch (type) {
@@ -306,9 +385,10 @@ void UpdateInstall::OnMessage(uint16_t type, const std::vector<uint8_t>& body) {
     }
     case QR_UDT_DOWNLOADFILEINFO_FT: {
       DownloadFileInfoFtResponse r;
-      if (Decode(d, n, r) && r.result != 0) {
+      if (!Decode(d, n, r)) break;  // malformed: dropped
+      if (r.result != 0) {
         m_host.Trace("[OnDownloadFileInfoFT] result = " + std::to_string(r.result));
-      } else if (r.result == 0 && !m_ftt.IsExistTask(true, u".\\FileInfo.info")) {
+      } else if (!m_ftt.IsExistTask(true, u".\\FileInfo.info")) {
         m_strFileListKey = u".\\FileInfo.info";
         if (m_ftt.CreateRecvTask(m_strFileListKey, false, m_fileListPath, 0, 0, true, u"") == 0) {
           m_tasks[m_strFileListKey] = 0;
@@ -336,6 +416,10 @@ void UpdateInstall::OnMessage(uint16_t type, const std::vector<uint8_t>& body) {
 }
 
 void UpdateInstall::OnGetVersionInfo(const GetVersionInfoResponse& r) {
+  if (m_versionSentAt != StallWatch::Clock::time_point{}) {
+    m_stall.RoundTrip(StallWatch::Clock::now() - m_versionSentAt);
+    m_versionSentAt = {};
+  }
   const std::u16string version = r.version.versionString + vx::Utf8ToUtf16(std::to_string(r.version.build));
   if (m_strFileVer.empty()) {
     m_strFileVer = version;
@@ -424,6 +508,7 @@ void UpdateInstall::OnDownloadFileFT(const DownloadFileFtResponse& r) {
   }
   m_scheduler.MarkRunning(e->info.nFileID);
   AddNodeTo(key, e->connections);
+  m_stall.TransferStarted(StallWatch::Clock::now());
 }
 
 // --- transfer notices -----------------------------------------------------
@@ -444,6 +529,10 @@ void UpdateInstall::OnNotice(const ftt::TaskNotice& n) {
     return;
   }
   if (!m_tasks.count(n.fileKey)) return;  // a task removed since
+  if (n.result == ftt::FTTR_ERR_FTT_SOCKET_CONNECT_FAILED || n.result == ftt::FTTR_ERR_TASK_CONNECT_TIME_OUT) {
+    TransferServiceFailed();
+    return;
+  }
   if (!m_strFileListKey.empty() && n.fileKey == m_strFileListKey) {
     if (n.result == ftt::FTTR_ERR_PROGRESS && n.progress == ftt::NEDDISK_RATE) OnFileListComplete();
     else if (n.result != ftt::FTTR_ERR_PROGRESS)
@@ -462,6 +551,7 @@ void UpdateInstall::OnNotice(const ftt::TaskNotice& n) {
 
 void UpdateInstall::OnFileListComplete() {
   if (m_scheduler.Downloading()) {
+    m_stall.Restart(StallWatch::Clock::now());
     m_scheduler.ReStartDownload(5, 5);
     return;
   }

@@ -23,6 +23,7 @@
 #include "update/download_speed.h"
 #include "update/ftt_task_manager.h"
 #include "update/online_file_list.h"
+#include "update/stall_watch.h"
 #include "update/update_messages.h"
 #include "update/update_net_manager.h"
 
@@ -66,10 +67,20 @@ class UpdateInstall : private UpdateNetSink, private ftt::FttNoticeSink, private
   static constexpr int kKeepAliveTimer = 100;  // every 3000 ms
   static constexpr int kWatchdogTimer = 101;   // every 1000 ms while downloading
   static constexpr int kRetryTimer = 102;      // one-shot: the next connect attempt
-  static constexpr unsigned kKeepAliveMs = 3000, kWatchdogMs = 1000, kRetryMs = 1000;
+  static constexpr unsigned kKeepAliveMs = 3000, kWatchdogMs = 1000;
+  // The pause before the next connect attempt doubles from the first to the
+  // longest: 1, 2, 4, 8 s.
+  static constexpr unsigned kRetryMs = 1000, kLongestRetryMs = 8000;
   // Connect attempts after the first failure of a first connect (a reconnect
-  // cycle starts at 1 and so makes one fewer).
+  // cycle starts at 1 and so makes one fewer). A connection that closes or
+  // stays silent before the server's first answer is a failed attempt.
   static constexpr int kMaxConnectRetries = 3;
+  // Reported when the server accepts and closes, or when its transfer
+  // service cannot be reached (after as many cycles as connect attempts).
+  static constexpr int kUnreachableCode = 10061;
+  // Connect cycles in a row whose transfer connections all failed (each
+  // after the transfer task's own five attempts) before that is reported.
+  static constexpr int kTransferCycles = 2;
   // Shown when the server's version changed under a running install, and
   // when the file list cannot be installed.
   static constexpr int kVersionChangedCode = 10061;
@@ -94,12 +105,15 @@ class UpdateInstall : private UpdateNetSink, private ftt::FttNoticeSink, private
   bool ReloadFileList();
   // Every folder of the list below the install directory.
   bool CreateDirectories();
-  void StartDownload(uint32_t files, uint32_t connections) { m_scheduler.StartDownload(files, connections); }
+  void StartDownload(uint32_t files, uint32_t connections);
   void ReConnect();
   void DisconnectUpdateSrv();
   void OnTimer(int id);
   // Speed timer tick: the speed text ("%s" of "Speed:%s/S"), or empty when skipped.
   std::string SpeedTick();
+  // Shorter pauses between connect attempts (tests).
+  void SetRetryPauses(unsigned firstMs, unsigned longestMs) { m_retryMs = firstMs, m_longestRetryMs = longestMs; }
+  size_t TransferTaskCount() const { return m_tasks.size(); }
 
   const OnlineFileList& Files() const { return m_files; }
   DownloadScheduler& Scheduler() { return m_scheduler; }
@@ -122,6 +136,12 @@ class UpdateInstall : private UpdateNetSink, private ftt::FttNoticeSink, private
   // Main thread.
   void OnSUConnect(int error, int hConn);
   void OnSUDisconnect(int error, int hConn);
+  // A connect attempt failed: the next after a growing pause, the next
+  // server, or the error report.
+  void ConnectFailed(int error);
+  // The transfer service refused this cycle's connections.
+  void TransferServiceFailed();
+  void DropUnansweredConnection();
   void OnMessage(uint16_t type, const std::vector<uint8_t>& body);
   void OnGetVersionInfo(const GetVersionInfoResponse& r);
   void OnAuthCode(const GetAuthCodeFtResponse& r);
@@ -162,6 +182,13 @@ class UpdateInstall : private UpdateNetSink, private ftt::FttNoticeSink, private
   std::mutex m_connLock;  // m_MainConn and sends
   int m_MainConn = -1;
   int m_nConnectAttempts = 0;
+  unsigned m_retryMs = kRetryMs, m_longestRetryMs = kLongestRetryMs;
+  bool m_bAnswered = false;  // the server answered on m_MainConn
+  StallWatch::Clock::time_point m_versionSentAt{};
+  int m_nTransferFailures = 0;  // cycles in a row whose transfers could not connect
+  bool m_bTransferFailedThisCycle = false;
+  uint64_t m_receivedAtCycleStart = 0;
+  StallWatch m_stall;
   bool m_bDisconnectRequested = false;
   bool m_bStopped = false;  // a fatal error was reported
   int m_iIsAlive = 0;

@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "tools/link_relay/delayed_pipe.h"
+#include "tests/support/relay_thread.h"
 #include "tools/link_relay/link_relay.h"
 #include "tools/link_relay/relay_options.h"
 
@@ -118,41 +119,13 @@ void Echo(int fd) {
 }
 
 // The relay on its own thread, over one port to `target`.
-class Relay {
+class Relay : public testing_support::RelayThread {
  public:
-  Relay(uint16_t target, const std::string& extra = {}) {
-    std::vector<std::string> args{"--ports", "0:" + std::to_string(target)};
-    std::istringstream words(extra);
-    for (std::string w; words >> w;) args.push_back(w);
-    bool help = false;
-    std::string error;
-    EXPECT_TRUE(ParseRelayArguments(args, m_options, help, error)) << error;
-    m_relay = std::make_unique<LinkRelay>(m_io, m_options);
-    EXPECT_TRUE(m_relay->Start(error)) << error;
-    port = m_relay->ListenPort(0);
-    m_thread = std::thread([this] { m_io.run(); });
-  }
-  ~Relay() {
-    asio::post(m_io, [this] {
-      m_relay->Stop();
-      m_work.reset();
-    });
-    m_thread.join();
-  }
-  std::string Command(const std::string& line) {
-    std::promise<std::string> reply;
-    asio::post(m_io, [&] { reply.set_value(m_relay->Command(line)); });
-    return reply.get_future().get();
+  Relay(uint16_t target, const std::string& extra = {}) : RelayThread("0:" + std::to_string(target), extra) {
+    port = Port();
   }
   int Connect() { return ::Connect("127.0.0.2", port); }
   uint16_t port = 0;
-
- private:
-  RelayOptions m_options;
-  asio::io_context m_io;
-  asio::executor_work_guard<asio::io_context::executor_type> m_work{m_io.get_executor()};  // a dropped port leaves no work
-  std::unique_ptr<LinkRelay> m_relay;
-  std::thread m_thread;
 };
 
 Bytes RandomBytes(size_t size) {

@@ -15,9 +15,11 @@
 
 #include "base/utf16.h"
 #include "tests/support/file_io.h"
+#include "tests/support/relay_thread.h"
 #include "tests/support/update_install_loop.h"
 #include "tools/update_server/publisher.h"
 #include "tools/update_server/update_server.h"
+#include "net/pdu_frame.h"
 #include "update/local_path.h"
 #include "update/update_install.h"
 #include "tests/support/temp_folder.h"
@@ -107,6 +109,19 @@ struct OnlineInstall : ::testing::Test {
     EXPECT_EQ(host.loaded, 1);
     EXPECT_EQ(client.FileVersion(), u"v4.0.20263");
   }
+  // The relay on 127.0.0.2 in front of both of the server's ports.
+  std::unique_ptr<testing_support::RelayThread> Relay(const std::string& extra) {
+    return std::make_unique<testing_support::RelayThread>(std::to_string(port) + "," + std::to_string(transferPort),
+                                                          extra);
+  }
+  // Connects to `server` and runs until the file list is in or an error.
+  void Connect(LoopHost& host, update::UpdateInstall& client, const std::string& server, int seconds) {
+    host.client = &client;
+    client.SetProductNumber(u"1001");
+    client.SetServerList(vx::Utf8ToUtf16(server));
+    client.ConnectUpdateSrv();
+    host.RunUntil([&] { return host.loaded > 0 || !host.errors.empty(); }, std::chrono::seconds(seconds));
+  }
   void StartDownload(update::UpdateInstall& client) {
     client.SetInstallDirectory(update::InstallText(install));
     ASSERT_TRUE(client.ReloadFileList());
@@ -164,42 +179,135 @@ TEST_F(OnlineInstall, HostNamesAreResolved) {
   ConnectAndLoad(host, client, "localhost");
 }
 
-TEST_F(OnlineInstall, NoServerIsReportedAfterItsRetries) {
+TEST_F(OnlineInstall, UnreachableServersAreRetriedWithGrowingPausesThenReported) {
   StartServer();
   server.reset();  // a port nobody listens on
+  const uint16_t closed = port;
+  const std::string none = "127.0.0.1:" + std::to_string(closed);
   LoopHost host;
   update::UpdateInstall client(host, temporary);
-  host.client = &client;
-  client.SetServerList(vx::Utf8ToUtf16("127.0.0.1:" + std::to_string(port)));
-  client.ConnectUpdateSrv();
-  ASSERT_TRUE(host.RunUntil([&] { return !host.errors.empty(); }, std::chrono::seconds(20)));
-  EXPECT_EQ(host.errors.size(), 1u);
+  client.SetRetryPauses(100, 400);
+  const auto start = Clock::now();
+  Connect(host, client, none, 20);
+  ASSERT_EQ(host.errors.size(), 1u);
   EXPECT_NE(host.errors[0].first, 0);
   EXPECT_EQ(host.errors[0].second, 0);
   EXPECT_EQ(host.TraceCount("[OnSUConnect]"), 5);  // the first try and four more
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(100 + 200 + 400 + 400));
   EXPECT_EQ(host.connected, 0);
 
-  // Two servers, the first unreachable: after its attempts, the second.
-  const uint16_t closed = port;
+  // A server that accepts and closes (as one past its connection limit
+  // does): each close is a failed attempt, paced, then the refusal box.
   port = transferPort = 0;
   StartServer();
+  auto relay = Relay("--refuse " + std::to_string(port));
+  LoopHost refused;
+  update::UpdateInstall closing(refused, temporary);
+  closing.SetRetryPauses(100, 400);
+  const auto closingStart = Clock::now();
+  Connect(refused, closing, "127.0.0.2:" + std::to_string(port), 20);
+  ASSERT_EQ(refused.errors.size(), 1u);
+  EXPECT_EQ(refused.errors[0], (std::pair<int, int>{update::UpdateInstall::kUnreachableCode, 0}));
+  EXPECT_EQ(refused.TraceCount("[OnSUConnect] iError = 0"), 5);
+  EXPECT_GE(Clock::now() - closingStart, std::chrono::milliseconds(100 + 200 + 400 + 400));
+
+  // Two servers, the first unreachable: after its attempts, the second.
   LoopHost second;
   update::UpdateInstall fallback(second, temporary);
-  second.client = &fallback;
-  fallback.SetProductNumber(u"1001");
-  fallback.SetServerList(vx::Utf8ToUtf16("127.0.0.1:" + std::to_string(closed) + ",127.0.0.1:" +
-                                         std::to_string(port)));
-  fallback.ConnectUpdateSrv();
-  ASSERT_TRUE(second.RunUntil([&] { return second.loaded > 0 || !second.errors.empty(); }, std::chrono::seconds(30)));
+  fallback.SetRetryPauses(50, 100);
+  Connect(second, fallback, none + ",127.0.0.1:" + std::to_string(port), 30);
   EXPECT_TRUE(second.errors.empty());
+  EXPECT_EQ(second.loaded, 1);
   EXPECT_EQ(second.TraceCount("[OnSUConnect]"), 6);  // five failed, then the second server
 
   // A list without any usable item makes no attempt.
   LoopHost idle;
-  update::UpdateInstall none(idle, temporary);
-  none.SetServerList(u"nothing");
-  none.ConnectUpdateSrv();
+  update::UpdateInstall nothing(idle, temporary);
+  nothing.SetServerList(u"nothing");
+  nothing.ConnectUpdateSrv();
   EXPECT_EQ(idle.TraceCount("[_ConnectUpdateSrv]"), 0);
+}
+
+// 600 ms round trips at 200 KB/s a connection: a restarted transfer needs
+// more than a speed tick before its first byte, and must get it.
+TEST_F(OnlineInstall, SlowLinkDownloadsWithoutTearingDownItsTransfers) {
+  StartServer();
+  auto relay = Relay("--delay 300 --rate 200000");
+  LoopHost host;
+  {
+    update::UpdateInstall client(host, temporary);
+    Connect(host, client, "127.0.0.2:" + std::to_string(port), 30);
+    ASSERT_EQ(host.loaded, 1);
+    StartDownload(client);
+    host.StartSpeedTimer();
+    ASSERT_TRUE(host.RunUntil([&] { return host.complete > 0 || !host.errors.empty(); }, std::chrono::seconds(90)));
+    ASSERT_TRUE(host.errors.empty()) << host.errors[0].first;
+    EXPECT_EQ(host.TraceCount("[ReConnect]"), 0);
+    ASSERT_GE(host.speeds.size(), 3u);
+    EXPECT_NE(host.speeds[2], "0B") << "no speed within three seconds";
+  }
+  ExpectInstalled();
+}
+
+// The control port answers but the transfer port accepts and closes, or is
+// gone: before the downloads and during them, the refusal box follows in
+// bounded time instead of "connecting" or reconnecting for ever.
+TEST_F(OnlineInstall, UnreachableTransferServiceIsReported) {
+  StartServer();
+  auto relay = Relay("--refuse " + std::to_string(transferPort));
+  LoopHost host;
+  update::UpdateInstall client(host, temporary);
+  Connect(host, client, "127.0.0.2:" + std::to_string(port), 40);
+  ASSERT_EQ(host.errors.size(), 1u);
+  EXPECT_EQ(host.errors[0], (std::pair<int, int>{update::UpdateInstall::kUnreachableCode, 0}));
+  EXPECT_EQ(host.TraceCount("[Transfer] the transfer service cannot be reached"), update::UpdateInstall::kTransferCycles);
+  EXPECT_EQ(host.loaded, 0);
+
+  relay->Command("pass " + std::to_string(transferPort));
+  LoopHost during;
+  update::UpdateInstall downloading(during, temporary);
+  Connect(during, downloading, "127.0.0.2:" + std::to_string(port), 30);
+  ASSERT_EQ(during.loaded, 1);
+  relay->Command("rate 100000");
+  StartDownload(downloading);
+  during.StartSpeedTimer();
+  ASSERT_TRUE(during.RunUntil([&] { return downloading.DownloadedBytes() > 0; }, std::chrono::seconds(20)));
+  relay->Command("drop " + std::to_string(transferPort));
+  relay->Command("cut " + std::to_string(transferPort));
+  ASSERT_TRUE(during.RunUntil([&] { return !during.errors.empty(); }, std::chrono::seconds(60)));
+  EXPECT_EQ(during.errors[0], (std::pair<int, int>{update::UpdateInstall::kUnreachableCode, 1}));
+  EXPECT_LE(during.TraceCount("[ReConnect]"), update::UpdateInstall::kTransferCycles);
+}
+
+TEST_F(OnlineInstall, MalformedFileInfoAnswerIsDropped) {
+  // A server that sends one DOWNLOADFILEINFO_FT answer: whole, or cut short.
+  for (const bool whole : {true, false}) {
+    asio::io_context io;
+    asio::ip::tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"), 0});
+    std::thread serve([&] {
+      asio::ip::tcp::socket peer(io);
+      acceptor.accept(peer);
+      std::vector<uint8_t> body = update::Encode(update::DownloadFileInfoFtResponse{});
+      if (!whole) body.resize(body.size() - 1);
+      std::vector<uint8_t> pdu;
+      net::FramePdu(update::QR_UDT_DOWNLOADFILEINFO_FT, body.data(), body.size(), pdu);
+      asio::write(peer, asio::buffer(pdu));
+      uint8_t sink[256];
+      asio::error_code ignored;
+      while (peer.read_some(asio::buffer(sink), ignored) > 0) {
+      }
+    });
+    LoopHost host;
+    {
+      update::UpdateInstall client(host, temporary);
+      host.client = &client;
+      client.SetServerList(vx::Utf8ToUtf16("127.0.0.1:" + std::to_string(acceptor.local_endpoint().port())));
+      client.ConnectUpdateSrv();
+      host.RunUntil([&] { return client.TransferTaskCount() > 0; }, std::chrono::milliseconds(whole ? 5000 : 500));
+      EXPECT_EQ(client.TransferTaskCount(), whole ? 1u : 0u) << (whole ? "whole" : "cut short");
+    }
+    serve.join();
+  }
 }
 
 TEST_F(OnlineInstall, UnsafeFileListsAreRefused) {

@@ -31,6 +31,10 @@ class LoopHost : public update::UpdateInstallHost {
     m_timers[id] = {std::chrono::milliseconds(ms), std::chrono::steady_clock::now() + std::chrono::milliseconds(ms)};
   }
   void StopTimer(int id) override { m_timers.erase(id); }
+  // The download page's speed timer: SpeedTick every second, its texts kept.
+  static constexpr int kSpeedTimer = -1;
+  std::vector<std::string> speeds;
+  void StartSpeedTimer() { StartTimer(kSpeedTimer, 1000); }
   void ShowErrorMsg(int code, int downloading) override { errors.emplace_back(code, downloading); }
   void FileListLoaded(bool) override { ++loaded; }
   void OnlineClientConnected() override { ++connected; }
@@ -66,7 +70,8 @@ class LoopHost : public update::UpdateInstallHost {
         const int id = it->first;
         if (now >= it->second.next) {
           it->second.next = now + it->second.period;
-          if (client) client->OnTimer(id);
+          if (client && id == kSpeedTimer) speeds.push_back(client->SpeedTick());
+          else if (client) client->OnTimer(id);
           it = m_timers.lower_bound(id + 1);  // the handler may change the table
         } else {
           ++it;

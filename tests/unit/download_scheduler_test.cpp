@@ -6,6 +6,7 @@
 
 #include "update/download_scheduler.h"
 #include "update/download_speed.h"
+#include "update/stall_watch.h"
 #include "update/ftt_types.h"
 
 using update::DownloadEntry;
@@ -299,20 +300,13 @@ TEST(DownloadSpeed, SizesAndSpeedFollowTheirFormats) {
   EXPECT_EQ(update::FormatSize(5ull << 30), "5.0GB");
 
   update::DownloadSpeed speed;
-  auto t = speed.OnTick(0);  // nothing yet: 0 B/s and a reconnect
+  auto t = speed.OnTick(0);  // nothing yet: 0 B/s
   EXPECT_EQ(t.speed, 0u);
-  EXPECT_TRUE(t.reconnect);
   t = speed.OnTick(1000);
   EXPECT_EQ(t.speed, 500u);  // (0 + 1000) / 2
-  EXPECT_FALSE(t.reconnect);
   t = speed.OnTick(3000);
   EXPECT_EQ(t.speed, 1000u);
   EXPECT_TRUE(speed.OnTick(2000).skipped);  // the total went down
-  // Five ticks without growth reconnect.
-  update::DownloadSpeed still;
-  still.OnTick(5000);
-  for (int i = 0; i < 4; ++i) EXPECT_FALSE(still.OnTick(5000).reconnect) << i;
-  EXPECT_TRUE(still.OnTick(5000).reconnect);
   // A running average over at most ten ticks.
   update::DownloadSpeed avg;
   uint64_t total = 0;
@@ -320,4 +314,39 @@ TEST(DownloadSpeed, SizesAndSpeedFollowTheirFormats) {
   EXPECT_EQ(t.speed, 100u);
   for (int i = 0; i < 10; ++i) t = avg.OnTick(total += 1000);
   EXPECT_GT(t.speed, 800u);
+}
+
+// The stall rules against a made-up clock: a link with 300 ms round trips
+// whose first byte comes 3.5 s after the restart, at 20 KB/s.
+TEST(StallWatch, CountsOnlyOnceDataCouldHaveArrived) {
+  using namespace std::chrono_literals;
+  using update::StallWatch;
+  const auto t0 = StallWatch::Clock::time_point{} + 1h;
+  auto bytesAt = [&](StallWatch::Clock::time_point t) -> uint64_t {
+    return t < t0 + 3500ms ? 0 : uint64_t((t - t0 - 3500ms) / 1ms) * 20;
+  };
+  StallWatch watch;
+  watch.RoundTrip(300ms);
+  EXPECT_FALSE(watch.SpeedTick(t0, 0));  // not started: never counts
+  watch.Restart(t0);
+  watch.TransferStarted(t0 + 300ms);  // counting from 0.3 + 3 x 0.3 + 2 s
+  EXPECT_FALSE(watch.Counting(t0 + 3100ms));
+  EXPECT_TRUE(watch.Counting(t0 + 3200ms));
+  for (int s = 1; s <= 30; ++s) EXPECT_FALSE(watch.SpeedTick(t0 + s * 1s, bytesAt(t0 + s * 1s))) << s;
+  // The data stops: the fifth tick without a byte is a stall, then the count restarts.
+  const uint64_t last = bytesAt(t0 + 30s);
+  for (int s = 31; s <= 34; ++s) EXPECT_FALSE(watch.SpeedTick(t0 + s * 1s, last)) << s;
+  EXPECT_TRUE(watch.SpeedTick(t0 + 35s, last));
+  EXPECT_FALSE(watch.SpeedTick(t0 + 36s, last));
+
+  // No file answer at all: the count starts after the longest wait.
+  watch.Restart(t0);
+  EXPECT_FALSE(watch.Counting(t0 + StallWatch::kLongestWait - 1ms));
+  EXPECT_TRUE(watch.Counting(t0 + StallWatch::kLongestWait));
+  // A reconnect under way counts nothing until the next restart.
+  watch.Suspend();
+  for (int s = 61; s <= 70; ++s) EXPECT_FALSE(watch.SpeedTick(t0 + s * 1s, last)) << s;
+  // Bytes seen by the watchdog.
+  EXPECT_TRUE(watch.Grew(5));
+  EXPECT_FALSE(watch.Grew(5));
 }
