@@ -48,13 +48,21 @@ uint16_t ControlPort() {
 
 class OnlineInstall : public ::testing::Test {
  protected:
-  fs::path work;
+  fs::path work, package, dest;
   WizardDriver driver;
 
   void SetUp() override {
     work = fs::path(L"C:\\e2e-online") / ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    dest = work / "Quorin";
     fs::remove_all(work);
     fs::create_directories(work);
+  }
+
+  // `package`: the sample for the fixture's update server.
+  void BuildForServer() {
+    const uint16_t port = ControlPort();
+    ASSERT_NE(port, 0) << "no update server (online_server fixture)";
+    package = Build("127.0.0.1:" + std::to_string(port));
   }
 
   // The sample manifest as an online package of `servers`, language page shown.
@@ -83,8 +91,9 @@ class OnlineInstall : public ::testing::Test {
     return driver.CurrentPage();
   }
 
-  // Starts `package` and takes it to the ready page, installing into `dest`.
-  void OpenAtReadyPage(const fs::path& package, const fs::path& dest) {
+  // BuildForServer, then the wizard at the ready page installing into `dest`.
+  void StartAtReadyPage() {
+    ASSERT_NO_FATAL_FAILURE(BuildForServer());
     ASSERT_TRUE(driver.Start(package));
     ASSERT_TRUE(driver.WaitFrame());
     ASSERT_TRUE(driver.WaitPage(1));
@@ -107,11 +116,7 @@ class OnlineInstall : public ::testing::Test {
 }  // namespace
 
 TEST_F(OnlineInstall, DownloadsEveryFileAndInstallsIt) {
-  const uint16_t port = ControlPort();
-  ASSERT_NE(port, 0) << "no update server (online_server fixture)";
-  const fs::path package = Build("127.0.0.1:" + std::to_string(port));
-  const fs::path dest = work / "Quorin";
-  ASSERT_NO_FATAL_FAILURE(OpenAtReadyPage(package, dest));
+  ASSERT_NO_FATAL_FAILURE(StartAtReadyPage());
   PostForeignNotices();
   ASSERT_EQ(Next(), 10);
   PostForeignNotices();  // while the transfer's notices arrive
@@ -167,8 +172,6 @@ TEST_F(OnlineInstall, DownloadsEveryFileAndInstallsIt) {
 }
 
 TEST_F(OnlineInstall, CorruptDownloadIsFetchedAgainThenReported) {
-  const uint16_t port = ControlPort();
-  ASSERT_NE(port, 0) << "no update server (online_server fixture)";
   // The server opens a file for each transfer: spoil one byte of the middle
   // of a published download file (same length), and put it back afterwards.
   const fs::path published = kServerDir / "published" / "files" / "ZepClient.exe";
@@ -182,10 +185,7 @@ TEST_F(OnlineInstall, CorruptDownloadIsFetchedAgainThenReported) {
     const std::vector<uint8_t>& bytes;
     ~Restore() { testing_support::WriteAll(path, bytes); }
   } restore{published, original};
-
-  const fs::path package = Build("127.0.0.1:" + std::to_string(port));
-  const fs::path dest = work / "Quorin";
-  ASSERT_NO_FATAL_FAILURE(OpenAtReadyPage(package, dest));
+  ASSERT_NO_FATAL_FAILURE(StartAtReadyPage());
   ASSERT_EQ(Next(), 10);
   HWND box = driver.WaitMessageBox(60000);
   ASSERT_TRUE(box) << "no error box";
@@ -197,11 +197,7 @@ TEST_F(OnlineInstall, CorruptDownloadIsFetchedAgainThenReported) {
 }
 
 TEST_F(OnlineInstall, OwnFileThatCannotBeOpenedIsAskedForThenTheInstallEndsAborted) {
-  const uint16_t port = ControlPort();
-  ASSERT_NE(port, 0) << "no update server (online_server fixture)";
-  const fs::path package = Build("127.0.0.1:" + std::to_string(port));
-  const fs::path dest = work / "Quorin";
-  ASSERT_NO_FATAL_FAILURE(OpenAtReadyPage(package, dest));
+  ASSERT_NO_FATAL_FAILURE(StartAtReadyPage());
   // The install steps read the uninstaller's image from the package file.
   const fs::path moved = work / "moved.exe";
   ASSERT_TRUE(MoveFileW(package.wstring().c_str(), moved.wstring().c_str())) << GetLastError();
@@ -228,8 +224,6 @@ TEST_F(OnlineInstall, OwnFileThatCannotBeOpenedIsAskedForThenTheInstallEndsAbort
 }
 
 TEST_F(OnlineInstall, UnsafeFileListsAreRefusedBeforeAnythingIsWritten) {
-  const uint16_t port = ControlPort();
-  ASSERT_NE(port, 0) << "no update server (online_server fixture)";
   // The file list travels like any file: the server sends what its folder
   // holds now. Give it entries that would leave the install folder.
   const fs::path list = kServerDir / "published" / "FileInfo.info";
@@ -239,7 +233,7 @@ TEST_F(OnlineInstall, UnsafeFileListsAreRefusedBeforeAnythingIsWritten) {
     const std::vector<uint8_t>& bytes;
     ~Restore() { testing_support::WriteAll(path, bytes); }
   } restore{list, original};
-  const fs::path package = Build("127.0.0.1:" + std::to_string(port));
+  ASSERT_NO_FATAL_FAILURE(BuildForServer());
   for (const std::u16string& bad : std::vector<std::u16string>{
            u"..\\..\\evil", u"C:\\e2e-online\\evil", std::u16string(300, u'e')}) {
     std::vector<update::FileInfo> files;
@@ -265,7 +259,7 @@ TEST_F(OnlineInstall, UnsafeFileListsAreRefusedBeforeAnythingIsWritten) {
 
 TEST_F(OnlineInstall, NoServerShowsTheConnectFailureBox) {
   // A port nobody listens on (the fixture's server has the control port).
-  const fs::path package = Build("127.0.0.1:1");
+  package = Build("127.0.0.1:1");
   ASSERT_TRUE(driver.Start(package));
   ASSERT_TRUE(driver.WaitFrame());
   HWND box = driver.WaitMessageBox(30000);
