@@ -214,6 +214,7 @@ void UpdateInstall::OnSUDisconnect(int, int hConn) {
   if (hConn != m_MainConn || m_bDisconnectRequested || m_bStopped) return;
   if (!m_bAnswered) {
     m_host.Trace("[OnSUDisconnect] closed before any answer");
+    if (m_log) m_log->Write("[ERROR] the update server closed the connection before any answer");
     DropUnansweredConnection();
     ConnectFailed(kUnreachableCode);
     return;
@@ -231,6 +232,7 @@ void UpdateInstall::TransferServiceFailed() {
   if (m_bTransferFailedThisCycle) return;  // every task of the cycle reports it
   m_bTransferFailedThisCycle = true;
   m_host.Trace("[Transfer] the transfer service cannot be reached");
+  if (m_log) m_log->Write("[ERROR] the transfer service cannot be reached");
   if (++m_nTransferFailures < kTransferCycles) {
     ReConnect();
     return;
@@ -248,6 +250,7 @@ void UpdateInstall::ReConnect() {
   m_scheduler.m_iReConnect = 0;
   if (m_nConnectAttempts != 0 || m_bStopped) return;
   m_host.Trace("[ReConnect]");
+  if (m_log) m_log->Write("[ReConnect]");
   m_nConnectAttempts = 1;
   m_iIsAlive = 0;
   m_stall.Suspend();

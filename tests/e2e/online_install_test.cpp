@@ -4,6 +4,7 @@
 // install step that fails leaves the download page aborted); no server gives
 // the connect-failure box.
 #include <gtest/gtest.h>
+#include <winsock2.h>
 #include <windows.h>
 
 #include <filesystem>
@@ -58,11 +59,12 @@ class OnlineInstall : public ::testing::Test {
     fs::create_directories(work);
   }
 
-  // `package`: the sample for the fixture's update server.
-  void BuildForServer() {
+  // `package`: the sample for the fixture's update server, reached at
+  // `host` (127.0.0.2: through the fixture's link relay).
+  void BuildForServer(const std::string& host = "127.0.0.1") {
     const uint16_t port = ControlPort();
     ASSERT_NE(port, 0) << "no update server (online_server fixture)";
-    package = Build("127.0.0.1:" + std::to_string(port));
+    package = Build(host + ":" + std::to_string(port));
   }
 
   // The sample manifest as an online package of `servers`, language page shown.
@@ -92,18 +94,47 @@ class OnlineInstall : public ::testing::Test {
   }
 
   // BuildForServer, then the wizard at the ready page installing into `dest`.
-  void StartAtReadyPage() {
-    ASSERT_NO_FATAL_FAILURE(BuildForServer());
+  // With `servers` given, the sample for those instead.
+  void StartAtReadyPage(const std::string& servers = {}) {
+    if (servers.empty()) ASSERT_NO_FATAL_FAILURE(BuildForServer());
+    else package = Build(servers);
     ASSERT_TRUE(driver.Start(package));
     ASSERT_TRUE(driver.WaitFrame());
     ASSERT_TRUE(driver.WaitPage(1));
     // The language page waits for the server, then offers Next.
-    ASSERT_TRUE(wizard_driver::WaitFor([&] { return driver.Enabled(kNext); }, 30000)) << "never connected";
+    ASSERT_TRUE(wizard_driver::WaitFor([&] { return driver.Enabled(kNext); }, 60000)) << "never connected";
     ASSERT_EQ(Next(), 2);
     ASSERT_EQ(Next(), 4);
     driver.Type(kFolder, dest.wstring());
     ASSERT_EQ(Next(), 5);
     ASSERT_EQ(Next(), 7);
+  }
+
+  // Every probe file is in `dest` as published; no partial download is left.
+  void ExpectDownloadedFiles() {
+    size_t files = 0;
+    for (const auto& e : fs::recursive_directory_iterator(kProbeFiles)) {
+      const fs::path rel = fs::relative(e.path(), kProbeFiles);
+      if (e.is_directory()) {
+        EXPECT_TRUE(fs::is_directory(dest / rel)) << rel.string();
+        continue;
+      }
+      ++files;
+      // Moved into the system folder when no copy is there yet (the install
+      // of a machine where an earlier one removed them again).
+      if ((rel == "qrimgoleEx.dll" || rel == "qrgrabber.ax") && !fs::exists(dest / rel)) {
+        wchar_t system[MAX_PATH] = {};
+        GetSystemDirectoryW(system, MAX_PATH);
+        EXPECT_TRUE(fs::exists(fs::path(system) / rel)) << rel.string();
+        continue;
+      }
+      EXPECT_TRUE(ReadAll(dest / rel) == ReadAll(e.path())) << rel.string();
+    }
+    EXPECT_GT(files, 0u);
+    for (const auto& e : fs::recursive_directory_iterator(dest)) {
+      const std::wstring name = e.path().filename().wstring();
+      EXPECT_FALSE(name.ends_with(L".udt!") || name.ends_with(L".sd!")) << e.path().string();
+    }
   }
 
   // Message 0x4C8 from another process: its parameters must mean nothing.
@@ -122,29 +153,7 @@ TEST_F(OnlineInstall, DownloadsEveryFileAndInstallsIt) {
   PostForeignNotices();  // while the transfer's notices arrive
   ASSERT_TRUE(driver.WaitPage(11, 120000)) << "page " << driver.CurrentPage();
 
-  size_t files = 0;
-  for (const auto& e : fs::recursive_directory_iterator(kProbeFiles)) {
-    const fs::path rel = fs::relative(e.path(), kProbeFiles);
-    if (e.is_directory()) {
-      EXPECT_TRUE(fs::is_directory(dest / rel)) << rel.string();
-      continue;
-    }
-    ++files;
-    // Moved into the system folder when no copy is there yet (the install
-    // of a machine where an earlier one removed them again).
-    if ((rel == "qrimgoleEx.dll" || rel == "qrgrabber.ax") && !fs::exists(dest / rel)) {
-      wchar_t system[MAX_PATH] = {};
-      GetSystemDirectoryW(system, MAX_PATH);
-      EXPECT_TRUE(fs::exists(fs::path(system) / rel)) << rel.string();
-      continue;
-    }
-    EXPECT_TRUE(ReadAll(dest / rel) == ReadAll(e.path())) << rel.string();
-  }
-  EXPECT_GT(files, 0u);
-  for (const auto& e : fs::recursive_directory_iterator(dest)) {
-    const std::wstring name = e.path().filename().wstring();
-    EXPECT_FALSE(name.ends_with(L".udt!") || name.ends_with(L".sd!")) << e.path().string();
-  }
+  ExpectDownloadedFiles();
   EXPECT_TRUE(fs::exists(dest / "uninstall.exe"));
   EXPECT_TRUE(fs::exists(dest / "FileInfo.info"));
   driver.Click(kNext);
@@ -267,4 +276,161 @@ TEST_F(OnlineInstall, NoServerShowsTheConnectFailureBox) {
   EXPECT_FALSE(WizardDriver::MessageText(box).empty());
   WizardDriver::Answer(box, IDOK);
   EXPECT_EQ(driver.WaitExit(), 0u);
+}
+
+// ---- through the fixture's link relay: 127.0.0.2 leads to the server's
+// ports over a link the tests slow down, cut or close.
+
+namespace {
+
+// One control line to the relay; its reply (ends with "ok" or an error).
+std::string Relay(const std::string& line) {
+  std::ifstream in(kServerDir / "relay");
+  unsigned port = 0;
+  in >> port;
+  WSADATA data;
+  WSAStartup(MAKEWORD(2, 2), &data);
+  std::string reply;
+  const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in at = {};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(uint16_t(port));
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(s, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0) {
+    const std::string text = line + "\n";
+    send(s, text.data(), int(text.size()), 0);
+    char buffer[1024];
+    for (int n; reply.find("ok\n") == std::string::npos && reply.find("error") == std::string::npos &&
+                (n = recv(s, buffer, sizeof buffer, 0)) > 0;)
+      reply.append(buffer, size_t(n));
+  }
+  closesocket(s);
+  return reply;
+}
+
+// A figure of the relay's statistics line for `port` ("down": bytes the
+// relay delivered from the server; "accepted", "refused": connections).
+uint64_t RelayFigure(const std::string& port, const std::string& name) {
+  const std::string stats = Relay("stats");
+  std::smatch m;
+  const std::regex figure(port + ":[^\n]* " + name + " ([0-9]+)");
+  return std::regex_search(stats, m, figure) ? std::stoull(m[1]) : 0;
+}
+
+class OnlineLinks : public OnlineInstall {
+ protected:
+  std::string control, transfer;
+
+  void SetUp() override {
+    OnlineInstall::SetUp();
+    std::ifstream in(kServerDir / "ports");
+    in >> control >> transfer;
+    Reset();
+  }
+  void TearDown() override { Reset(); }
+  void Reset() {
+    for (const std::string& command : {"pass " + control, "pass " + transfer, std::string("delay 0"),
+                                       std::string("rate 0")})
+      ASSERT_NE(Relay(command).find("ok"), std::string::npos) << command << ": no link relay";
+  }
+  int UpdateLogCount(const std::string& text) {
+    int n = 0;
+    if (fs::is_directory(work / "log"))
+      for (const auto& e : fs::recursive_directory_iterator(work / "log")) {
+        std::ifstream in(e.path());
+        for (std::string l; std::getline(in, l);) n += l.find(text) != std::string::npos;
+      }
+    return n;
+  }
+  // Downloads through the relay as it is set; the finish page ends it.
+  void InstallThroughTheRelay(int speedWithinSeconds) {
+    ASSERT_NO_FATAL_FAILURE(StartAtReadyPage("127.0.0.2:" + control));
+    ASSERT_EQ(Next(), 10);
+    constexpr int kSpeed = 1091;
+    EXPECT_TRUE(wizard_driver::WaitFor(
+        [&] {
+          const std::wstring speed = driver.PageText(10, kSpeed);
+          return driver.CurrentPage() == 11 ||
+                 (!speed.empty() && speed.find(L":0B/") == std::wstring::npos && speed.find(L":0KB/") == std::wstring::npos);
+        },
+        DWORD(speedWithinSeconds) * 1000))
+        << "no speed shown: " << driver.PageText(10, kSpeed);
+    ASSERT_TRUE(driver.WaitPage(11, 180000)) << "page " << driver.CurrentPage();
+    ExpectDownloadedFiles();
+    driver.Click(kNext);
+    EXPECT_EQ(driver.WaitExit(), 0u);
+  }
+  // The wizard ends in the refusal box within `seconds` and installs nothing.
+  void ExpectRefusalBox(WizardDriver& run, int seconds) {
+    HWND box = run.WaitMessageBox(DWORD(seconds) * 1000);
+    ASSERT_TRUE(box) << "no error box within " << seconds << " s";
+    EXPECT_EQ(WizardDriver::MessageText(box), Text(776));
+    WizardDriver::Answer(box, IDOK);
+    EXPECT_EQ(run.WaitExit(), 0u);
+    EXPECT_FALSE(fs::exists(dest));
+  }
+};
+
+}  // namespace
+
+TEST_F(OnlineLinks, SlowLinksInstallWithoutReconnecting) {
+  // 100 ms round trips at 1 MB/s a connection, then 300 ms at 200 KB/s.
+  Relay("delay 50");
+  Relay("rate 1000000");
+  ASSERT_NO_FATAL_FAILURE(InstallThroughTheRelay(5));
+  EXPECT_EQ(UpdateLogCount("[ReConnect]"), 0);
+}
+
+TEST_F(OnlineLinks, SlowerLinkShowsItsSpeedAndCompletes) {
+  Relay("delay 150");
+  Relay("rate 200000");
+  ASSERT_NO_FATAL_FAILURE(InstallThroughTheRelay(5));
+  EXPECT_EQ(UpdateLogCount("[ReConnect]"), 0);
+}
+
+TEST_F(OnlineLinks, CutTwiceResumesTheDownloads) {
+  Relay("rate 100000");
+  const uint64_t before = RelayFigure(transfer, "down");
+  ASSERT_NO_FATAL_FAILURE(StartAtReadyPage("127.0.0.2:" + control));
+  ASSERT_EQ(Next(), 10);
+  for (int cut = 0; cut < 2; ++cut) {
+    Sleep(1500);
+    EXPECT_NE(Relay("cut").find("ok"), std::string::npos);
+  }
+  ASSERT_TRUE(driver.WaitPage(11, 180000)) << "page " << driver.CurrentPage();
+  ExpectDownloadedFiles();
+  driver.Click(kNext);
+  EXPECT_EQ(driver.WaitExit(), 0u);
+  uint64_t published = 0;
+  for (const auto& e : fs::recursive_directory_iterator(kServerDir / "published"))
+    if (e.is_regular_file()) published += uint64_t(e.file_size());
+  const uint64_t sent = RelayFigure(transfer, "down") - before;
+  EXPECT_LT(sent, published + published / 3) << "the cut files were not resumed";
+  EXPECT_GE(UpdateLogCount("[ReConnect]"), 1);
+}
+
+TEST_F(OnlineLinks, UnreachableServicesEndInTheRefusalBox) {
+  // The transfer port accepts and closes; the control port does; neither
+  // answers at all.
+  for (const std::string refuse : {transfer, control, std::string("both")}) {
+    SCOPED_TRACE(refuse);
+    if (refuse == "both") Relay("drop " + control), Relay("drop " + transfer);
+    else Relay("refuse " + refuse);
+    const uint64_t tried = RelayFigure(refuse, "refused");
+    ASSERT_NO_FATAL_FAILURE(BuildForServer("127.0.0.2"));
+    WizardDriver run;
+    ASSERT_TRUE(run.Start(package));
+    ASSERT_TRUE(run.WaitFrame());
+    ExpectRefusalBox(run, 60);
+    // Paced attempts, not a loop: five connects a cycle.
+    EXPECT_LE(RelayFigure(refuse, "refused") - tried, 12u);
+    Reset();
+  }
+}
+
+TEST_F(OnlineLinks, SecondServerServesWhenTheFirstIsUnreachable) {
+  ASSERT_NO_FATAL_FAILURE(StartAtReadyPage("127.0.0.1:1,127.0.0.2:" + control));
+  ASSERT_EQ(Next(), 10);
+  ASSERT_TRUE(driver.WaitPage(11, 120000)) << "page " << driver.CurrentPage();
+  ExpectDownloadedFiles();
 }

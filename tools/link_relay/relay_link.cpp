@@ -60,7 +60,6 @@ void RelayLink::Read(Direction& d) {
       Close();
       return;
     } else {
-      d.counter += n;
       d.pipe.Push(d.buffer.data(), n, now, Delay(*m_port));
       Read(d);
     }
@@ -101,6 +100,7 @@ void RelayLink::Pump(Direction& d) {
                         return;
                       }
                       d.pipe.Consume(n, now, rate);
+                      d.counter += n;  // delivered, not just read
                       Read(d);
                       Pump(d);
                     });
