@@ -163,6 +163,7 @@ void UpdateInstall::OnSUConnect(int error, int hConn) {
   // closes must not start the cycle afresh.
   m_bAnswered = false;
   m_bTransferFailedThisCycle = false;
+  if (m_ftt.ReceivedBytes() != m_receivedAtCycleStart) m_nTransferFailures = 0;  // the last cycle got data
   m_receivedAtCycleStart = m_ftt.ReceivedBytes();
   {
     std::lock_guard<std::mutex> g(m_connLock);
