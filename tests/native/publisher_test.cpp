@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,34 @@ TEST_F(Publisher, WritesTheFileListAndOneDownloadFilePerFile) {
   }
   const Bytes version = ReadAll(root / "published" / "version.txt");
   EXPECT_EQ(std::string(version.begin(), version.end()), "version=v4.0.2026\nbuild=17\nfilelist=FileInfo.info\n");
+}
+
+// Replicas are made by publishing on each host: the bytes must not depend on
+// the thread count or the memory budget (files larger than the budget are
+// compressed alone).
+TEST_F(Publisher, SameBytesWhateverTheThreadsAndMemory) {
+  std::mt19937 random(3);
+  for (int i = 0; i < 24; ++i) {
+    Bytes data(size_t(i % 8 == 0 ? 2 << 20 : 1000 * i));
+    for (auto& b : data) b = uint8_t(random() % (i % 2 ? 256 : 7));
+    WriteAll(root / "product" / ("d" + std::to_string(i % 3)) / ("f" + std::to_string(i)), data);
+  }
+  std::map<fs::path, Bytes> first;
+  for (const auto& [threads, memory] : std::vector<std::pair<unsigned, uint64_t>>{{1, 0}, {4, 1 << 20}}) {
+    update_server::PublishOptions o = Options();
+    o.threads = threads;
+    o.memory = memory;
+    update_server::PublishSummary summary;
+    std::string error;
+    ASSERT_TRUE(update_server::Publish(o, summary, error)) << error;
+    EXPECT_EQ(summary.files, 24u);
+    std::map<fs::path, Bytes> now;
+    for (const auto& e : fs::recursive_directory_iterator(root / "published"))
+      if (e.is_regular_file()) now[e.path().lexically_relative(root / "published")] = ReadAll(e.path());
+    if (first.empty()) first = now;
+    else EXPECT_TRUE(now == first) << threads << " threads, " << memory << " bytes";
+  }
+  EXPECT_EQ(first.size(), 24u + 2);
 }
 
 TEST_F(Publisher, RefusesBadOptionsAndLeavesNoFileList) {

@@ -1,10 +1,14 @@
 #include "tools/update_server/publisher.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "base/fs_path.h"
@@ -202,11 +206,128 @@ bool Publish(const PublishOptions& options, PublishSummary& summary, std::string
   return true;
 }
 
+namespace {
+
+// One product file: read, compressed and written as its download file.
+struct FileJob {
+  const fs::directory_entry* entry = nullptr;
+  fs::path relative;
+  uint64_t size = 0;
+  // Results.
+  int32_t length = 0;
+  std::u16string digest;
+  uint64_t published = 0;
+  bool done = false;
+  std::string error;
+};
+
+// The file's bytes and its compressed copy are in memory together.
+uint64_t MemoryOf(const FileJob& job) { return 2 * job.size + (64 << 10); }
+
+void Encode(FileJob& job, const fs::path& output) {
+  std::vector<uint8_t> data, published;
+  if (!ReadFile(job.entry->path(), data)) {
+    job.error = "cannot read " + vx::PathToUtf8(job.entry->path());
+    return;
+  }
+  if (!update::EncodeDownloadFile(data, published)) {
+    job.error = "too large to publish (2 GiB or more): " + vx::PathToUtf8(job.entry->path());
+    return;
+  }
+  if (!WriteFile(output / "files" / job.relative, published)) {
+    job.error = "cannot write the download file of " + vx::PathToUtf8(job.relative);
+    return;
+  }
+  job.length = int32_t(data.size());
+  job.digest = vx::Utf8ToUtf16(update::Md5Hex(data.data(), data.size()));
+  job.published = published.size();
+  job.done = true;
+}
+
+// Runs every job on `threads` threads, largest first, while the jobs in hand
+// fit in `memory`; stops taking new ones after an error.
+void EncodeAll(std::vector<FileJob>& jobs, const fs::path& output, unsigned threads, uint64_t memory,
+               const std::function<void(const std::string&)>& progress) {
+  std::vector<FileJob*> order;
+  uint64_t total = 0;
+  for (FileJob& job : jobs) order.push_back(&job), total += job.size;
+  std::stable_sort(order.begin(), order.end(), [](const FileJob* a, const FileJob* b) { return a->size > b->size; });
+  std::mutex lock;
+  std::condition_variable changed;
+  size_t next = 0, finished = 0;
+  uint64_t inHand = 0, bytesDone = 0;
+  bool failed = false;
+  auto work = [&] {
+    std::unique_lock<std::mutex> g(lock);
+    for (;;) {
+      changed.wait(g, [&] {
+        return failed || next == order.size() || inHand == 0 || inHand + MemoryOf(*order[next]) <= memory;
+      });
+      if (failed || next == order.size()) return;
+      FileJob& job = *order[next++];
+      inHand += MemoryOf(job);
+      g.unlock();
+      Encode(job, output);
+      g.lock();
+      inHand -= MemoryOf(job);
+      failed = failed || !job.error.empty();
+      ++finished;
+      bytesDone += job.size;
+      changed.notify_all();
+    }
+  };
+  std::vector<std::thread> pool;
+  for (unsigned i = 0; i < std::max(1u, threads) && i < order.size(); ++i) pool.emplace_back(work);
+  {
+    std::unique_lock<std::mutex> g(lock);
+    auto report = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (!changed.wait_until(g, report, [&] { return finished == order.size() || (failed && inHand == 0); })) {
+      report += std::chrono::seconds(1);
+      if (!progress) continue;
+      char line[128];
+      std::snprintf(line, sizeof line, "publishing: %zu/%zu files, %llu/%llu MB", finished, order.size(),
+                    static_cast<unsigned long long>(bytesDone >> 20), static_cast<unsigned long long>(total >> 20));
+      progress(line);
+    }
+  }
+  for (std::thread& t : pool) t.join();
+}
+
+uint64_t PhysicalMemory() {
+  const long pages = ::sysconf(_SC_PHYS_PAGES), size = ::sysconf(_SC_PAGESIZE);
+  return pages > 0 && size > 0 ? uint64_t(pages) * uint64_t(size) : 0;
+}
+
+}  // namespace
+
+uint64_t DefaultPublishMemory() {
+  const uint64_t quarter = PhysicalMemory() / 4;
+  return quarter == 0 ? uint64_t(256) << 20 : std::min(quarter, uint64_t(2) << 30);
+}
+
 bool Build(const PublishOptions& options, const fs::path& files, const std::vector<fs::directory_entry>& entries,
            const fs::path& output, PublishSummary& summary, std::string& error) {
   std::error_code ec;
+  std::vector<FileJob> jobs;
+  for (const fs::directory_entry& entry : entries) {
+    if (entry.is_directory()) {
+      fs::create_directories(output / "files" / entry.path().lexically_relative(files), ec);
+    } else if (entry.is_regular_file()) {
+      FileJob job;
+      job.entry = &entry;
+      job.relative = entry.path().lexically_relative(files);
+      job.size = entry.file_size(ec);
+      if (job.relative.has_parent_path()) fs::create_directories(output / "files" / job.relative.parent_path(), ec);
+      jobs.push_back(std::move(job));
+    }
+  }
+  EncodeAll(jobs, output, options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency()),
+            options.memory ? options.memory : DefaultPublishMemory(), options.progress);
+
+  // The list in walk order, whatever order the files were done in.
   std::vector<update::FileInfo> list;
   int32_t nextId = 1;
+  size_t fileIndex = 0;
   for (const fs::directory_entry& entry : entries) {
     const fs::path relative = entry.path().lexically_relative(files);
     update::FileInfo info;
@@ -214,28 +335,23 @@ bool Build(const PublishOptions& options, const fs::path& files, const std::vect
     info.strFileKey = KeyOf(relative);
     if (entry.is_directory()) {
       info.type = update::kFileTypeDirectory;
-      fs::create_directories(output / "files" / relative, ec);
       ++summary.directories;
     } else if (entry.is_regular_file()) {
-      std::vector<uint8_t> data, published;
-      if (!ReadFile(entry.path(), data)) {
-        error = "cannot read " + vx::PathToUtf8(entry.path());
+      const FileJob& job = jobs[fileIndex++];
+      if (!job.error.empty()) {
+        error = job.error;
         return false;
       }
-      if (!update::EncodeDownloadFile(data, published)) {
-        error = "too large to publish (2 GiB or more): " + vx::PathToUtf8(entry.path());
-        return false;
-      }
-      if (!WriteFile(output / "files" / relative, published)) {
-        error = "cannot write the download file of " + vx::PathToUtf8(relative);
+      if (!job.done) {
+        error = "not published (an earlier file failed): " + vx::PathToUtf8(entry.path());
         return false;
       }
       info.type = 0;
-      info.size = int32_t(data.size());
-      info.fileIdText = vx::Utf8ToUtf16(update::Md5Hex(data.data(), data.size()));
+      info.size = job.length;
+      info.fileIdText = job.digest;
       ++summary.files;
-      summary.bytes += data.size();
-      summary.publishedBytes += published.size();
+      summary.bytes += uint64_t(job.length);
+      summary.publishedBytes += job.published;
     }
     list.push_back(std::move(info));
   }

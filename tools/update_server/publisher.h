@@ -9,6 +9,7 @@
 //                     with "/" separators
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace update_server {
@@ -20,7 +21,18 @@ struct PublishOptions {
   // Created, or replaced when it is empty or an earlier publication; built
   // beside it and renamed into place when complete. Not inside `files`.
   std::filesystem::path output;
+  // Files are compressed side by side on this many threads (0: every core),
+  // while the files in hand fit in `memory` bytes (0: DefaultPublishMemory);
+  // a file larger than that is compressed alone. The publication is the
+  // same whatever both are.
+  unsigned threads = 0;
+  uint64_t memory = 0;
+  // Called about once a second while files are compressed.
+  std::function<void(const std::string& line)> progress;
 };
+
+// A quarter of the machine's memory, at most 2 GiB.
+uint64_t DefaultPublishMemory();
 
 struct PublishSummary {
   size_t directories = 0, files = 0;

@@ -20,9 +20,11 @@ constexpr int kDefaultPort = 17800, kDefaultTransferPort = 17801;
 void PrintUsage(FILE* to) {
   std::fprintf(to,
                "usage: update-server publish --files DIR --version V --build N -o PUBLISHED\n"
+               "                             [--threads N] [--memory SIZE]\n"
                "       update-server serve PUBLISHED [--address A] [--port P] [--transfer-port T]\n"
                "       update-server --help | --version\n"
-               "       (defaults: 127.0.0.1, ports %d and %d)\n",
+               "       (defaults: 127.0.0.1, ports %d and %d; publish on every core within a\n"
+               "        quarter of the memory, at most 2G)\n",
                kDefaultPort, kDefaultTransferPort);
 }
 
@@ -98,6 +100,19 @@ int RunServe(int argc, char** argv) {
   return 0;
 }
 
+// "512M", "2G", "1048576": bytes; at least 16 MiB.
+bool ParseMemory(const std::string& text, uint64_t& bytes) {
+  char* end = nullptr;
+  const unsigned long long n = std::strtoull(text.c_str(), &end, 10);
+  if (text.empty() || end == text.c_str() || text[0] == '-') return false;
+  const std::string unit = end;
+  const int shift = unit.empty() ? 0 : unit == "K" || unit == "k" ? 10 : unit == "M" || unit == "m" ? 20
+                  : unit == "G" || unit == "g" ? 30 : -1;
+  if (shift < 0 || n > (uint64_t(1) << (63 - shift))) return false;
+  bytes = uint64_t(n) << shift;
+  return bytes >= (uint64_t(16) << 20);
+}
+
 int RunPublish(int argc, char** argv) {
   update_server::PublishOptions options;
   bool haveFiles = false, haveOutput = false, haveBuild = false;
@@ -119,11 +134,25 @@ int RunPublish(int argc, char** argv) {
       options.build = int32_t(n), haveBuild = true;
     } else if (arg == "-o") {
       options.output = vx::PathFromUtf8(value), haveOutput = true;
+    } else if (arg == "--threads") {
+      char* end = nullptr;
+      const long n = std::strtol(value, &end, 10);
+      if (!*value || *end || n < 1 || n > 256) {
+        std::fprintf(stderr, "update-server: --threads takes a number from 1 to 256\n");
+        return 2;
+      }
+      options.threads = unsigned(n);
+    } else if (arg == "--memory") {
+      if (!ParseMemory(value, options.memory)) {
+        std::fprintf(stderr, "update-server: --memory takes a size such as 512M or 2G (at least 16M)\n");
+        return 2;
+      }
     } else {
       return Usage();
     }
   }
   if (!haveFiles || !haveOutput || !haveBuild || options.version.empty()) return Usage();
+  options.progress = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
   update_server::PublishSummary summary;
   std::string error;
   if (!update_server::Publish(options, summary, error)) {
