@@ -61,10 +61,29 @@ TEST(UpdateServerCommandLine, HelpAndVersionGoToStandardOutput) {
 
 TEST(UpdateServerCommandLine, UsageErrorsGoToStandardErrorWithCode2) {
   for (const char* args : {"", "frobnicate", "serve", "publish --files", "publish --version v1 --build x -o /tmp/x",
-                           "serve /tmp --port 70000", "--help extra"}) {
+                           "serve /tmp --port 70000", "--help extra", "publish --files /tmp --version v1 --build 1 "
+                           "-o /tmp/x --threads 0", "publish --files /tmp --version v1 --build 1 -o /tmp/x --memory 1M",
+                           "new-key"}) {
     const CliRun r = UpdateServer(args);
     EXPECT_EQ(r.code, 2) << args;
     EXPECT_TRUE(r.out.empty()) << args << ": " << r.out;
     EXPECT_FALSE(r.err.empty()) << args;
   }
+}
+
+TEST(UpdateServerCommandLine, KeyFilesAreTheOwnersOnly) {
+  const fs::path dir = testing_support::TempFolder("update-server-key");
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const std::string key = (dir / "shared.key").string();
+  EXPECT_EQ(UpdateServer("new-key '" + key + "'").code, 0);
+  EXPECT_EQ(fs::status(key).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  const CliRun again = UpdateServer("new-key '" + key + "'");  // never overwritten
+  EXPECT_EQ(again.code, 1);
+  EXPECT_NE(again.err.find("cannot create the key file"), std::string::npos) << again.err;
+  fs::permissions(key, fs::perms::group_read, fs::perm_options::add);
+  const CliRun open = UpdateServer("serve '" + dir.string() + "' --port 0 --transfer-port 0 --key-file '" + key + "'");
+  EXPECT_EQ(open.code, 1);
+  EXPECT_NE(open.err.find("may be read by others than its owner"), std::string::npos) << open.err;
+  fs::remove_all(dir);
 }

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <random>
 #include <thread>
+#include <tuple>
 
 #include "base/fs_path.h"
 #include "base/utf16.h"
@@ -377,6 +378,70 @@ TEST(UpdateServer, AuthorisationCodesBelongToTheirPeerAndExpire) {
   std::this_thread::sleep_for(std::chrono::milliseconds(1200));
   ASSERT_TRUE(owner.Ask(use, answer));
   EXPECT_EQ(answer.result, update::FAILED);
+}
+
+// Instances started with one key file accept each other's codes: from the
+// address they were issued to, until they expire, and not when forged.
+TEST(UpdateServer, SharedKeyCodesAreAcceptedByEveryInstanceOfTheKey) {
+  Published published("update-server-shared");
+  const fs::path keyFile = published.root / "shared.key", otherFile = published.root / "other.key";
+  std::string error;
+  ASSERT_TRUE(update_server::SharedCodes::CreateKeyFile(keyFile, error)) << error;
+  ASSERT_TRUE(update_server::SharedCodes::CreateKeyFile(otherFile, error)) << error;
+  const auto key = update_server::SharedCodes::Load(keyFile, error);
+  const auto other = update_server::SharedCodes::Load(otherFile, error);
+  ASSERT_TRUE(key && other) << error;
+
+  // The rule itself.
+  std::string code, secret;
+  key->Issue("127.0.0.1", 1000, code, secret);
+  ASSERT_EQ(code.size(), 16u);
+  EXPECT_EQ(key->SecretOf(code, "127.0.0.1", 999), secret);
+  EXPECT_FALSE(key->SecretOf(code, "127.0.0.1", 1000));  // expired
+  EXPECT_FALSE(key->SecretOf(code, "127.0.0.2", 999));   // another address
+  EXPECT_FALSE(other->SecretOf(code, "127.0.0.1", 999));  // another key
+  for (size_t i = 0; i < code.size(); i += 5) {
+    std::string forged = code;
+    forged[i] = forged[i] == 'A' ? 'B' : 'A';
+    EXPECT_FALSE(key->SecretOf(forged, "127.0.0.1", 999)) << forged;
+  }
+  for (const std::string bad : {std::string(), code.substr(1), code + "A", std::string(16, '!')})
+    EXPECT_FALSE(key->SecretOf(bad, "127.0.0.1", 999)) << bad;
+
+  // Servers: A issues, B (same key) accepts on both ports, C (another key) does not.
+  std::unique_ptr<update_server::UpdateServer> servers[3];
+  for (int i = 0; i < 3; ++i) {
+    servers[i] = std::make_unique<update_server::UpdateServer>();
+    update_server::ServerOptions options;
+    options.published = published.root / "published";
+    options.sharedCodes = std::make_shared<const update_server::SharedCodes>(i < 2 ? *key : *other);
+    ASSERT_TRUE(servers[i]->Start(options, error)) << error;
+  }
+  RawClient issuer("127.0.0.1", servers[0]->Port());
+  update::GetAuthCodeFtResponse issued;
+  ASSERT_TRUE(issuer.Ask(update::GetAuthCodeFtRequest{}, issued));
+  ASSERT_EQ(issued.result, 0);
+  update::DownloadFileInfoExFtRequest use;
+  use.authCode = issued.authCode;
+  use.secretKey = issued.secretKey;
+  for (const auto& [server, peer, result] : std::vector<std::tuple<int, const char*, int32_t>>{
+           {1, "127.0.0.1", update::SUCCESSED}, {2, "127.0.0.1", update::FAILED}, {1, "127.0.0.2", update::FAILED}}) {
+    RawClient asker(peer, servers[server]->Port());
+    update::DownloadFileInfoExFtResponse answer;
+    ASSERT_TRUE(asker.Ask(use, answer));
+    EXPECT_EQ(answer.result, result) << "server " << server << " from " << peer;
+  }
+  RawClient transfer("127.0.0.1", servers[1]->TransferPort());
+  ftt::AuthRequest auth{ftt::kProtocolVersion, vx::Utf16ToUtf8(issued.authCode), u"a.bin", u"id",
+                        ftt::KeyProof(vx::Utf16ToUtf8(issued.secretKey).c_str(), u"a.bin")};
+  ASSERT_TRUE(transfer.Send(ftt::PDU_FTT_AUTH, ftt::EncodeAuthRequest(auth)));
+  uint16_t type = 0;
+  Bytes body;
+  ASSERT_TRUE(transfer.Read(type, body));
+  ftt::AuthResponse accepted;
+  ASSERT_TRUE(ftt::DecodeAuthResponse(body.data(), body.size(), accepted));
+  EXPECT_EQ(accepted.result, ftt::FTTR_OPERATE_SUCCESS);
+  EXPECT_GT(accepted.fileLength, 0);
 }
 
 TEST(UpdateServer, ARefusedTransferAuthorisationClosesTheConnection) {

@@ -169,6 +169,14 @@ bool UpdateServer::Issue(const std::string& peer, std::string& code, std::string
   }
   if (ofPeer >= kCodesPerPeer && oldest != m_codes.end()) m_codes.erase(oldest);
   if (m_codes.size() >= kMaxCodes) return false;
+  if (m_options.sharedCodes) {
+    // Kept here only for this instance's per-peer limits; any instance of
+    // the key verifies it.
+    const uint32_t expiry = SharedCodes::NowMinutes() + uint32_t(m_options.sharedCodeLifetime.count());
+    m_options.sharedCodes->Issue(peer, expiry, code, secret);
+    m_codes[code] = Code{secret, peer, now, now};
+    return true;
+  }
   do code = RandomCode(random);
   while (m_codes.count(code));
   secret = RandomCode(random);
@@ -177,6 +185,14 @@ bool UpdateServer::Issue(const std::string& peer, std::string& code, std::string
 }
 
 bool UpdateServer::Issued(const std::u16string& authCode, const std::u16string& secretKey, const std::string& peer) {
+  if (m_options.sharedCodes) {
+    const auto secret = SecretKeyOf(vx::Utf16ToUtf8(authCode), peer);
+    const std::string given = vx::Utf16ToUtf8(secretKey);
+    if (!secret || secret->size() != given.size()) return false;
+    unsigned char differ = 0;  // in constant time
+    for (size_t i = 0; i < given.size(); ++i) differ |= (unsigned char)((*secret)[i] ^ given[i]);
+    return differ == 0;
+  }
   std::lock_guard<std::mutex> g(m_lock);
   auto it = m_codes.find(vx::Utf16ToUtf8(authCode));
   if (it == m_codes.end() || it->second.peer != peer) return false;
@@ -191,6 +207,7 @@ bool UpdateServer::Issued(const std::u16string& authCode, const std::u16string& 
 }
 
 std::optional<std::string> UpdateServer::SecretKeyOf(const std::string& authCode, const std::string& peer) {
+  if (m_options.sharedCodes) return m_options.sharedCodes->SecretOf(authCode, peer, SharedCodes::NowMinutes());
   std::lock_guard<std::mutex> g(m_lock);
   auto it = m_codes.find(authCode);
   if (it == m_codes.end() || it->second.peer != peer) return std::nullopt;

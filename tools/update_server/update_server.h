@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/update_server/shared_codes.h"
 #include "update/ftt_send_service.h"
 #include "update/log_rate_limiter.h"
 #include "update/update_log.h"
@@ -31,6 +32,10 @@ struct ServerOptions {
   update::UpdateNetLimits transferLimits = ftt::FttSendService::ServiceLimits();
   // An authorisation code unused for so long is forgotten.
   std::chrono::milliseconds codeLifetime = std::chrono::hours(1);
+  // With a shared key, codes any instance of that key verifies; each is
+  // good for `sharedCodeLifetime` after it was issued, used or not.
+  std::shared_ptr<const SharedCodes> sharedCodes;
+  std::chrono::minutes sharedCodeLifetime = std::chrono::hours(24);
 
   static update::UpdateNetLimits ControlLimits();
 };

@@ -1,12 +1,14 @@
 // update-server: publishes product folders for online installs and serves them.
 //   update-server publish --files DIR --version V --build N -o PUBLISHED
-//   update-server serve PUBLISHED [--address A] [--port P] [--transfer-port T]
+//   update-server serve PUBLISHED [--address A] [--port P] [--transfer-port T] [--key-file KEY]
+//   update-server new-key KEY
 #include <signal.h>
 #include <sys/resource.h>
 
 #include <cstdio>
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "base/fs_path.h"
@@ -22,6 +24,8 @@ void PrintUsage(FILE* to) {
                "usage: update-server publish --files DIR --version V --build N -o PUBLISHED\n"
                "                             [--threads N] [--memory SIZE]\n"
                "       update-server serve PUBLISHED [--address A] [--port P] [--transfer-port T]\n"
+               "                           [--key-file KEY]\n"
+               "       update-server new-key KEY\n"
                "       update-server --help | --version\n"
                "       (defaults: 127.0.0.1, ports %d and %d; publish on every core within a\n"
                "        quarter of the memory, at most 2G)\n",
@@ -54,11 +58,19 @@ int RunServe(int argc, char** argv) {
     const char* value = argv[i + 1];
     if (arg == "--address") {
       options.address = value;
+    } else if (arg == "--key-file") {
+      std::string error;
+      auto codes = update_server::SharedCodes::Load(vx::PathFromUtf8(value), error);
+      if (!codes) {
+        std::fprintf(stderr, "update-server: %s\n", error.c_str());
+        return 1;
+      }
+      options.sharedCodes = std::make_shared<const update_server::SharedCodes>(*codes);
     } else if ((arg == "--port" && !ParsePort(value, options.port)) ||
                (arg == "--transfer-port" && !ParsePort(value, options.transferPort))) {
       std::fprintf(stderr, "update-server: %s takes a port number\n", arg.c_str());
       return 2;
-    } else if (arg != "--port" && arg != "--transfer-port") {
+    } else if (arg != "--port" && arg != "--transfer-port" && arg != "--key-file") {
       return Usage();
     }
   }
@@ -179,5 +191,14 @@ int main(int argc, char** argv) {
   }
   if (argc >= 2 && std::string(argv[1]) == "publish") return RunPublish(argc, argv);
   if (argc >= 2 && std::string(argv[1]) == "serve") return RunServe(argc, argv);
+  if (argc == 3 && std::string(argv[1]) == "new-key") {
+    std::string error;
+    if (!update_server::SharedCodes::CreateKeyFile(vx::PathFromUtf8(argv[2]), error)) {
+      std::fprintf(stderr, "update-server: %s\n", error.c_str());
+      return 1;
+    }
+    std::printf("key written to %s (owner only)\n", argv[2]);
+    return 0;
+  }
   return Usage();
 }
