@@ -421,6 +421,7 @@ TEST(UpdateServer, SharedKeyCodesAreAcceptedByEveryInstanceOfTheKey) {
   update::GetAuthCodeFtResponse issued;
   ASSERT_TRUE(issuer.Ask(update::GetAuthCodeFtRequest{}, issued));
   ASSERT_EQ(issued.result, 0);
+  EXPECT_EQ(servers[0]->CodeCount(), 0u);  // kept nowhere: no table to fill
   update::DownloadFileInfoExFtRequest use;
   use.authCode = issued.authCode;
   use.secretKey = issued.secretKey;

@@ -150,6 +150,13 @@ void UpdateServer::Reply(int hConn, const M& message) {
 }
 
 bool UpdateServer::Issue(const std::string& peer, std::string& code, std::string& secret) {
+  if (m_options.sharedCodes) {
+    // Nothing is kept: any instance of the key verifies the code, and a
+    // table that hostile peers could fill would lock new installs out.
+    const uint32_t expiry = SharedCodes::NowMinutes() + uint32_t(m_options.sharedCodeLifetime.count());
+    m_options.sharedCodes->Issue(peer, expiry, code, secret);
+    return true;
+  }
   static std::mt19937_64 random(std::random_device{}());
   std::lock_guard<std::mutex> g(m_lock);
   const auto now = std::chrono::steady_clock::now();
@@ -169,14 +176,6 @@ bool UpdateServer::Issue(const std::string& peer, std::string& code, std::string
   }
   if (ofPeer >= kCodesPerPeer && oldest != m_codes.end()) m_codes.erase(oldest);
   if (m_codes.size() >= kMaxCodes) return false;
-  if (m_options.sharedCodes) {
-    // Kept here only for this instance's per-peer limits; any instance of
-    // the key verifies it.
-    const uint32_t expiry = SharedCodes::NowMinutes() + uint32_t(m_options.sharedCodeLifetime.count());
-    m_options.sharedCodes->Issue(peer, expiry, code, secret);
-    m_codes[code] = Code{secret, peer, now, now};
-    return true;
-  }
   do code = RandomCode(random);
   while (m_codes.count(code));
   secret = RandomCode(random);
