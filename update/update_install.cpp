@@ -113,6 +113,16 @@ void UpdateInstall::SetServerList(std::u16string_view text) {
   m_serverIndex = 0;
 }
 
+void UpdateInstall::SetAddressServerList(std::u16string_view text, unsigned queryMs, unsigned pauseMs) {
+  std::vector<std::pair<std::string, uint16_t>> servers;
+  for (const ServerEntry& e : ParseServerList(text)) servers.emplace_back(e.address, e.port);
+  char line[96];
+  std::snprintf(line, sizeof line, "[SetAddressServerList] %zu address servers", servers.size());
+  m_host.Trace(line);
+  m_addressClient = std::make_unique<AddressServerClient>(m_addressAnswers);
+  m_addressClient->Start(std::move(servers), m_nProductNumber, queryMs, pauseMs);
+}
+
 void UpdateInstall::OnGetUpgrateServerAddress(int result, const std::vector<std::string>& addresses) {
   if (result != 0 || addresses.empty()) {
     Fatal(10000, m_scheduler.Downloading() ? 1 : 0);

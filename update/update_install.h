@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "update/address_client.h"
 #include "update/download_decoder.h"
 #include "update/download_scheduler.h"
 #include "update/download_speed.h"
@@ -95,6 +96,10 @@ class UpdateInstall : private UpdateNetSink, private ftt::FttNoticeSink, private
   // --- main thread ---
   void SetProductNumber(std::u16string_view text) { m_nProductNumber = ProductNumber(text); }
   void SetServerList(std::u16string_view text);
+  // Address-server mode: `text` lists address servers ("address:port" items);
+  // their answer arrives as OnGetUpgrateServerAddress or OnConnectError.
+  void SetAddressServerList(std::u16string_view text, unsigned queryMs = AddressServerClient::kQueryMs,
+                            unsigned pauseMs = AddressServerClient::kPauseMs);
   // The address server's answer (result 0 and a list: connect to it).
   void OnGetUpgrateServerAddress(int result, const std::vector<std::string>& addresses);
   void OnConnectError(int error);
@@ -209,7 +214,20 @@ class UpdateInstall : private UpdateNetSink, private ftt::FttNoticeSink, private
   std::map<std::u16string, int> m_tasks;  // keys of the tasks created -> nodes added
   std::set<std::u16string> m_removing;    // removed by us: their abort notice is expected
 
+  // The address servers' answers, posted to the main thread.
+  struct AddressAnswers : AddressServerSink {
+    UpdateInstall& owner;
+    explicit AddressAnswers(UpdateInstall& o) : owner(o) {}
+    void OnGetUpgrateServerAddress(int result, const std::vector<std::string>& addresses) override {
+      owner.Post([this, result, addresses] { owner.OnGetUpgrateServerAddress(result, addresses); });
+    }
+    void OnConnectError(int error) override {
+      owner.Post([this, error] { owner.OnConnectError(error); });
+    }
+  } m_addressAnswers{*this};
+
   // Declared last: destroyed first, so that no event arrives into a half-gone client.
+  std::unique_ptr<AddressServerClient> m_addressClient;
   DecodeWorkers m_workers;
   ftt::VX_FtTaskMgr m_ftt;
   UpdateNetManager m_net;

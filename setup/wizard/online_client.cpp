@@ -78,9 +78,8 @@ class WizardOnlineClient final : public OnlineClientLink, public update::UpdateI
   }
   void Start(const std::u16string& productCode, const std::u16string& servers, int serverListForm) override {
     m_client.SetProductNumber(productCode);
-    if (serverListForm != 0) {
-      // No address-server client is built in: the server list must be direct.
-      m_client.OnGetUpgrateServerAddress(1, {});
+    if (serverListForm != 0) {  // the list names address servers
+      m_client.SetAddressServerList(servers);
       return;
     }
     m_client.SetServerList(servers);

@@ -40,17 +40,21 @@ std::wstring Text(uint16_t key) {
 const fs::path kProbeFiles = VC_PROBE_FILES;
 const fs::path kServerDir = VC_ONLINE_SERVER_DIR;
 
-uint16_t ControlPort() {
-  std::ifstream in(kServerDir / "ports");
-  unsigned control = 0;
-  in >> control;
-  return uint16_t(control);
+// The first number in a file of the online_server fixture ("ports": the
+// control port; "address", "address-none": the address servers').
+uint16_t FixturePort(const char* name = "ports") {
+  std::ifstream in(kServerDir / name);
+  unsigned port = 0;
+  in >> port;
+  return uint16_t(port);
 }
+uint16_t ControlPort() { return FixturePort(); }
 
 class OnlineInstall : public ::testing::Test {
  protected:
   fs::path work, package, dest;
   WizardDriver driver;
+  bool addressServers = false;  // Build's list names address servers
 
   void SetUp() override {
     work = fs::path(L"C:\\e2e-online") / ::testing::UnitTest::GetInstance()->current_test_info()->name();
@@ -78,6 +82,7 @@ class OnlineInstall : public ::testing::Test {
     o.stubPath = vx::PathToUtf8(e2e::BinDir() / "setup.exe");
     o.outputPath = vx::PathToUtf8(work / "package.exe");
     o.onlineServers = servers;
+    o.addressServers = addressServers;
     o.onlineProductCode = "1001";
     mkpackage::BuildSummary summary;
     std::string error;
@@ -433,4 +438,32 @@ TEST_F(OnlineLinks, SecondServerServesWhenTheFirstIsUnreachable) {
   ASSERT_EQ(Next(), 10);
   ASSERT_TRUE(driver.WaitPage(11, 120000)) << "page " << driver.CurrentPage();
   ExpectDownloadedFiles();
+}
+
+// Address-server mode: the fixture's address server names its update server;
+// one that names no live server gives the "no usable address" box, and no
+// address server at all the connect-failure box.
+TEST_F(OnlineInstall, AddressServerModeInstallsFromTheServerItNames) {
+  addressServers = true;
+  ASSERT_NE(FixturePort("address"), 0) << "no address server (online_server fixture)";
+  ASSERT_NO_FATAL_FAILURE(StartAtReadyPage("127.0.0.1:" + std::to_string(FixturePort("address"))));
+  ASSERT_EQ(Next(), 10);
+  ASSERT_TRUE(driver.WaitPage(11, 120000)) << "page " << driver.CurrentPage();
+  ExpectDownloadedFiles();
+  driver.Click(kNext);
+  EXPECT_EQ(driver.WaitExit(), 0u);
+
+  for (const auto& [servers, text] : std::vector<std::pair<std::string, uint16_t>>{
+           {"127.0.0.1:" + std::to_string(FixturePort("address-none")), 796}, {"127.0.0.1:1", 776}}) {
+    SCOPED_TRACE(servers);
+    const fs::path built = Build(servers);
+    WizardDriver run;
+    ASSERT_TRUE(run.Start(built));
+    ASSERT_TRUE(run.WaitFrame());
+    HWND box = run.WaitMessageBox(30000);
+    ASSERT_TRUE(box) << "no error box";
+    EXPECT_EQ(WizardDriver::MessageText(box), Text(text));
+    WizardDriver::Answer(box, IDOK);
+    EXPECT_EQ(run.WaitExit(), 0u);
+  }
 }

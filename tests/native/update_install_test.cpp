@@ -17,6 +17,7 @@
 #include "tests/support/file_io.h"
 #include "tests/support/relay_thread.h"
 #include "tests/support/update_install_loop.h"
+#include "tools/update_server/address_server.h"
 #include "tools/update_server/publisher.h"
 #include "tools/update_server/update_server.h"
 #include "net/pdu_frame.h"
@@ -398,4 +399,69 @@ TEST_F(OnlineInstall, AChangedVersionOnReconnectIsReported) {
   ASSERT_TRUE(host.RunUntil([&] { return !host.errors.empty(); }, std::chrono::seconds(20)));
   EXPECT_EQ(host.errors[0], (std::pair<int, int>{update::UpdateInstall::kVersionChangedCode, 0}));
   EXPECT_FALSE(client.Connected());
+}
+
+// Address-server mode: the client asks the address server, which names the
+// update servers that answer, quickest first, and leaves out one that stops.
+TEST_F(OnlineInstall, AddressServerNamesTheUpdateServersThatAnswer) {
+  StartServer();
+  update_server::UpdateServer second;
+  update_server::ServerOptions secondOptions;
+  secondOptions.published = published;
+  std::string error;
+  ASSERT_TRUE(second.Start(secondOptions, error)) << error;
+  update_server::AddressServer addresses;
+  update_server::AddressServerOptions o;
+  o.servers = {{"127.0.0.1", port}, {"127.0.0.1", second.Port()}, {"127.0.0.1", 1}};
+  o.probeEvery = std::chrono::milliseconds(200);
+  ASSERT_TRUE(addresses.Start(o, error)) << error;
+  EXPECT_EQ(addresses.Alive().size(), 2u);
+  const std::u16string list = vx::Utf8ToUtf16("127.0.0.1:" + std::to_string(addresses.Port()));
+  // Runs a client in address-server mode until the file list or an error.
+  auto ask = [&](LoopHost& host) {
+    update::UpdateInstall client(host, temporary);
+    host.client = &client;
+    client.SetProductNumber(u"1001");
+    client.SetAddressServerList(list, 5000, 50);
+    host.RunUntil([&] { return host.loaded > 0 || !host.errors.empty(); }, std::chrono::seconds(20));
+  };
+  LoopHost both;
+  ask(both);
+  EXPECT_EQ(both.loaded, 1);
+  EXPECT_TRUE(both.errors.empty());
+
+  // A query that is no query ends its connection; the next is answered.
+  {
+    asio::io_context io;
+    asio::ip::tcp::socket peer(io);
+    peer.connect({asio::ip::make_address("127.0.0.1"), addresses.Port()});
+    const uint8_t junk[] = {12, 0, 3, 0, 1, 2, 3};
+    asio::write(peer, asio::buffer(junk));
+    uint8_t sink[64];
+    asio::error_code ended;
+    while (peer.read_some(asio::buffer(sink), ended) > 0) {
+    }
+    EXPECT_EQ(ended, asio::error::eof);
+  }
+  server.reset();  // the first stops: left out after its next probe
+  const auto until = Clock::now() + std::chrono::seconds(5);
+  while (addresses.Alive().size() != 1 && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(addresses.Alive(), std::vector<std::string>{"127.0.0.1:" + std::to_string(second.Port())});
+  LoopHost one;
+  ask(one);
+  EXPECT_EQ(one.loaded, 1);
+
+  second.Stop();  // none alive: "no usable address"
+  while (!addresses.Alive().empty() && Clock::now() < until + std::chrono::seconds(5))
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  LoopHost none;
+  ask(none);
+  ASSERT_EQ(none.errors.size(), 1u);
+  EXPECT_EQ(none.errors[0], (std::pair<int, int>{10000, 0}));
+
+  addresses.Stop();  // no address server: the connect error
+  LoopHost unreachable;
+  ask(unreachable);
+  ASSERT_EQ(unreachable.errors.size(), 1u);
+  EXPECT_EQ(unreachable.errors[0], (std::pair<int, int>{10061, 0}));
 }

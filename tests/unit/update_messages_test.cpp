@@ -6,6 +6,7 @@
 #include <memory>
 #include <random>
 
+#include "update/address_messages.h"
 #include "update/update_log.h"
 #include "update/update_messages.h"
 #include "tests/support/temp_folder.h"
@@ -62,6 +63,9 @@ TEST(UpdateMessages, RequestsInWireOrder) {
   DownloadFileRequest r;
   r.block.values[4] = 9;
   EXPECT_EQ(RoundTrip(r).block.values[4], 9);
+  GetUpdateServersRequest q;
+  q.productNumber = 1001;
+  EXPECT_EQ(Encode(q), (Bytes{12, 0, 0, 0, 0xE9, 3, 0, 0}));
 }
 
 TEST(UpdateMessages, ResponsesCarryTypeAndResult) {
@@ -100,6 +104,9 @@ TEST(UpdateMessages, ResponsesCarryTypeAndResult) {
   EXPECT_EQ(RoundTrip(DownloadFileInfoExFtResponse{SUCCESSED, u"list.udt!"}).fileKey, u"list.udt!");
   EXPECT_EQ(RoundTrip(KeepAliveResponse{NOTINIT}).result, NOTINIT);
   EXPECT_EQ(RoundTrip(DownloadUpdateContentFtResponse{SUCCESSED, u"a", u"b"}).text, u"b");
+  const GetUpdateServersResponse servers = RoundTrip(GetUpdateServersResponse{SUCCESSED, u"10.0.0.2:17800,h:1"});
+  EXPECT_EQ(servers.servers, u"10.0.0.2:17800,h:1");
+  EXPECT_EQ(RoundTrip(GetUpdateServersResponse{NOSRVCANUSED, u""}).result, NOSRVCANUSED);
 
   // A body of another type is not read.
   const Bytes keep = Encode(KeepAliveResponse{});
@@ -168,6 +175,7 @@ TEST(UpdateMessages, MutatedBodiesAreRefusedOrDecodeToWhatTheyHold) {
   v.version.fileListName = u"list";
   const std::vector<Bytes> seeds = {Encode(v), Encode(GetAuthCodeFtResponse{0, 1, 2, u"a", u"b"}),
                                     Encode(DownloadFileFtResponse{0, 1, u"k"}),
+                                    Encode(GetUpdateServersResponse{0, u"127.0.0.1:1,a:2"}),
                                     EncodeFileList({{1, 0, 5, u"a", u"b"}, {2, -1, 0, u"c", u""}})};
   int decoded = 0, refused = 0;
   for (int round = 0; round < 20000; ++round) {
@@ -182,7 +190,8 @@ TEST(UpdateMessages, MutatedBodiesAreRefusedOrDecodeToWhatTheyHold) {
                      CheckDecodeOutcome<GetAuthCodeFtResponse>(m, exact.get()) |
                      CheckDecodeOutcome<DownloadFileFtResponse>(m, exact.get()) |
                      CheckDecodeOutcome<DownloadFileResponse>(m, exact.get()) |
-                     CheckDecodeOutcome<EchoResponse>(m, exact.get());
+                     CheckDecodeOutcome<EchoResponse>(m, exact.get()) |
+                     CheckDecodeOutcome<GetUpdateServersResponse>(m, exact.get());
     std::vector<FileInfo> f = {{9, 9, 9, u"untouched", u""}};
     if (DecodeFileList(exact.get(), m.size(), f)) {
       const Bytes again = EncodeFileList(f);

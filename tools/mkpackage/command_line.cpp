@@ -8,6 +8,8 @@ const char kUsage[] =
     "                  [--threads N] [--level 0-9]\n"
     "  mkpackage build --manifest FILE --online ADDRESS:PORT[,...] [--product-code N]\n"
     "                  --stub setup.exe -o OUT\n"
+    "  mkpackage build --manifest FILE --address-servers ADDRESS:PORT[,...]\n"
+    "                  [--product-code N] --stub setup.exe -o OUT\n"
     "  mkpackage info PACKAGE\n"
     "  mkpackage verify PACKAGE\n"
     "  mkpackage --help | --version\n"

@@ -27,6 +27,10 @@ int Build(int argc, char** argv) {
                                           : nullptr;
     if (a == "--update") {
       o.update = true;
+    } else if (a == "--address-servers") {
+      if (i + 1 >= argc) return UsageError(a + " needs a value");
+      o.onlineServers = argv[++i];
+      o.addressServers = true;
     } else if (a == "--threads" || a == "--level") {
       if (i + 1 >= argc) return UsageError(a + " needs a value");
       const std::string v = argv[++i];
@@ -43,7 +47,7 @@ int Build(int argc, char** argv) {
   }
   if (o.manifestPath.empty() || (o.filesDir.empty() && o.onlineServers.empty()) || o.stubPath.empty() ||
       o.outputPath.empty())
-    return UsageError("build needs --manifest, --files (or --online), --stub and -o");
+    return UsageError("build needs --manifest, --files (or --online or --address-servers), --stub and -o");
   o.progress = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
   mkpackage::BuildSummary s;
   std::string error;

@@ -349,7 +349,7 @@ bool BuildPackage(const BuildOptions& o, BuildSummary& summary, std::string& err
 
   if (!o.onlineServers.empty()) {
     manifest.header.OnlineInstall = 1;
-    manifest.header.ServerListForm = 0;
+    manifest.header.ServerListForm = o.addressServers ? 1 : 0;
     manifest.header.UpdateServers = vx::Utf8ToUtf16(o.onlineServers);
     manifest.header.OnlineProductCode = vx::Utf8ToUtf16(o.onlineProductCode.empty() ? "0" : o.onlineProductCode);
   }

@@ -17,6 +17,7 @@ struct BuildOptions {
   // ("address:port,...") with this product code. Empty: as the manifest says.
   std::string onlineServers;
   std::string onlineProductCode;
+  bool addressServers = false;  // onlineServers names address servers that name the update servers
   unsigned threads = 0;    // 0: all cores
   unsigned level = 6;      // LZMA effort, 0-9
   std::function<void(const std::string&)> progress;  // progress lines, may be empty

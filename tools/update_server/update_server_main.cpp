@@ -12,8 +12,10 @@
 #include <string>
 
 #include "base/fs_path.h"
+#include "tools/update_server/address_server.h"
 #include "tools/update_server/publisher.h"
 #include "tools/update_server/update_server.h"
+#include "update/update_install.h"
 
 namespace {
 
@@ -26,6 +28,8 @@ void PrintUsage(FILE* to) {
                "       update-server serve PUBLISHED [--address A] [--port P] [--transfer-port T]\n"
                "                           [--key-file KEY]\n"
                "       update-server new-key KEY\n"
+               "       update-server address-server --servers H1:P1[,H2:P2...] [--listen A:P]\n"
+               "                                    [--probe-every MS]\n"
                "       update-server --help | --version\n"
                "       (defaults: 127.0.0.1, ports %d and %d; publish on every core within a\n"
                "        quarter of the memory, at most 2G)\n",
@@ -44,6 +48,28 @@ bool ParsePort(const char* value, uint16_t& port) {
   if (!*value || *end || n < 0 || n > 65535) return false;
   port = uint16_t(n);
   return true;
+}
+
+// SIGINT and SIGTERM, taken by sigwait rather than a handler.
+sigset_t StopSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  return signals;
+}
+
+// Before any thread starts, so that every thread has them blocked.
+void BlockStopSignals() {
+  const sigset_t signals = StopSignals();
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
+int WaitForStop() {
+  const sigset_t signals = StopSignals();
+  int received = 0;
+  sigwait(&signals, &received);
+  return received;
 }
 
 int RunServe(int argc, char** argv) {
@@ -89,12 +115,7 @@ int RunServe(int argc, char** argv) {
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
   };
-  // The signals are taken by sigwait below, not by a handler.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  BlockStopSignals();
 
   update_server::UpdateServer server;
   std::string error;
@@ -105,8 +126,7 @@ int RunServe(int argc, char** argv) {
   std::printf("serving %s on %s:%u, transfer service on port %u\n", vx::PathToUtf8(options.published).c_str(),
               options.address.c_str(), unsigned(server.Port()), unsigned(server.TransferPort()));
   std::fflush(stdout);
-  int received = 0;
-  sigwait(&signals, &received);
+  const int received = WaitForStop();
   server.Stop();
   std::printf("stopped (signal %d)\n", received);
   return 0;
@@ -123,6 +143,60 @@ bool ParseMemory(const std::string& text, uint64_t& bytes) {
   if (shift < 0 || n > (uint64_t(1) << (63 - shift))) return false;
   bytes = uint64_t(n) << shift;
   return bytes >= (uint64_t(16) << 20);
+}
+
+int RunAddressServer(int argc, char** argv) {
+  update_server::AddressServerOptions options;
+  options.port = kDefaultPort;
+  for (int i = 2; i < argc; i += 2) {
+    const std::string arg = argv[i];
+    if (i + 1 >= argc) return Usage();
+    const std::string value = argv[i + 1];
+    if (arg == "--servers") {
+      for (const update::ServerEntry& e : update::ParseServerList(vx::Utf8ToUtf16(value)))
+        options.servers.emplace_back(e.address, e.port);
+      if (options.servers.empty()) {
+        std::fprintf(stderr, "update-server: --servers takes ADDRESS:PORT items separated by \",\"\n");
+        return 2;
+      }
+    } else if (arg == "--listen") {
+      const size_t colon = value.rfind(':');
+      if (colon == std::string::npos || colon == 0 || !ParsePort(value.c_str() + colon + 1, options.port)) {
+        std::fprintf(stderr, "update-server: --listen takes ADDRESS:PORT\n");
+        return 2;
+      }
+      options.address = value.substr(0, colon);
+    } else if (arg == "--probe-every") {
+      char* end = nullptr;
+      const long ms = std::strtol(value.c_str(), &end, 10);
+      if (value.empty() || *end || ms < 100 || ms > 3600000) {
+        std::fprintf(stderr, "update-server: --probe-every takes milliseconds from 100 to 3600000\n");
+        return 2;
+      }
+      options.probeEvery = std::chrono::milliseconds(ms);
+    } else {
+      return Usage();
+    }
+  }
+  if (options.servers.empty()) return Usage();
+  options.log = [](const std::string& line) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+  };
+  BlockStopSignals();
+  update_server::AddressServer server;
+  std::string error;
+  if (!server.Start(options, error)) {
+    std::fprintf(stderr, "update-server: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("answering on %s:%u for %zu update servers\n", options.address.c_str(), unsigned(server.Port()),
+              options.servers.size());
+  std::fflush(stdout);
+  const int received = WaitForStop();
+  server.Stop();
+  std::printf("stopped (signal %d)\n", received);
+  return 0;
 }
 
 int RunPublish(int argc, char** argv) {
@@ -191,6 +265,7 @@ int main(int argc, char** argv) {
   }
   if (argc >= 2 && std::string(argv[1]) == "publish") return RunPublish(argc, argv);
   if (argc >= 2 && std::string(argv[1]) == "serve") return RunServe(argc, argv);
+  if (argc >= 2 && std::string(argv[1]) == "address-server") return RunAddressServer(argc, argv);
   if (argc == 3 && std::string(argv[1]) == "new-key") {
     std::string error;
     if (!update_server::SharedCodes::CreateKeyFile(vx::PathFromUtf8(argv[2]), error)) {
