@@ -503,4 +503,11 @@ TEST(UpdateServer, AFloodOfUnreadRequestsIsBoundedAndLoggedSparingly) {
   RawClient other("127.0.0.2", server.Port());
   update::KeepAliveResponse alive;
   EXPECT_TRUE(other.Ask(update::KeepAliveRequest{}, alive));
+  // An echo that fills a PDU cannot be answered with its result: FAILED.
+  update::EchoRequest longest;
+  longest.data = Bytes(65531 - (update::Encode(update::EchoRequest{}).size()), 1);
+  ASSERT_EQ(update::Encode(longest).size(), 65531u);
+  update::EchoResponse answer;
+  ASSERT_TRUE(other.Ask(longest, answer));
+  EXPECT_EQ(answer.result, update::FAILED);
 }

@@ -145,8 +145,8 @@ size_t UpdateServer::CodeCount() {
 }
 
 template <class M>
-void UpdateServer::Reply(int hConn, const M& message) {
-  m_net->SendBody(hConn, uint16_t(M::kType), update::Encode(message));
+bool UpdateServer::Reply(int hConn, const M& message) {
+  return m_net->SendBody(hConn, uint16_t(M::kType), update::Encode(message));
 }
 
 bool UpdateServer::Issue(const std::string& peer, std::string& code, std::string& secret) {
@@ -307,7 +307,11 @@ void UpdateServer::OnPdu(int error, int hConn, uint16_t type, const uint8_t* bod
       if (!Decode(body, length, request)) break;
       EchoResponse r;
       r.data = request.data;
-      Reply(hConn, r);
+      if (!Reply(hConn, r)) {  // the echo does not fit in one PDU with its result
+        r.result = FAILED;
+        r.data.clear();
+        Reply(hConn, r);
+      }
       Log(hConn, RequestName(type), r.result);
       return;
     }

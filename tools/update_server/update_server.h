@@ -70,8 +70,9 @@ class UpdateServer : private update::UpdateNetSink, private ftt::FileCatalogue {
   std::optional<std::string> SecretKeyOf(const std::string& authCode, const std::string& peer) override;
   std::optional<vx::FilePath> FileOf(const std::u16string& fileKey) override;
 
+  // False when the message could not be framed or queued.
   template <class M>
-  void Reply(int hConn, const M& message);
+  bool Reply(int hConn, const M& message);
   bool Issued(const std::u16string& authCode, const std::u16string& secretKey, const std::string& peer);
   // A new code for `peer`, or false when the table is full of live codes.
   bool Issue(const std::string& peer, std::string& code, std::string& secret);
