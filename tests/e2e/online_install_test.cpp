@@ -27,7 +27,7 @@ using wizard_driver::WizardDriver;
 
 namespace {
 
-constexpr int kNext = 1003, kCancel = 1004, kTitle = 1005, kFolder = 1024;
+constexpr int kBack = 1002, kNext = 1003, kCancel = 1004, kTitle = 1005, kFolder = 1024;
 
 // An English text of the string table, as the program shows it.
 std::wstring Text(uint16_t key) {
@@ -194,7 +194,11 @@ TEST_F(OnlineInstall, WithoutTheLanguagePageTheDestinationWaitsForTheFileList) {
   EXPECT_FALSE(required.ends_with(L"0.0KB")) << required;
   ASSERT_EQ(Next(), 5);
   ASSERT_EQ(Next(), 7);
-  ASSERT_EQ(Next(), 10);
+  ASSERT_EQ(Next(), 10);  // the download page, not the progress page
+  EXPECT_FALSE(driver.Enabled(kNext));
+  EXPECT_FALSE(driver.Enabled(kBack));
+  EXPECT_TRUE(driver.Enabled(kCancel));
+  EXPECT_EQ(driver.Text(kTitle), Text(30));  // "Installing"
   ASSERT_TRUE(driver.WaitPage(11, 120000)) << "page " << driver.CurrentPage();
   EXPECT_TRUE(fs::exists(dest / "uninstall.exe"));
   driver.Click(kNext);
