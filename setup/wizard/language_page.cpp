@@ -88,19 +88,12 @@ void Draw(const DRAWITEMSTRUCT& item) {
 void EnterLanguagePage(HWND page) {
   WizardContext& w = Wizard();
   EnableControl(page, kList, true);
-  const bool waiting = w.online && !w.onlineConnected;
+  const bool waiting = WaitsForFileList(1, w.online != nullptr, w.onlineConnected);
   ShowChoice(page, !waiting);
   if (waiting) EnableWindow(GetDlgItem(w.frame, frame_id::kNext), FALSE);
 }
 
-void OnlineClientConnected() {
-  WizardContext& w = Wizard();
-  w.onlineConnected = true;
-  HWND page = FindPageWindow(1);
-  if (!page) return;
-  ShowChoice(page, true);
-  EnableWindow(GetDlgItem(w.frame, frame_id::kNext), TRUE);
-}
+void LanguagePageFileListIn(HWND page) { ShowChoice(page, true); }
 
 INT_PTR CALLBACK LanguagePageProc(HWND page, UINT message, WPARAM wp, LPARAM lp) {
   switch (message) {

@@ -20,7 +20,31 @@ constexpr int kIntro = 1022, kGroup = 1023, kBrowse = 1025, kRequired = 1026, kA
 constexpr int kReadLimit = 260;
 constexpr size_t kBrowseLimit = kDestinationLimit - 1;
 
-void EnableNext(bool enabled) { EnableWindow(GetDlgItem(Wizard().frame, frame_id::kNext), enabled ? TRUE : FALSE); }
+// The last check of the folder field.
+bool g_folderValid = false;
+
+bool WaitingForFileList() {
+  const WizardContext& w = Wizard();
+  return WaitsForFileList(4, w.online != nullptr, w.onlineConnected);
+}
+
+void EnableNext() {
+  const bool enabled = g_folderValid && !WaitingForFileList();
+  EnableWindow(GetDlgItem(Wizard().frame, frame_id::kNext), enabled ? TRUE : FALSE);
+}
+
+// "Space required", from the online client's total when the package is an
+// online one; until its file list is in, "Connecting to the server" instead.
+void ShowSpaceRequired(HWND page) {
+  SetupState& s = State();
+  WizardContext& w = Wizard();
+  if (WaitingForFileList()) {
+    SetControlText(page, kRequired, LoadText(788));
+    return;
+  }
+  if (w.online) s.header.TotalSize = int32_t(w.online->TotalSize());
+  SetControlText(page, kRequired, FormattedText(327, {FormatSize(uint32_t(s.header.TotalSize))}));
+}
 
 std::u16string Product(uint16_t key) {
   const SetupState& s = State();
@@ -71,8 +95,6 @@ bool FolderIsValid(HWND page, const std::u16string& path) {
 
 void EnterLocationPage(HWND page) {
   SetupState& s = State();
-  WizardContext& w = Wizard();
-  if (w.online) s.header.TotalSize = int32_t(w.online->TotalSize());
   if (s.UpdateMode) {
     s.InstallDir = s.PreviousDir;
     EnableControl(page, page_id::kFolderField, false);
@@ -81,13 +103,19 @@ void EnterLocationPage(HWND page) {
   SetControlText(page, kIntro, Product(321));
   SetControlText(page, kGroup, LoadText(323));
   SetControlText(page, kBrowse, LoadText(325));
-  SetControlText(page, kRequired, FormattedText(327, {FormatSize(uint32_t(s.header.TotalSize))}));
+  ShowSpaceRequired(page);
   const std::u16string folder = s.InstallDir;
   SetControlText(page, page_id::kFolderField, folder);  // EN_UPDATE copies it back
   HWND field = GetDlgItem(page, page_id::kFolderField);
   SetFocus(field);
   SendMessageW(field, EM_SETSEL, 0, -1);
-  EnableNext(FolderIsValid(page, folder));
+  g_folderValid = FolderIsValid(page, folder);
+  EnableNext();
+}
+
+void LocationPageFileListIn(HWND page, bool shown) {
+  ShowSpaceRequired(page);
+  if (shown) EnableNext();
 }
 
 INT_PTR CALLBACK LocationPageProc(HWND page, UINT message, WPARAM wp, LPARAM) {
@@ -99,7 +127,8 @@ INT_PTR CALLBACK LocationPageProc(HWND page, UINT message, WPARAM wp, LPARAM) {
       if (LOWORD(wp) == page_id::kFolderField && HIWORD(wp) == EN_UPDATE) {
         SetupState& s = State();
         s.InstallDir = ControlText(page, page_id::kFolderField, kReadLimit);
-        EnableNext(FolderIsValid(page, s.InstallDir));
+        g_folderValid = FolderIsValid(page, s.InstallDir);
+        EnableNext();
       } else if (LOWORD(wp) == page_id::kFolderField && HIWORD(wp) == EN_MAXTEXT) {
         Prompt(page, 0x40104);
       } else if (LOWORD(wp) == kBrowse && HIWORD(wp) == BN_CLICKED) {

@@ -11,6 +11,7 @@
 #include "setup/install/install_run.h"
 #include "setup/install/install_run_lines.h"
 #include "setup/startup/setup_state.h"
+#include "setup/wizard/download_start.h"
 #include "setup/wizard/localized_text.h"
 #include "setup/wizard/progress_surface.h"
 #include "setup/wizard/wizard_controls.h"
@@ -27,7 +28,6 @@ namespace {
 
 constexpr int kList = 1089, kBar = 1090, kSpeed = 1091, kSize = 1092, kPercent = 1093;
 constexpr int kFolderField = 1024;
-constexpr UINT_PTR kStartTimer = 0, kPrepareTimer = 1, kSpeedTimer = 2;
 
 std::u16string Percent(double value) {
   char text[32];
@@ -48,7 +48,9 @@ class DownloadSurface : public ProgressSurface {
   }
 };
 
-class WizardOnlineClient final : public OnlineClientLink, public update::UpdateInstallHost {
+class WizardOnlineClient final : public OnlineClientLink,
+                                 public update::UpdateInstallHost,
+                                 private DownloadStartHost {
  public:
   WizardOnlineClient()
       : m_log(ProgramFolder(), "setup", GetCurrentProcessId()),
@@ -124,7 +126,7 @@ class WizardOnlineClient final : public OnlineClientLink, public update::UpdateI
     ShowTotals(page);
   }
   void DownloadComplete() override {
-    KillTimer(FindPageWindow(4), kSpeedTimer);
+    KillTimer(FindPageWindow(4), kDownloadSpeedTimer);
     if (HWND page = FindPageWindow(10)) {
       ShowTotals(page);
       SendDlgItemMessageW(page, kBar, PBM_SETPOS, 100, 0);
@@ -159,25 +161,30 @@ class WizardOnlineClient final : public OnlineClientLink, public update::UpdateI
     if (s_instance) s_instance->OnPageTimer(window, id);
   }
 
+  // The download page's timers run on the destination page's window.
   void OnPageTimer(HWND window, UINT_PTR id) {
-    if (id == kPrepareTimer) {
-      KillTimer(window, kPrepareTimer);
-      wchar_t folder[261] = {};
-      GetDlgItemTextW(window, kFolderField, folder, 260);
-      m_client.SetInstallDirectory(vx::FromWide(folder));
-      if (!m_client.ReloadFileList()) return;  // reported
-      m_client.CreateDirectories();
-      FillInstalledFiles();
-      SetTimer(window, kStartTimer, 100, &PageTimer);
-    } else if (id == kStartTimer) {
-      KillTimer(window, kStartTimer);
-      m_client.StartDownload(5, 5);
-      SetTimer(window, kSpeedTimer, 1000, &PageTimer);
-    } else if (id == kSpeedTimer) {
-      const std::string speed = m_client.SpeedTick();
-      HWND page = FindPageWindow(10);
-      if (page && !speed.empty()) SetControlText(page, kSpeed, FormattedText(764, {Ascii(speed)}));
-    }
+    m_timerWindow = window;
+    OnDownloadPageTimer(*this, unsigned(id));
+  }
+
+  // --- DownloadStartHost ---
+  bool FileListIn() override { return Wizard().onlineConnected; }
+  bool PrepareInstallFolder() override {
+    wchar_t folder[261] = {};
+    GetDlgItemTextW(m_timerWindow, kFolderField, folder, 260);
+    m_client.SetInstallDirectory(vx::FromWide(folder));
+    if (!m_client.ReloadFileList()) return false;  // reported
+    m_client.CreateDirectories();
+    FillInstalledFiles();
+    return true;
+  }
+  void StartPageTimer(unsigned id, unsigned periodMs) override { SetTimer(m_timerWindow, id, periodMs, &PageTimer); }
+  void StopPageTimer(unsigned id) override { KillTimer(m_timerWindow, id); }
+  void StartDownload() override { m_client.StartDownload(5, 5); }
+  void ShowSpeed() override {
+    const std::string speed = m_client.SpeedTick();
+    HWND page = FindPageWindow(10);
+    if (page && !speed.empty()) SetControlText(page, kSpeed, FormattedText(764, {Ascii(speed)}));
   }
 
   void FillRows() {
@@ -227,6 +234,7 @@ class WizardOnlineClient final : public OnlineClientLink, public update::UpdateI
   update::FileUpdateLog m_log;
   update::UpdateInstall m_client;
   HWND m_list = nullptr;
+  HWND m_timerWindow = nullptr;
 };
 
 WizardOnlineClient* WizardOnlineClient::s_instance = nullptr;

@@ -1,5 +1,6 @@
 // What the frame shows on entering each page: buttons, header texts, and the
-// page's own entry.
+// page's own entry; and what the waiting pages show when the online client's
+// file list comes in.
 #include "setup/startup/setup_state.h"
 #include "setup/wizard/localized_text.h"
 #include "setup/wizard/wizard_controls.h"
@@ -119,6 +120,16 @@ void EnterPage(int slot) {
       break;
   }
   InvalidateRect(w.frame, nullptr, TRUE);
+}
+
+void OnlineClientConnected() {
+  WizardContext& w = Wizard();
+  w.onlineConnected = true;
+  if (HWND page = FindPageWindow(1)) {
+    LanguagePageFileListIn(page);
+    if (w.current == 1) EnableWindow(Button(frame_id::kNext), TRUE);
+  }
+  if (HWND page = FindPageWindow(4)) LocationPageFileListIn(page, w.current == 4);
 }
 
 }  // namespace setup

@@ -99,6 +99,10 @@ int FindPrefix(const std::vector<std::u16string>& entries, std::u16string_view t
   return -1;
 }
 
+bool WaitsForFileList(int page, bool online, bool fileListIn) {
+  return online && !fileListIn && (page == 1 || page == 4);
+}
+
 int ListedLanguageCount(int32_t serverPackage, int32_t serverAllLanguages) {
   return serverPackage != 0 && serverAllLanguages != 1 ? 2 : 4;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The pure rules of the wizard pages: destination folder validity, size
 // formatting, the server path character rule, the ready-page summary and the
-// program-menu prefix search, the languages the language page lists.
+// program-menu prefix search, the languages the language page lists, the
+// pages that wait for an online package's file list.
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -61,6 +62,11 @@ int ListedLanguageCount(int32_t serverPackage, int32_t serverAllLanguages);
 // `language` when it is listed, else simplified Chinese for traditional
 // Chinese and English for the others.
 int ListedLanguage(int language, int listed);
+
+// Whether Next on `page` waits for an online package's file list: on the
+// language page and the destination page, until the list is in (the
+// destination's space required and the download need it).
+bool WaitsForFileList(int page, bool online, bool fileListIn);
 
 // The first entry of a sorted list that begins with `typed`, ignoring the case
 // of Latin letters; -1 when none does.

@@ -127,6 +127,8 @@ void Finish(HWND frame) {
 void Next(HWND frame) {
   SetupState& s = State();
   WizardContext& w = Wizard();
+  // Also when Next comes as a message while the button is disabled.
+  if (WaitsForFileList(w.current, w.online != nullptr, w.onlineConnected)) return;
   if (s.AskServerAddress && w.current == 6) {
     if (!ReadServerAddress(s.ServerAddress)) {
       Prompt(frame, 0x40004);

@@ -38,8 +38,14 @@ bool FolderIsValid(HWND page, const std::u16string& path);
 bool LoadLicence();
 // Tasks page: the server address field (at most 64 characters); false when empty.
 bool ReadServerAddress(std::u16string& address);
-// Language page: the online client has reached its server.
+// The online client's file list is in: the pages that wait for it
+// (WaitsForFileList) go on.
 void OnlineClientConnected();
+// Language page: the choice in place of the connection notice.
+void LanguagePageFileListIn(HWND page);
+// Location page: the space required from the list; when `shown`, Next as the
+// folder allows.
+void LocationPageFileListIn(HWND page, bool shown);
 
 // Control ids the frame reads.
 namespace page_id {

@@ -1,8 +1,8 @@
 // Online packages under Wine against the natively running update server of
-// the online_server fixture: the language page connects, the download page
-// fetches every file, the install steps run and the finish page shows (an
-// install step that fails leaves the download page aborted); no server gives
-// the connect-failure box.
+// the online_server fixture: the language page (or without it the destination
+// page) waits for the file list, the download page fetches every file, the
+// install steps run and the finish page shows (an install step that fails
+// leaves the download page aborted); no server gives the connect-failure box.
 #include <gtest/gtest.h>
 #include <winsock2.h>
 #include <windows.h>
@@ -28,7 +28,7 @@ using wizard_driver::WizardDriver;
 
 namespace {
 
-constexpr int kNext = 1003, kCancel = 1004, kTitle = 1005, kFolder = 1024;
+constexpr int kBack = 1002, kNext = 1003, kCancel = 1004, kTitle = 1005, kFolder = 1024;
 
 // An English text of the string table, as the program shows it.
 std::wstring Text(uint16_t key) {
@@ -63,19 +63,23 @@ class OnlineInstall : public ::testing::Test {
     fs::create_directories(work);
   }
 
-  // `package`: the sample for the fixture's update server, reached at
-  // `host` (127.0.0.2: through the fixture's link relay).
-  void BuildForServer(const std::string& host = "127.0.0.1") {
+  // `package`: the sample for the fixture's update server, reached at `host`
+  // (127.0.0.2: through the fixture's link relay) and listed after `before`
+  // (servers tried first).
+  void BuildForServer(const std::string& host = "127.0.0.1", const std::string& before = "",
+                      bool languagePage = true) {
     const uint16_t port = ControlPort();
     ASSERT_NE(port, 0) << "no update server (online_server fixture)";
-    package = Build(host + ":" + std::to_string(port));
+    package = Build(before + host + ":" + std::to_string(port), languagePage);
   }
 
-  // The sample manifest as an online package of `servers`, language page shown.
-  fs::path Build(const std::string& servers) {
+  // The sample manifest as an online package of `servers`; the sample's own
+  // language (no language page) unless `languagePage`.
+  fs::path Build(const std::string& servers, bool languagePage = true) {
     std::ifstream in(fs::path(VC_SOURCE_DIR) / "tools/sample/manifest.json");
     std::string manifest((std::istreambuf_iterator<char>(in)), {});
-    manifest = std::regex_replace(manifest, std::regex("\"DefaultLanguage\": *[0-9]+"), "\"DefaultLanguage\": 0");
+    if (languagePage)
+      manifest = std::regex_replace(manifest, std::regex("\"DefaultLanguage\": *[0-9]+"), "\"DefaultLanguage\": 0");
     std::ofstream(work / "manifest.json") << manifest;
     mkpackage::BuildOptions o;
     o.manifestPath = vx::PathToUtf8(work / "manifest.json");
@@ -183,6 +187,37 @@ TEST_F(OnlineInstall, DownloadsEveryFileAndInstallsIt) {
   if (fs::exists(dest))
     for (const auto& e : fs::recursive_directory_iterator(dest))
       EXPECT_FALSE(e.is_regular_file()) << "left: " << e.path().string();
+}
+
+TEST_F(OnlineInstall, WithoutTheLanguagePageTheDestinationWaitsForTheFileList) {
+  constexpr int kRequired = 1026;
+  // Port 1 refuses: its attempts (about five seconds) come before the server's.
+  ASSERT_NO_FATAL_FAILURE(BuildForServer("127.0.0.1", "127.0.0.1:1,", false));
+  ASSERT_TRUE(driver.Start(package));
+  ASSERT_TRUE(driver.WaitFrame());
+  ASSERT_TRUE(driver.WaitPage(2));
+  ASSERT_EQ(Next(), 4);
+  // The sample's language is simplified Chinese: "Connecting to the server. . ." is text 786.
+  EXPECT_EQ(driver.PageText(4, kRequired), Text(786));
+  ASSERT_FALSE(driver.Enabled(kNext));
+  driver.Type(kFolder, dest.wstring());  // a valid folder does not end the wait
+  EXPECT_FALSE(driver.Enabled(kNext));
+  ASSERT_TRUE(wizard_driver::WaitFor([&] { return driver.Enabled(kNext); }, 30000)) << "never connected";
+  // "Space required:%s" with the list's total.
+  const std::wstring required = driver.PageText(4, kRequired);
+  EXPECT_TRUE(required.starts_with(Text(65).substr(0, Text(65).find(L"%s")))) << required;
+  EXPECT_FALSE(required.ends_with(L"0.0KB")) << required;
+  ASSERT_EQ(Next(), 5);
+  ASSERT_EQ(Next(), 7);
+  ASSERT_EQ(Next(), 10);  // the download page, not the progress page
+  EXPECT_FALSE(driver.Enabled(kNext));
+  EXPECT_FALSE(driver.Enabled(kBack));
+  EXPECT_TRUE(driver.Enabled(kCancel));
+  EXPECT_EQ(driver.Text(kTitle), Text(30));  // "Installing"
+  ASSERT_TRUE(driver.WaitPage(11, 120000)) << "page " << driver.CurrentPage();
+  EXPECT_TRUE(fs::exists(dest / "uninstall.exe"));
+  driver.Click(kNext);
+  EXPECT_EQ(driver.WaitExit(), 0u);
 }
 
 TEST_F(OnlineInstall, CorruptDownloadIsFetchedAgainThenReported) {

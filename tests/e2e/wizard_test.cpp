@@ -355,20 +355,6 @@ TEST_F(WizardInstall, ServerAddressIsRequiredAndTheSummaryListsCheckedIcons) {
   Quit();
 }
 
-TEST_F(WizardInstall, OnlinePackageShowsTheDownloadPageInsteadOfProgress) {
-  Open(Build({{"DefaultLanguage", 3}, {"OnlineInstall", 1}}), 2);
-  ASSERT_EQ(Next(), 4);
-  driver.Type(kFolder, (work / "online").wstring());
-  ASSERT_EQ(Next(), 5);
-  ASSERT_EQ(Next(), 7);
-  ASSERT_EQ(Next(), 10);
-  EXPECT_FALSE(driver.Enabled(kNext));
-  EXPECT_FALSE(driver.Enabled(kBack));
-  EXPECT_TRUE(driver.Enabled(kCancel));
-  EXPECT_EQ(driver.Text(kTitle), Text(283, kEnglish));
-  Quit();
-}
-
 }  // namespace
 
 TEST_F(WizardInstall, UninstallerRemovesPartlyOrAllAndStopsOnFilesInUse) {

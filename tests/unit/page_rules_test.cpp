@@ -139,3 +139,11 @@ TEST(PageRules, TheLanguageShownIsAlwaysOneTheListOffers) {
                         Case{0, 4, 1}})
     EXPECT_EQ(ListedLanguage(c.language, c.listed), c.shown) << c.language << " of " << c.listed;
 }
+
+TEST(PageRules, OnlyTheLanguageAndDestinationPagesWaitForTheFileList) {
+  for (int page = 1; page <= 11; ++page) {
+    EXPECT_EQ(WaitsForFileList(page, true, false), page == 1 || page == 4) << page;
+    EXPECT_FALSE(WaitsForFileList(page, true, true)) << page;    // the list is in
+    EXPECT_FALSE(WaitsForFileList(page, false, false)) << page;  // an offline package
+  }
+}
