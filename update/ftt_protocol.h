@@ -24,7 +24,7 @@
 //   0xCC0E PDU_FTT_ERROR: int32 code (FTTR_*), string text
 //   0xCC0F PDU_FTT_FEATURES, sender -> receiver, right after every accepted
 //          AUTH: int32 feature bits (kFeatureReauth), trailing bytes allowed
-//          for later fields; receivers of version 1 ignore the type
+//          for later fields; receivers that do not know the type ignore it
 //
 // A connection must authenticate before any other PDU; a sender answers a
 // refused AUTH (unknown code, bad proof, unknown key) with the AUTH response

@@ -80,8 +80,8 @@ void FttSendService::Refuse(VX_FileSendTask& task, uint16_t result) {
 
 void FttSendService::Authenticate(VX_FileSendTask& task, const uint8_t* body, uint16_t length) {
   AuthRequest request;
-  // A further AUTH switches the connection to another file: the first one is
-  // let go before the new one is checked, and a refusal closes as ever.
+  // A further AUTH switches the connection to another file: the current one
+  // is let go before the new one is checked; a refused AUTH closes.
   task.authed = false;
   task.file.Close();
   task.length = 0;

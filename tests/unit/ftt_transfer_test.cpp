@@ -128,8 +128,8 @@ class Session {
 // A sender that accepts any AUTH and serves only the requests that start
 // below `limit`, then goes quiet: a transfer that is certain to be under way
 // (not finished) when the test acts on it, however the machine schedules it.
-// Like a sender of protocol version 1 it refuses a second AUTH on a
-// connection by closing it; `announceReauth` makes it claim otherwise.
+// Like a sender that does not take a further AUTH, it closes a connection on
+// its second one; `announceReauth` makes it claim otherwise all the same.
 class StallingSender : public update::UpdateNetSink {
  public:
   StallingSender(const Bytes& content, int64_t limit, bool announceReauth = false)
@@ -249,9 +249,9 @@ TEST_F(FileTransfer, AConnectionKeepsTwoRequestsOut) {
   EXPECT_EQ(sender.Requests(), ftt::VX_FtTaskMgr::kRequestsInFlight);
 }
 
-// After a file, a sender of version 1 gets RECVED and a new connection for
-// the next file; one that claimed to take a further AUTH but drops the kept
-// connection is replaced at once, with no failure.
+// After a file, a sender without feature bits gets a new connection for the
+// next file; one that claimed to take a further AUTH but drops the kept
+// connection on it sees that replaced at once, with no failure counted.
 TEST_F(FileTransfer, TheNextFileFallsBackToANewConnection) {
   for (bool announces : {false, true}) {
     StallingSender sender(content, int64_t(content.size()), announces);
