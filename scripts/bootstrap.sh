@@ -19,6 +19,7 @@ packages=(
   openssl osslsigncode icoutils
   wine wine64 xvfb xauth x11-utils xdotool imagemagick fonts-wqy-zenhei
   liblnk-utils
+  curl python3  # the relayed online-install benchmark: its baseline
 )
 if bash "$root/scripts/can_run_32bit.sh"; then
   run32=1; packages+=(wine32:i386)

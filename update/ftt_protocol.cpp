@@ -175,4 +175,10 @@ bool DecodeErrorNotice(const uint8_t* body, size_t size, ErrorNotice& m) {
   return true;
 }
 
+bool DecodeFeatures(const uint8_t* body, size_t size, int32_t& features) {
+  if (size < 4) return false;
+  features = int32_t(uint32_t(body[0]) | uint32_t(body[1]) << 8 | uint32_t(body[2]) << 16 | uint32_t(body[3]) << 24);
+  return true;
+}
+
 }  // namespace ftt

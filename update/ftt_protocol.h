@@ -22,10 +22,18 @@
 //          tenths of a percent
 //   0xCC0D ignored by both sides
 //   0xCC0E PDU_FTT_ERROR: int32 code (FTTR_*), string text
+//   0xCC0F PDU_FTT_FEATURES, sender -> receiver, right after every accepted
+//          AUTH: int32 feature bits (kFeatureReauth), trailing bytes allowed
+//          for later fields; receivers that do not know the type ignore it
 //
 // A connection must authenticate before any other PDU; a sender answers a
 // refused AUTH (unknown code, bad proof, unknown key) with the AUTH response
 // carrying FTTR_ERR_AUTH_DENIED or FTTR_ERR_FILE_NOT_EXIST and closes it.
+// Requests are answered in the order they arrive, so a receiver may send the
+// next ones (and the first one right behind its AUTH) before the answers are
+// in. A sender that announced kFeatureReauth takes a further AUTH on the same
+// connection as a switch to another file (the receiver sends it only when no
+// request is outstanding); others refuse it and close.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -43,7 +51,11 @@ enum PduType : uint16_t {
   PDU_FTT_NOTIFY_PROGRESS = 0xCC0C,
   PDU_FTT_IGNORED = 0xCC0D,
   PDU_FTT_ERROR = 0xCC0E,
+  PDU_FTT_FEATURES = 0xCC0F,
 };
+
+// Feature bits of PDU_FTT_FEATURES.
+inline constexpr int32_t kFeatureReauth = 1;
 
 inline constexpr int32_t kProtocolVersion = 1;
 inline constexpr int32_t kMaxRequestLength = 1 << 20;
@@ -106,5 +118,7 @@ inline constexpr size_t kDownloadResponseHeader = 8;
 bool DecodeInt64Notice(const uint8_t* body, size_t size, int64_t& value);
 bool DecodeInt32Notice(const uint8_t* body, size_t size, int32_t& value);
 bool DecodeErrorNotice(const uint8_t* body, size_t size, ErrorNotice& m);
+// The feature bits; bytes after them are left for later fields.
+bool DecodeFeatures(const uint8_t* body, size_t size, int32_t& features);
 
 }  // namespace ftt

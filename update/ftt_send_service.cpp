@@ -8,7 +8,7 @@
 
 namespace ftt {
 
-// One authenticated (or authenticating) connection.
+// One authenticated (or authenticating) connection and the file it serves.
 class VX_FileSendTask {
  public:
   VX_FileSendTask(int hConn, std::string peerAddress) : handle(hConn), peer(std::move(peerAddress)) {}
@@ -65,6 +65,7 @@ void FttSendService::OnAccept(int hConn, const std::string& peer) {
   std::lock_guard<std::mutex> g(m_lock);
   if (!m_net) return;
   m_tasks[hConn] = std::make_unique<VX_FileSendTask>(hConn, peer);
+  ++m_accepted;
 }
 
 void FttSendService::Send(int hConn, uint16_t type, const std::vector<uint8_t>& body) {
@@ -79,7 +80,12 @@ void FttSendService::Refuse(VX_FileSendTask& task, uint16_t result) {
 
 void FttSendService::Authenticate(VX_FileSendTask& task, const uint8_t* body, uint16_t length) {
   AuthRequest request;
-  if (task.authed || !DecodeAuthRequest(body, length, request) || request.version != kProtocolVersion) {
+  // A further AUTH switches the connection to another file: the current one
+  // is let go before the new one is checked; a refused AUTH closes.
+  task.authed = false;
+  task.file.Close();
+  task.length = 0;
+  if (!DecodeAuthRequest(body, length, request) || request.version != kProtocolVersion) {
     Refuse(task, FTTR_ERR_BAD_DATA);
     return;
   }
@@ -101,6 +107,7 @@ void FttSendService::Authenticate(VX_FileSendTask& task, const uint8_t* body, ui
   task.length = int64_t(size);
   task.authed = true;
   Send(task.handle, PDU_FTT_AUTH, EncodeAuthResponse({FTTR_OPERATE_SUCCESS, task.length}));
+  Send(task.handle, PDU_FTT_FEATURES, EncodeInt32Notice(kFeatureReauth));
 }
 
 void FttSendService::Serve(VX_FileSendTask& task, const uint8_t* body, uint16_t length) {

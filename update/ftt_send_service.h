@@ -1,7 +1,8 @@
 #pragma once
 // The sending side of file transfer: a listening service that authenticates
 // each connection (VX_FileSendTask) against the authorisation codes it has
-// issued and answers range requests with data PDUs.
+// issued and answers range requests with data PDUs. A connection may be
+// authenticated again for another file.
 #include <atomic>
 #include <cstdint>
 #include "base/file_path.h"
@@ -45,13 +46,14 @@ class FttSendService : private update::UpdateNetSink {
   void Stop();
 
   // Data queued on one connection beyond which its requests close it (an
-  // honest receiver keeps one request of 256 KB in flight); above half of it
-  // the connection is not read until its writes drain.
+  // honest receiver keeps two requests of 256 KB in flight); above half of
+  // it the connection is not read until its writes drain.
   static constexpr size_t kMaxQueuedBytes = 1 << 20;
   static update::UpdateNetLimits ServiceLimits();
 
   uint64_t BytesSent() const { return m_bytesSent.load(); }
   uint64_t Refusals() const { return m_refusals.load(); }
+  uint64_t Accepted() const { return m_accepted.load(); }  // connections
 
  private:
   void OnConnect(int, int) override {}
@@ -70,7 +72,7 @@ class FttSendService : private update::UpdateNetSink {
   std::unique_ptr<update::UpdateNetManager> m_net;
   std::mutex m_lock;
   std::map<int, std::unique_ptr<VX_FileSendTask>> m_tasks;
-  std::atomic<uint64_t> m_bytesSent{0}, m_refusals{0};
+  std::atomic<uint64_t> m_bytesSent{0}, m_refusals{0}, m_accepted{0};
 };
 
 }  // namespace ftt

@@ -1,5 +1,6 @@
 #include "update/ftt_task_manager.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -26,6 +27,9 @@ namespace {
 
 constexpr auto kReconnectPause = std::chrono::seconds(1);
 constexpr int kConnectAttempts = 5;  // failed connects in a row before a node gives up
+// Authenticated connections kept for the next task, and for how long.
+constexpr size_t kMaxIdleConnections = 8;
+constexpr auto kIdleLifetime = std::chrono::seconds(10);
 
 std::string FixedText(const char* field, size_t width) { return std::string(field, strnlen(field, width)); }
 
@@ -43,7 +47,9 @@ struct VX_FileRecvTask {
   struct Connection {
     int node = 0;
     bool authed = false;
-    ByteRange request;  // in flight; empty when idle
+    bool reused = false;  // came authenticated from another task: a close before the AUTH answer is no failure
+    bool reauth = false;  // the sender takes a further AUTH on it
+    std::deque<ByteRange> requests;  // in flight, in the order asked
   };
 
   std::u16string key;
@@ -76,6 +82,7 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
   uint16_t port = 0;
   std::map<std::u16string, std::unique_ptr<VX_FileRecvTask>> tasks;
   std::map<int, VX_FileRecvTask*> byConnection;
+  std::map<int, Clock::time_point> idle;  // authenticated connections between tasks, since when
   std::deque<TaskNotice> notices;
   std::atomic<uint64_t> receivedBytes{0};
 
@@ -100,6 +107,20 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
 
   // --- connections ---
   void Open(VX_FileRecvTask& t, int node) {
+    if (!idle.empty()) {  // the most recently parked one
+      auto newest = idle.begin();
+      for (auto it = idle.begin(); it != idle.end(); ++it)
+        if (it->second > newest->second) newest = it;
+      const int h = newest->first;
+      idle.erase(newest);
+      VX_FileRecvTask::Connection& c = t.connections[h];
+      c.node = node;
+      c.reused = c.reauth = true;
+      byConnection[h] = &t;
+      t.nodes[size_t(node)].lastAttempt = Clock::now();
+      SendAuth(t, h);
+      return;
+    }
     const int h = net->CreateConnection(address, port);
     if (h < 0) return;
     t.connections[h].node = node;
@@ -116,6 +137,33 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
   void CloseConnection(VX_FileRecvTask& t, int h) {
     net->Close(h);
     Forget(t, h);
+  }
+
+  void CloseIdle() {
+    for (const auto& [h, since] : idle) net->Close(h);
+    idle.clear();
+  }
+
+  // AUTH for the task's file; on a task that has no length yet and nothing to
+  // resume, the first request goes right behind it (senders answer in order).
+  void SendAuth(VX_FileRecvTask& t, int h) {
+    VX_FileRecvTask::Connection& c = t.connections[h];
+    VX_FileRecvTask::Node& n = t.nodes[size_t(c.node)];
+    if (n.state == STATE_CREATED) n.state = STATE_AUTHENTICATING;
+    t.lastActivity = Clock::now();
+    AuthRequest auth;
+    auth.authCode = FixedText(n.record.authCode, FTT_AUTH_CODE_LENGTH);
+    auth.fileKey = t.key;
+    auth.identity = t.identity;
+    const std::string secret = FixedText(n.record.szSecretKey, FTT_SECRET_KEY_LENGTH);
+    auth.keyProof = KeyProof(secret.c_str(), t.key);
+    Send(h, PDU_FTT_AUTH, EncodeAuthRequest(auth));
+    bool asked = false;
+    for (const auto& [other, oc] : t.connections) asked |= !oc.requests.empty();
+    if (t.fileLength < 0 && !asked && !vx::PathExists(t.temporary)) {
+      c.requests.push_back({0, kRequestLength});
+      Send(h, PDU_FTT_DOWNLOAD_REQUEST, EncodeDownloadRequest({0, kRequestLength}));
+    }
   }
 
   int ConnectionsOf(const VX_FileRecvTask& t, int node) const {
@@ -213,12 +261,20 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
     t.file.Close();
     const bool moved = vx::ResizeFile(t.temporary, uint64_t(t.fileLength)) &&
                        vx::RenameReplacing(t.temporary, t.localFile);
+    // Connections to a sender that takes a further AUTH wait for the next
+    // task; the others say the file is in and close.
     std::vector<int> handles;
     for (const auto& [h, c] : t.connections) {
+      if (c.authed && c.reauth && c.requests.empty() && idle.size() < kMaxIdleConnections) {
+        idle[h] = Clock::now();
+        byConnection.erase(h);
+        continue;
+      }
       if (c.authed) Send(h, PDU_FTT_NOTIFY_RECVED, EncodeInt64Notice(t.fileLength));
       handles.push_back(h);
     }
     for (int h : handles) CloseConnection(t, h);
+    t.connections.clear();
     for (auto& n : t.nodes) n.state = STATE_RECVED, n.closed = true;
     if (!moved) {
       t.state = stateAborted;
@@ -229,15 +285,19 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
     Notice(t, FTTR_ERR_PROGRESS, -1, NEDDISK_RATE);
   }
 
-  // The next range no connection has: the first gap of received + in flight.
-  void RequestNext(VX_FileRecvTask& t, int h) {
+  // Keeps kRequestsInFlight requests out on the connection, each for the
+  // first range that is neither received nor asked for on any connection.
+  void RequestMore(VX_FileRecvTask& t, int h) {
     VX_FileRecvTask::Connection& c = t.connections[h];
-    ReceivedRanges taken = t.received;
-    for (const auto& [other, oc] : t.connections)
-      if (other != h) taken.Add(oc.request.start, oc.request.end);
-    c.request = taken.NextMissing(t.fileLength, 0, kRequestLength);
-    if (c.request.start < c.request.end)
-      Send(h, PDU_FTT_DOWNLOAD_REQUEST, EncodeDownloadRequest({c.request.start, int32_t(c.request.end - c.request.start)}));
+    while (c.requests.size() < size_t(kRequestsInFlight)) {
+      ReceivedRanges taken = t.received;
+      for (const auto& [other, oc] : t.connections)
+        for (const ByteRange& r : oc.requests) taken.Add(r.start, r.end);
+      const ByteRange next = taken.NextMissing(t.fileLength, 0, kRequestLength);
+      if (next.start >= next.end) return;
+      c.requests.push_back(next);
+      Send(h, PDU_FTT_DOWNLOAD_REQUEST, EncodeDownloadRequest({next.start, int32_t(next.end - next.start)}));
+    }
   }
 
   void OnAuthResponse(VX_FileRecvTask& t, int h, const uint8_t* body, uint16_t length) {
@@ -253,6 +313,9 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
       CloseNode(t, node, uint16_t(response.result));
       return;
     }
+    for (ByteRange& r : c.requests) r.end = std::min(r.end, response.fileLength);  // one asked blindly
+    std::erase_if(c.requests, [](const ByteRange& r) { return r.start >= r.end; });
+    c.authed = true;
     if (t.fileLength < 0) {
       if (!PrepareFile(t, response.fileLength)) {
         Abort(t, FTTR_ERR_CANT_CREATE_TARGET_FILE);
@@ -266,11 +329,10 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
       CloseNode(t, node, FTTR_ERR_FILE_HAS_MODIFIED);
       return;
     }
-    c.authed = true;
     t.nodes[size_t(node)].state = STATE_TRANSFERING;
     t.nodes[size_t(node)].failures = 0;
     t.state = stateTransfering;
-    RequestNext(t, h);
+    RequestMore(t, h);
   }
 
   void OnData(VX_FileRecvTask& t, int h, const uint8_t* body, uint16_t length) {
@@ -278,8 +340,10 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
     int64_t offset = 0;
     const uint8_t* data = nullptr;
     size_t n = 0;
-    if (!c.authed || !ParseDownloadResponse(body, length, offset, data, n) || offset < c.request.start ||
-        offset + int64_t(n) > c.request.end) {
+    const bool parsed = c.authed && ParseDownloadResponse(body, length, offset, data, n);
+    if (!parsed || std::none_of(c.requests.begin(), c.requests.end(), [&](const ByteRange& r) {
+          return offset >= r.start && offset + int64_t(n) <= r.end;
+        })) {
       const int node = c.node;
       CloseConnection(t, h);  // data nobody asked for
       Notice(t, FTTR_ERR_BAD_DATA, node, ProgressTenths(t.received.Bytes(), t.fileLength));
@@ -294,11 +358,12 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
     receivedBytes += n;
     t.lastActivity = Clock::now();
     t.unsaved += int64_t(n);
+    std::erase_if(c.requests, [&](const ByteRange& r) { return t.received.Covers(r); });
     if (t.received.Complete(t.fileLength)) {
       Finish(t);
       return;
     }
-    if (t.received.Covers(c.request)) RequestNext(t, h);  // the request is all in
+    RequestMore(t, h);
     if (t.unsaved >= kSaveInterval) SaveRecord(t);
     const int progress = ProgressTenths(t.received.Bytes(), t.fileLength);
     if (progress != t.lastProgress) {
@@ -321,28 +386,30 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
       if (++n.failures >= kConnectAttempts) CloseNode(t, node, FTTR_ERR_FTT_SOCKET_CONNECT_FAILED);
       return;
     }
-    if (n.state == STATE_CREATED) n.state = STATE_AUTHENTICATING;
-    t.lastActivity = Clock::now();
-    AuthRequest auth;
-    auth.authCode = FixedText(n.record.authCode, FTT_AUTH_CODE_LENGTH);
-    auth.fileKey = t.key;
-    auth.identity = t.identity;
-    const std::string secret = FixedText(n.record.szSecretKey, FTT_SECRET_KEY_LENGTH);
-    auth.keyProof = KeyProof(secret.c_str(), t.key);
-    Send(h, PDU_FTT_AUTH, EncodeAuthRequest(auth));
+    SendAuth(t, h);
   }
 
   void OnPdu(int error, int h, uint16_t type, const uint8_t* body, uint16_t length) override {
     std::lock_guard<std::mutex> g(lock);
     if (!net) return;  // stopping
+    if (auto parked = idle.find(h); parked != idle.end()) {  // gone, or talking out of turn
+      if (!error) net->Close(h);
+      idle.erase(parked);
+      return;
+    }
     auto it = byConnection.find(h);
     if (it == byConnection.end()) return;
     VX_FileRecvTask& t = *it->second;
-    if (error) {  // the connection is gone; its request goes back to the pool
+    if (error) {  // the connection is gone; its requests go back to the pool
       const int node = t.connections[h].node;
       const bool authed = t.connections[h].authed;
+      const bool reused = t.connections[h].reused;
       Forget(t, h);
       if (t.state == stateTransfering) SaveRecord(t);
+      if (reused && !authed) {  // the sender let it go while it waited: a new one at once
+        FillConnections(t);
+        return;
+      }
       VX_FileRecvTask::Node& n = t.nodes[size_t(node)];
       ++n.failures;
       n.lastAttempt = Clock::now();
@@ -368,6 +435,11 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
       case PDU_FTT_NOTIFY_CLOSED:
         CloseConnection(t, h);
         break;
+      case PDU_FTT_FEATURES: {
+        int32_t features = 0;
+        if (DecodeFeatures(body, length, features)) t.connections[h].reauth = (features & kFeatureReauth) != 0;
+        break;
+      }
       default:  // pause, resume, progress, 0xCC0D, unknown
         break;
     }
@@ -390,6 +462,14 @@ struct VX_FtTaskMgr::Impl : update::UpdateNetSink {
       }
       if (!running) break;
       const auto now = Clock::now();
+      for (auto it = idle.begin(); it != idle.end();) {
+        if (now - it->second > kIdleLifetime) {
+          net->Close(it->first);
+          it = idle.erase(it);
+        } else {
+          ++it;
+        }
+      }
       // A task without connections and without activity for so long goes;
       // its temporary file stays for a later task.
       for (auto it = tasks.begin(); it != tasks.end();) {
@@ -445,6 +525,7 @@ void VX_FtTaskMgr::FttMgrStop() {
     if (t->state == stateTransfering) m_pImpl->SaveRecord(*t);
   m_pImpl->tasks.clear();
   m_pImpl->byConnection.clear();
+  m_pImpl->idle.clear();
   m_pImpl->notices.clear();
 }
 
@@ -455,6 +536,7 @@ void VX_FtTaskMgr::SetNoticeSink(FttNoticeSink* sink) {
 
 void VX_FtTaskMgr::SetTransferService(const std::string& address, uint16_t port) {
   std::lock_guard<std::mutex> g(m_pImpl->lock);
+  if ((address != m_pImpl->address || port != m_pImpl->port) && m_pImpl->net) m_pImpl->CloseIdle();
   m_pImpl->address = address;
   m_pImpl->port = port;
 }

@@ -3,8 +3,9 @@
 // (VX_FileRecvTask) fetch one file each from the transfer service over the
 // connections of their nodes, write it into "<local file>.sd!" with a
 // progress record so that an interrupted transfer resumes, and move it to the
-// local file when complete. Tasks run on the manager's threads under its
-// lock; notices reach the sink on the manager's own thread.
+// local file when complete. Connections to a sender that takes a further
+// AUTH wait a while for the next task. Tasks run on the manager's threads
+// under its lock; notices reach the sink on the manager's own thread.
 #include <cstdint>
 #include "base/file_path.h"
 #include <memory>
@@ -61,8 +62,10 @@ class VX_FtTaskMgr {
   static vx::FilePath TemporaryFile(const vx::FilePath& localFile);
   static bool HasTemporaryFile(const vx::FilePath& localFile);
 
-  // Request size of one connection, in bytes.
+  // Request size, in bytes, and requests kept out on one connection (so that
+  // it does not idle for a round trip between them).
   static constexpr int32_t kRequestLength = 256 * 1024;
+  static constexpr int kRequestsInFlight = 2;
   // The progress record is rewritten after this many new bytes.
   static constexpr int64_t kSaveInterval = 1 << 20;
 

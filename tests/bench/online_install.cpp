@@ -3,11 +3,17 @@
 // plain socket copy of the same published bytes, disk to disk, in alternating
 // rounds of the same run (medians compared).
 //   bench_online_install [MB=200] [files=10] [rounds=3]
+// Relayed: the install through the link relay (round trip and rate per
+// connection) against curl fetching the published files over HTTP/1.1 through
+// the same relay, five at a time on kept-alive connections, plus decoding them.
+//   bench_online_install relayed [rtt_ms=100] [rate=1000000] [files=149] [MB=32] [rounds=1]
 #include "update/asio_config.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -16,12 +22,16 @@
 #include <thread>
 #include <vector>
 
+#include <spawn.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include "base/utf16.h"
 #include "tests/support/file_io.h"
 #include "tests/support/update_install_loop.h"
+#include "tools/link_relay/link_relay.h"
 #include "tools/update_server/publisher.h"
 #include "tools/update_server/update_server.h"
 #include "update/download_decoder.h"
@@ -80,7 +90,7 @@ struct OnlineRound {
   double total = 0, connect = 0, transfer = 0;  // transfer: until the last file was in
 };
 
-OnlineRound OnlineInstall(uint16_t port, const fs::path& root, const fs::path& product) {
+OnlineRound OnlineInstall(const std::string& address, uint16_t port, const fs::path& root, const fs::path& product) {
   OnlineRound r;
   fs::remove_all(root / "install");
   fs::remove_all(root / "tmp");
@@ -90,7 +100,7 @@ OnlineRound OnlineInstall(uint16_t port, const fs::path& root, const fs::path& p
   {
     update::UpdateInstall client(host, root / "tmp");
     host.client = &client;
-    client.SetServerList(vx::Utf8ToUtf16("127.0.0.1:" + std::to_string(port)));
+    client.SetServerList(vx::Utf8ToUtf16(address + ":" + std::to_string(port)));
     client.ConnectUpdateSrv();
     host.RunUntil([&] { return host.connected > 0 || !host.errors.empty(); }, std::chrono::seconds(60));
     connectedAt = Clock::now();
@@ -179,31 +189,241 @@ std::string LoadAverage() {
   return a.empty() ? "unknown" : a + " " + b + " " + c;
 }
 
+// `count` files of `mb` MB in all, each byte drawn from `alphabet` values
+// (64: compresses to about 3/4; 4: to about 0.28). Spread sizes: from 1 to
+// 1024 parts, the same total.
+void WriteProduct(const fs::path& folder, double mb, int count, uint32_t alphabet, bool spread) {
+  std::vector<double> weights;
+  for (int i = 0; i < count; ++i) weights.push_back(spread ? double(1u << ((i * 7) % 11)) : 1.0);
+  double sum = 0;
+  for (double w : weights) sum += w;
+  std::mt19937 random(1);
+  for (int i = 0; i < count; ++i) {
+    std::vector<uint8_t> data(size_t(mb * 1048576 * weights[size_t(i)] / sum));
+    for (size_t k = 0; k < data.size(); k += 4) {
+      const uint32_t w = random();
+      for (size_t j = 0; j < 4 && k + j < data.size(); ++j) data[k + j] = uint8_t(((w >> (8 * j)) & 0xFF) % alphabet);
+    }
+    testing_support::WriteAll(folder / ("part" + std::to_string(i) + ".bin"), data);
+  }
+}
+
+struct Cleanup {
+  fs::path root;
+  ~Cleanup() {
+    std::error_code ec;
+    fs::remove_all(root, ec);  // also when a round fails
+  }
+};
+
+// A child process; killed and waited for at the end.
+class Child {
+ public:
+  // Starts `argv`; its standard output goes to `out` (read end) when asked.
+  bool Start(std::vector<std::string> argv, int* out = nullptr) {
+    int pipeFds[2] = {-1, -1};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (out) {
+      if (::pipe(pipeFds) != 0) return false;
+      posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+      posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    }
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    const int failed = posix_spawnp(&m_pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (out) {
+      ::close(pipeFds[1]);
+      *out = pipeFds[0];
+    }
+    if (failed) m_pid = -1;
+    return !failed;
+  }
+  // Exit status, or -1.
+  int Wait() {
+    int status = 0;
+    if (m_pid <= 0 || ::waitpid(m_pid, &status, 0) != m_pid) return -1;
+    m_pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  ~Child() {
+    if (m_pid <= 0) return;
+    ::kill(m_pid, SIGTERM);
+    Wait();
+  }
+
+ private:
+  pid_t m_pid = -1;
+};
+
+// A plain HTTP/1.1 server (keep-alive, threads) over `folder` on 127.0.0.1.
+bool StartHttpServer(Child& child, const fs::path& folder, uint16_t& port) {
+  static const char kScript[] =
+      "import functools, http.server, sys\n"
+      "class Handler(http.server.SimpleHTTPRequestHandler):\n"
+      "    protocol_version = 'HTTP/1.1'\n"
+      "    def log_message(self, *args): pass\n"
+      "server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), functools.partial(Handler, directory=sys.argv[1]))\n"
+      "print(server.server_address[1], flush=True)\n"
+      "server.serve_forever()\n";
+  int out = -1;
+  if (!child.Start({"python3", "-c", kScript, folder.string()}, &out)) return false;
+  char line[32] = {};
+  size_t n = 0;
+  while (n + 1 < sizeof line && ::read(out, line + n, 1) == 1 && line[n] != '\n') ++n;
+  ::close(out);
+  port = uint16_t(std::atoi(line));
+  return port != 0;
+}
+
+// curl fetching every published file through the relay, five at a time on
+// kept-alive connections; wall time, or -1 when a file is missing or wrong.
+double CurlFetch(uint16_t httpPort, const fs::path& published, const fs::path& into) {
+  fs::remove_all(into);
+  fs::create_directories(into);
+  std::ofstream config(into / "curl.config");
+  std::vector<std::pair<fs::path, uintmax_t>> expected;
+  for (const auto& e : fs::recursive_directory_iterator(published / "files")) {
+    if (!e.is_regular_file()) continue;
+    const fs::path out = into / std::to_string(expected.size());
+    expected.emplace_back(out, e.file_size());
+    std::string url = "http://127.0.0.2:" + std::to_string(httpPort) + "/";
+    for (char c : fs::relative(e.path(), published).generic_string()) {  // published names are plain; spaces and such escaped
+      if (std::isalnum(static_cast<unsigned char>(c)) || std::strchr("/._-", c)) {
+        url += c;
+      } else {
+        char escaped[4];
+        std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+        url += escaped;
+      }
+    }
+    config << "url = \"" << url << "\"\noutput = \"" << out.string() << "\"\n";
+  }
+  config.close();
+  const auto start = Clock::now();
+  Child curl;
+  if (!curl.Start({"curl", "--silent", "--no-progress-meter", "--show-error", "--fail", "--parallel", "--parallel-max", "5", "--config",
+                   (into / "curl.config").string()}) ||
+      curl.Wait() != 0) {
+    std::fprintf(stderr, "bench_online_install: curl failed (is it installed? scripts/bootstrap.sh installs it)\n");
+    return -1;
+  }
+  const double seconds = Seconds(start, Clock::now());
+  for (const auto& [path, size] : expected) {
+    std::error_code ec;
+    if (fs::file_size(path, ec) != size) {
+      std::fprintf(stderr, "bench_online_install: curl left %s missing or of another size\n", path.string().c_str());
+      return -1;
+    }
+  }
+  return seconds;
+}
+
+// The install and curl through one relay: the update server's two ports and
+// the HTTP server's, 127.0.0.2 -> 127.0.0.1, each with half the round trip
+// one way and the rate cap per connection.
+int Relayed(int argc, char** argv) {
+  const int rtt = argc > 2 ? std::stoi(argv[2]) : 100;
+  const uint64_t rate = argc > 3 ? std::stoull(argv[3]) : 1000000;
+  const int count = argc > 4 ? std::stoi(argv[4]) : 149;
+  const double mb = argc > 5 ? std::stod(argv[5]) : 32;
+  const int rounds = argc > 6 ? std::max(1, std::stoi(argv[6])) : 1;
+  const fs::path root = fs::temp_directory_path() / ("bench_online_install." + std::to_string(::getpid()));
+  fs::remove_all(root);
+  Cleanup cleanup{root};
+  WriteProduct(root / "product", mb, count, 4, true);
+  update_server::PublishOptions p;
+  p.files = root / "product";
+  p.version = "bench";
+  p.output = root / "published";
+  update_server::PublishSummary summary;
+  std::string error;
+  if (!update_server::Publish(p, summary, error)) {
+    std::fprintf(stderr, "bench_online_install: %s\n", error.c_str());
+    return 1;
+  }
+  update_server::UpdateServer server;
+  update_server::ServerOptions o;
+  o.published = p.output;
+  if (!server.Start(o, error)) {
+    std::fprintf(stderr, "bench_online_install: %s\n", error.c_str());
+    return 1;
+  }
+  Child http;
+  uint16_t httpPort = 0;
+  if (!StartHttpServer(http, p.output, httpPort)) {
+    std::fprintf(stderr, "bench_online_install: no HTTP server (python3)\n");
+    return 1;
+  }
+  link_relay::RelayOptions relayOptions;
+  for (uint16_t port : {server.Port(), server.TransferPort(), httpPort}) {
+    link_relay::PortRule rule;
+    rule.listen = rule.target = port;
+    rule.delayMs = rtt / 2;
+    rule.rate = rate;
+    relayOptions.ports.push_back(rule);
+  }
+  asio::io_context io;
+  auto work = asio::make_work_guard(io);
+  link_relay::LinkRelay relay(io, relayOptions);
+  if (!relay.Start(error)) {
+    std::fprintf(stderr, "bench_online_install: %s\n", error.c_str());
+    return 1;
+  }
+  std::thread relayThread([&] { io.run(); });
+  struct StopRelay {
+    asio::io_context& io;
+    link_relay::LinkRelay& relay;
+    decltype(work)& guard;
+    std::thread& thread;
+    ~StopRelay() {
+      asio::post(io, [&] {
+        relay.Stop();
+        guard.reset();
+      });
+      thread.join();
+    }
+  } stopRelay{io, relay, work, relayThread};
+
+  std::vector<double> curl, online, connect, transfer;
+  for (int i = 0; i < rounds; ++i) {
+    const double fetched = CurlFetch(httpPort, p.output, root / "curl");
+    if (fetched < 0) return 1;
+    curl.push_back(fetched);
+    const OnlineRound r = OnlineInstall("127.0.0.2", server.Port(), root, p.files);
+    if (!r.ok) return 1;
+    online.push_back(r.total);
+    connect.push_back(r.connect);
+    transfer.push_back(r.transfer);
+    std::printf("round %d: curl %.2f s, online install %.2f s\n", i + 1, fetched, r.total);
+  }
+  const double decode = DecodeAlone(p.output / "files", p.files, root / "decode");
+  const double cu = Median(curl) + decode, on = Median(online);
+  std::printf("product %.0f MB in %d files, %.1f MB published; through the relay: %d ms round trip, %llu B/s per "
+              "connection; medians of %d rounds; load average %s\n",
+              mb, count, double(summary.publishedBytes) / 1048576, rtt, static_cast<unsigned long long>(rate), rounds,
+              LoadAverage().c_str());
+  std::printf("  curl, 5 at a time     %7.2f s  (transfer %.2f s + decoding alone %.2f s CPU)\n", cu, Median(curl),
+              decode);
+  std::printf("  online install        %7.2f s  %5.2fx curl (goal at most 1.10x)\n", on, on / cu);
+  std::printf("    connect, file list  %7.2f s\n", Median(connect));
+  std::printf("    last file in at     %7.2f s\n", Median(transfer));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "relayed") return Relayed(argc, argv);
   const double mb = argc > 1 ? std::stod(argv[1]) : 200;
   const int count = argc > 2 ? std::stoi(argv[2]) : 10;
   const int rounds = argc > 3 ? std::max(1, std::stoi(argv[3])) : 3;
   const fs::path root = fs::temp_directory_path() / ("bench_online_install." + std::to_string(::getpid()));
   fs::remove_all(root);
-  struct Cleanup {
-    fs::path root;
-    ~Cleanup() {
-      std::error_code ec;
-      fs::remove_all(root, ec);  // also when a round fails
-    }
-  } cleanup{root};
-  const size_t each = size_t(mb * 1048576 / count);
-  std::mt19937 random(1);
-  for (int i = 0; i < count; ++i) {
-    std::vector<uint8_t> data(each);
-    for (size_t k = 0; k < data.size(); k += 4) {  // 6 bits a byte: compresses to about 3/4
-      const uint32_t w = random();
-      for (size_t j = 0; j < 4 && k + j < data.size(); ++j) data[k + j] = uint8_t((w >> (8 * j)) & 0x3F);
-    }
-    testing_support::WriteAll(root / "product" / ("part" + std::to_string(i) + ".bin"), data);
-  }
+  Cleanup cleanup{root};
+  WriteProduct(root / "product", mb, count, 64, false);
   update_server::PublishOptions p;
   p.files = root / "product";
   p.version = "bench";
@@ -233,7 +453,7 @@ int main(int argc, char** argv) {
     fs::create_directories(root / "plain");
     plain.push_back(PlainCopy(published, root / "plain"));
     ResetPeakMemory();  // what the server and one install hold, not the publishing
-    const OnlineRound r = OnlineInstall(server.Port(), root, p.files);
+    const OnlineRound r = OnlineInstall("127.0.0.1", server.Port(), root, p.files);
     peak = std::max(peak, PeakMemoryMb());
     if (!r.ok) return 1;
     online.push_back(r.total);
@@ -256,8 +476,10 @@ int main(int argc, char** argv) {
   std::printf("    peak memory         %7ld MB (process: server and client)\n", peak);
   std::printf("    last file in at     %7.2f s  (then decoding the rest)\n", Median(transfer));
   std::printf("  decoding alone        %7.2f s  CPU (inflate, MD5 check and write of every file, one thread)\n", decode);
+  const double floor = std::max(pc, decode / cores);
   std::printf("  floor on %u cores      %7.2f s  = %5.1f %% of plain: decoding shared by the cores, or the copy\n",
-              cores, std::max(pc, decode / cores), 100 * pc / std::max(pc, decode / cores));
+              cores, floor, 100 * pc / floor);
+  std::printf("  online install        %7.2f s  = %5.1f %% of the floor's speed\n", on, 100 * floor / on);
   fs::remove_all(root);
   return 0;
 }

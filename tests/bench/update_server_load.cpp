@@ -121,7 +121,9 @@ bool Download(const std::string& from, size_t& files) {
         int64_t offset = 0;
         const uint8_t* data = nullptr;
         size_t n = 0;
-        good = ReadPdu(t, type, body) && type == ftt::PDU_FTT_DOWNLOAD_RESPONSE &&
+        do good = ReadPdu(t, type, body);
+        while (good && type == ftt::PDU_FTT_FEATURES);  // the sender's feature bits: not used here
+        good = good && type == ftt::PDU_FTT_DOWNLOAD_RESPONSE &&
                ftt::ParseDownloadResponse(body.data(), body.size(), offset, data, n) && offset == at;
         if (good) std::memcpy(out.data() + at, data, n), at += int64_t(n);
       }

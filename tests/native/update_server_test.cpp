@@ -445,8 +445,11 @@ TEST(UpdateServer, SharedKeyCodesAreAcceptedByEveryInstanceOfTheKey) {
   EXPECT_GT(accepted.fileLength, 0);
 }
 
-TEST(UpdateServer, ARefusedTransferAuthorisationClosesTheConnection) {
-  Published published("update-server-refused");
+// AUTHs in a row on one transfer connection: an accepted one is followed by
+// the feature bits and switches the connection to its file; a refused one,
+// first or later, closes it.
+TEST(UpdateServer, TransferAuthorisationsOnOneConnection) {
+  Published published("update-server-reauth");
   update_server::UpdateServer server;
   update_server::ServerOptions options;
   options.published = published.root / "published";
@@ -455,21 +458,56 @@ TEST(UpdateServer, ARefusedTransferAuthorisationClosesTheConnection) {
   RawClient control("127.0.0.1", server.Port());
   update::GetAuthCodeFtResponse code;
   ASSERT_TRUE(control.Ask(update::GetAuthCodeFtRequest{}, code));
+  const std::string secret = vx::Utf16ToUtf8(code.secretKey);
 
-  RawClient transfer("127.0.0.1", server.TransferPort());
-  ftt::AuthRequest auth{ftt::kProtocolVersion, vx::Utf16ToUtf8(code.authCode), u"a.bin", u"id",
-                        ftt::KeyProof("wrong-secret-key", u"a.bin")};
-  ASSERT_TRUE(transfer.Send(ftt::PDU_FTT_AUTH, ftt::EncodeAuthRequest(auth)));
-  uint16_t type = 0;
-  Bytes body;
-  ASSERT_TRUE(transfer.Read(type, body));
-  ftt::AuthResponse refused;
-  ASSERT_TRUE(ftt::DecodeAuthResponse(body.data(), body.size(), refused));
-  EXPECT_EQ(refused.result, ftt::FTTR_ERR_AUTH_DENIED);
-  // No second try on the same connection.
-  transfer.Send(ftt::PDU_FTT_AUTH, ftt::EncodeAuthRequest(auth));
-  EXPECT_FALSE(transfer.Read(type, body));
-  EXPECT_TRUE(transfer.Ended());
+  enum Auth { Good, WrongKey, Missing, Malformed };
+  auto body = [&](Auth kind) {
+    const std::u16string key = kind == Missing ? u"missing.bin" : u"a.bin";
+    ftt::AuthRequest auth{ftt::kProtocolVersion, vx::Utf16ToUtf8(code.authCode), key, u"id",
+                          ftt::KeyProof(kind == WrongKey ? "wrong-secret-key" : secret.c_str(), key)};
+    Bytes b = ftt::EncodeAuthRequest(auth);
+    if (kind == Malformed) b.resize(b.size() - 3);
+    return b;
+  };
+  const struct {
+    const char* name;
+    std::vector<Auth> auths;  // the last one is refused unless all are Good
+    int32_t refusal;
+  } cases[] = {
+      {"refused at once", {WrongKey, Good}, ftt::FTTR_ERR_AUTH_DENIED},
+      {"switches", std::vector<Auth>(50, Good), 0},
+      {"a switch with a wrong key", {Good, Good, WrongKey}, ftt::FTTR_ERR_AUTH_DENIED},
+      {"a switch to a missing file", {Good, Missing}, ftt::FTTR_ERR_FILE_NOT_EXIST},
+      {"a malformed switch", {Good, Malformed}, ftt::FTTR_ERR_BAD_DATA},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RawClient transfer("127.0.0.1", server.TransferPort());
+    uint16_t type = 0;
+    Bytes answer;
+    for (Auth kind : c.auths) {
+      ASSERT_TRUE(transfer.Send(ftt::PDU_FTT_AUTH, body(kind)));
+      ASSERT_TRUE(transfer.Read(type, answer));
+      ftt::AuthResponse response;
+      ASSERT_TRUE(type == ftt::PDU_FTT_AUTH && ftt::DecodeAuthResponse(answer.data(), answer.size(), response));
+      if (response.result != 0) {
+        EXPECT_EQ(response.result, c.refusal);
+        break;
+      }
+      int32_t features = 0;
+      ASSERT_TRUE(transfer.Read(type, answer));
+      ASSERT_TRUE(type == ftt::PDU_FTT_FEATURES && ftt::DecodeFeatures(answer.data(), answer.size(), features));
+      EXPECT_EQ(features & ftt::kFeatureReauth, ftt::kFeatureReauth);
+      ASSERT_TRUE(transfer.Send(ftt::PDU_FTT_DOWNLOAD_REQUEST, ftt::EncodeDownloadRequest({0, 16})));
+      ASSERT_TRUE(transfer.Read(type, answer));
+      EXPECT_EQ(type, ftt::PDU_FTT_DOWNLOAD_RESPONSE);
+      EXPECT_EQ(answer.size(), ftt::kDownloadResponseHeader + 16);
+    }
+    if (c.refusal == 0) continue;
+    transfer.Send(ftt::PDU_FTT_AUTH, body(Good));  // no try after a refusal
+    EXPECT_FALSE(transfer.Read(type, answer));
+    EXPECT_TRUE(transfer.Ended());
+  }
 }
 
 TEST(UpdateServer, AFloodOfUnreadRequestsIsBoundedAndLoggedSparingly) {

@@ -154,6 +154,11 @@ TEST(FttProtocol, BodiesRoundTripAndRefuseBadInput) {
   EXPECT_EQ(progress, 1000);
   b.push_back(0);  // trailing bytes
   EXPECT_FALSE(ftt::DecodeInt32Notice(b.data(), b.size(), progress));
+  // Feature bits leave room for later fields, but not for fewer bytes.
+  int32_t features = 0;
+  EXPECT_TRUE(ftt::DecodeFeatures(b.data(), b.size(), features));
+  EXPECT_EQ(features, 1000);
+  EXPECT_FALSE(ftt::DecodeFeatures(b.data(), 3, features));
 
   // Mutated and random bodies: the decoders are strict, so whatever decodes
   // encodes back to exactly the bytes it came from, within its bounds.

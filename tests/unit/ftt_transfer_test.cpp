@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -127,21 +128,32 @@ class Session {
 // A sender that accepts any AUTH and serves only the requests that start
 // below `limit`, then goes quiet: a transfer that is certain to be under way
 // (not finished) when the test acts on it, however the machine schedules it.
+// Like a sender that does not take a further AUTH, it closes a connection on
+// its second one; `announceReauth` makes it claim otherwise all the same.
 class StallingSender : public update::UpdateNetSink {
  public:
-  StallingSender(const Bytes& content, int64_t limit) : m_content(content), m_limit(limit) {
+  StallingSender(const Bytes& content, int64_t limit, bool announceReauth = false)
+      : m_content(content), m_limit(limit), m_announce(announceReauth) {
     m_net.SetSink(this);
     EXPECT_TRUE(m_net.Listen("127.0.0.1", m_port));
   }
   ~StallingSender() override { m_net.SetSink(nullptr); }
   uint16_t Port() const { return m_port; }
   int Requests() const { return m_requests; }
+  int Connections() const { return m_connections; }
   void OnConnect(int, int) override {}
+  void OnAccept(int, const std::string&) override { ++m_connections; }
   void OnPdu(int error, int h, uint16_t type, const uint8_t* body, uint16_t length) override {
     ftt::DownloadRequest request;
     if (error) return;
     if (type == ftt::PDU_FTT_AUTH) {
+      std::lock_guard<std::mutex> g(m_lock);
+      if (!m_authed.insert(h).second) {
+        m_net.Close(h);
+        return;
+      }
       m_net.SendBody(h, ftt::PDU_FTT_AUTH, ftt::EncodeAuthResponse({0, int64_t(m_content.size())}));
+      if (m_announce) m_net.SendBody(h, ftt::PDU_FTT_FEATURES, ftt::EncodeInt32Notice(ftt::kFeatureReauth));
     } else if (type == ftt::PDU_FTT_DOWNLOAD_REQUEST && ftt::DecodeDownloadRequest(body, length, request)) {
       ++m_requests;
       if (request.offset >= m_limit) return;
@@ -157,7 +169,10 @@ class StallingSender : public update::UpdateNetSink {
  private:
   const Bytes& m_content;
   const int64_t m_limit;
-  std::atomic<int> m_requests{0};
+  const bool m_announce;
+  std::mutex m_lock;
+  std::set<int> m_authed;
+  std::atomic<int> m_requests{0}, m_connections{0};
   uint16_t m_port = 0;
   update::UpdateNetManager m_net;
 };
@@ -200,6 +215,16 @@ TEST_F(FileTransfer, FetchesTheFileThroughOneAndFiveConnections) {
     EXPECT_EQ(ReadAll(local), content);
     EXPECT_FALSE(ftt::VX_FtTaskMgr::HasTemporaryFile(local));
     EXPECT_EQ(service.BytesSent(), content.size());  // no range twice
+    // The next file travels over the same connections, authenticated anew.
+    catalogue.files[u"next"] = root / "source.bin";
+    ASSERT_EQ(manager.CreateRecvTask(u"next", false, root / "next.bin", 0, 42, true, u"id-2"), 0);
+    ASSERT_EQ(manager.AddNode(true, u"next", Node("CODE0001", "secret-0001", connections)), 0);
+    ASSERT_TRUE(notices.WaitFor([](const ftt::TaskNotice& n) { return Done(n) && n.fileKey == u"next"; }));
+    EXPECT_EQ(ReadAll(root / "next.bin"), content);
+    // (A connection whose AUTH was answered just as the file completed may be
+    // let go, so with five only some need to be kept.)
+    if (connections == 1) EXPECT_EQ(service.Accepted(), 1u);
+    EXPECT_LT(service.Accepted(), uint64_t(2 * connections));
     for (const auto& n : notices.All()) {
       EXPECT_EQ(n.lParam, 42u);
       EXPECT_LE(n.progress, 1000);
@@ -208,6 +233,43 @@ TEST_F(FileTransfer, FetchesTheFileThroughOneAndFiveConnections) {
     EXPECT_EQ(manager.RemoveTask(true, u"data\\source.bin"), 0);
     EXPECT_FALSE(manager.IsExistTask(true, u"data\\source.bin"));
     EXPECT_EQ(manager.RemoveTask(true, u"data\\source.bin"), ftt::FTTR_ERR_TASK_NO_EXIST);
+  }
+}
+
+TEST_F(FileTransfer, AConnectionKeepsTwoRequestsOut) {
+  StallingSender sender(content, 0);  // answers no request
+  Notices notices;  // outlives the manager that calls it
+  ftt::VX_FtTaskMgr manager;
+  manager.SetNoticeSink(&notices);
+  ASSERT_TRUE(manager.FttMgrStart());
+  manager.SetTransferService("127.0.0.1", sender.Port());
+  Fetch(manager, root / "waiting.bin", 1);
+  ASSERT_TRUE(polling::Eventually([&] { return sender.Requests() >= ftt::VX_FtTaskMgr::kRequestsInFlight; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(sender.Requests(), ftt::VX_FtTaskMgr::kRequestsInFlight);
+}
+
+// After a file, a sender without feature bits gets a new connection for the
+// next file; one that claimed to take a further AUTH but drops the kept
+// connection on it sees that replaced at once, with no failure counted.
+TEST_F(FileTransfer, TheNextFileFallsBackToANewConnection) {
+  for (bool announces : {false, true}) {
+    StallingSender sender(content, int64_t(content.size()), announces);
+    Notices notices;  // outlives the manager that calls it
+    ftt::VX_FtTaskMgr manager;
+    manager.SetNoticeSink(&notices);
+    ASSERT_TRUE(manager.FttMgrStart());
+    manager.SetTransferService("127.0.0.1", sender.Port());
+    Fetch(manager, root / "first.bin", 1);
+    ASSERT_TRUE(notices.WaitFor(Done));
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(manager.CreateRecvTask(u"second", false, root / "second.bin", 0, 0, true, u"id-2"), 0);
+    ASSERT_EQ(manager.AddNode(true, u"second", Node("CODE0001", "secret-0001", 1)), 0);
+    ASSERT_TRUE(notices.WaitFor([](const ftt::TaskNotice& n) { return Done(n) && n.fileKey == u"second"; }));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900)) << announces;  // no pause
+    EXPECT_EQ(ReadAll(root / "second.bin"), content);
+    EXPECT_EQ(sender.Connections(), 2) << announces;
+    for (const auto& n : notices.All()) EXPECT_NE(n.result, ftt::FTTR_ERR_FTT_SOCKET_CONNECT_FAILED);
   }
 }
 
