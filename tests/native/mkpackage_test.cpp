@@ -91,9 +91,8 @@ class MkPackage : public ::testing::Test {
     mkpackage::ExtractOptions o;
     o.packagePath = (dir / "package.exe").string();
     o.dir = out.string();
-    mkpackage::ExtractSummary s;
     std::string error;
-    const bool ok = mkpackage::ExtractPackage(o, s, error);
+    const bool ok = mkpackage::ExtractPackage(o, extracted, error);
     EXPECT_EQ(ok, error.empty()) << error;
     return error;
   }
@@ -122,6 +121,7 @@ class MkPackage : public ::testing::Test {
   fs::path dir;
   std::string captionFallback;
   std::vector<std::string> notices;
+  mkpackage::ExtractSummary extracted;
 };
 
 }  // namespace
@@ -421,8 +421,8 @@ TEST_F(MkPackage, ExtractGivesBackTheSampleAndDeepCjkTreesByteForByte) {
   std::string big;
   while (big.size() < (3u << 20)) big += "会议记录 " + std::to_string(big.size() % 977) + "\n";
   WriteFile(dir / "files" / "会议" / "ビデオ会議.log", big);
-  const std::string cjkManifest = std::string(kManifest).replace(std::string(kManifest).find("[\"logs\"]"), 8,
-                                                                 "[\"logs\", \"会议/記録\", \"日志\", \"日志/ログ/深い\"]");
+  std::string cjkManifest = kManifest;
+  cjkManifest.replace(cjkManifest.find("[\"logs\"]"), 8, "[\"logs\", \"会议/記録\", \"日志\", \"日志/ログ/深い\"]");
   struct Case {
     fs::path files;
     std::string manifest;
@@ -474,7 +474,8 @@ TEST_F(MkPackage, ExtractRefusesPathsLeavingTheFolderAndWritesNothingOutside) {
     const char* named;
   };
   const std::u16string evil = vx::Utf8ToUtf16(unique);
-  for (const Case& c : {Case{secondPath, u"..\\" + evil, "entry 2 of 3"}, Case{secondPath, u"x\\..\\..\\" + evil, "entry 2"},
+  for (const Case& c : {Case{secondPath, u"..\\" + evil, "entry 2 of 3"},
+                        Case{secondPath, u"x\\..\\..\\" + evil, "entry 2"},
                         Case{secondPath, u"C:\\" + evil, "entry 2"}, Case{secondPath, u"C:" + evil, "entry 2"},
                         Case{secondPath, u"\\" + evil, "entry 2"}, Case{secondPath, u"/" + evil, "entry 2"},
                         Case{secondPath, u"\\\\server\\share\\" + evil, "entry 2"},
@@ -555,7 +556,17 @@ TEST_F(MkPackage, ExtractOfADamagedPackageNamesTheEntryAndLeavesNoHalfFile) {
                                                  {"VMSkin/login.bmp", ReadFile(dir / "files/VMSkin/login.bmp")}};
     if (c.zepWritten) expected.insert({{"ZepClient.exe", ReadFile(dir / "files/ZepClient.exe")}, {"empty.dat", {}}});
     EXPECT_TRUE(Tree(dir / "out") == expected) << c.what;
+    EXPECT_EQ(extracted.files, c.zepWritten ? 3u : 1u) << c.what;
+    EXPECT_EQ(extracted.bytes, 6 + (c.zepWritten ? text.size() : 0)) << c.what;
   }
+  // Over an earlier extraction the file keeps its complete earlier content.
+  WriteBytes(dir / "package.exe", intact);
+  EXPECT_EQ(Extract(dir / "out"), "");
+  Bytes corrupt = intact;
+  cases[0].damage(corrupt);
+  WriteBytes(dir / "package.exe", corrupt);
+  EXPECT_NE(Extract(dir / "out").find(cases[0].error), std::string::npos);
+  EXPECT_TRUE(ReadFile(dir / "out/ZepClient.exe") == ReadFile(dir / "files/ZepClient.exe"));
 }
 
 TEST_F(MkPackage, ListPrintsThePayloadTable) {

@@ -10,6 +10,16 @@
 namespace fs = std::filesystem;
 
 namespace mkpackage {
+namespace {
+
+// A target's name while it is written.
+fs::path Temporary(const fs::path& target) {
+  fs::path temporary = target;
+  temporary += ".extracting";
+  return temporary;
+}
+
+}  // namespace
 
 HostPackageFile::HostPackageFile(const fs::path& path) : m_in(path, std::ios::binary) {
   std::error_code ec;
@@ -45,6 +55,7 @@ class HostTarget : public setup::TargetFile {
     m_out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     if (!m_out) return Failed("write");
     m_owner.m_nBytesWritten += size;
+    m_owner.m_nPendingBytes += size;
     return true;
   }
   bool Close() override {
@@ -65,8 +76,6 @@ class HostTarget : public setup::TargetFile {
 
 HostFileSystem::HostFileSystem(fs::path package, fs::path root, std::u16string prefix)
     : m_package(std::move(package)), m_root(std::move(root)), m_prefix(std::move(prefix)) {}
-
-const char* HostFileSystem::TemporarySuffix() { return ".extracting"; }
 
 std::optional<fs::path> HostFileSystem::Map(const std::u16string& path, bool leafMayBeLink) {
   std::u16string_view rest;
@@ -132,14 +141,14 @@ std::unique_ptr<setup::TargetFile> HostFileSystem::OpenForWrite(const std::u16st
   }
   const auto target = Map(path, true);
   if (!target) return nullptr;
-  fs::path temporary = *target;
-  temporary += TemporarySuffix();
+  const fs::path temporary = Temporary(*target);
   auto file = std::make_unique<HostTarget>(*this, temporary);
   if (!file->ok()) {
     m_lastError = "cannot create \"" + vx::PathToUtf8(temporary) + "\": " + std::strerror(errno);
     return nullptr;
   }
   m_pendingTarget = *target;
+  m_nPendingBytes = 0;
   m_bWriteFailed = false;
   return file;
 }
@@ -147,12 +156,14 @@ std::unique_ptr<setup::TargetFile> HostFileSystem::OpenForWrite(const std::u16st
 bool HostFileSystem::CommitFile(const std::u16string& path) {
   const auto target = Map(path, true);
   if (!target || target != m_pendingTarget) return false;
-  fs::path temporary = *target;
-  temporary += TemporarySuffix();
+  const fs::path temporary = Temporary(*target);
   m_pendingTarget.reset();
   std::error_code ec;
   fs::rename(temporary, *target, ec);
-  if (!ec) return true;
+  if (!ec) {
+    m_nBytesCommitted += m_nPendingBytes;
+    return true;
+  }
   m_lastError = "cannot name \"" + vx::PathToUtf8(*target) + "\": " + ec.message();
   fs::remove(temporary, ec);
   return false;
@@ -163,9 +174,7 @@ void HostFileSystem::Delete(const std::u16string& path) {
   if (!target) return;
   std::error_code ec;
   if (target == m_pendingTarget) {
-    fs::path temporary = *target;
-    temporary += TemporarySuffix();
-    fs::remove(temporary, ec);
+    fs::remove(Temporary(*target), ec);
     m_pendingTarget.reset();
   } else if (!fs::is_directory(fs::symlink_status(*target, ec))) {
     fs::remove(*target, ec);

@@ -51,12 +51,12 @@ class HostFileSystem : public setup::InstallFileSystem {
   // removed) when that fails.
   bool CommitFile(const std::u16string& path);
 
-  uint64_t BytesWritten() const { return m_nBytesWritten; }
+  uint64_t BytesWritten() const { return m_nBytesWritten; }  // so far, of committed files or not
+  uint64_t BytesCommitted() const { return m_nBytesCommitted; }
   // Why the last failed operation failed.
   const std::string& LastError() const { return m_lastError; }
   // The last target opened could not be written.
   bool WriteFailed() const { return m_bWriteFailed; }
-  static const char* TemporarySuffix();
 
  private:
   friend class HostTarget;
@@ -69,6 +69,7 @@ class HostFileSystem : public setup::InstallFileSystem {
   const std::u16string m_prefix;
   std::optional<std::filesystem::path> m_pendingTarget;  // opened, not committed
   std::atomic<uint64_t> m_nBytesWritten{0};
+  uint64_t m_nPendingBytes = 0, m_nBytesCommitted = 0;
   std::string m_lastError;
   bool m_bWriteFailed = false;
 };

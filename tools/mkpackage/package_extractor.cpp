@@ -53,6 +53,16 @@ class Ticker {
 
 bool IsRefused(const std::u16string& path) { return !vx::IsSafeRelativePath(path); }
 
+void AddLine(std::string& text, const std::string& line) { text += (text.empty() ? "" : "\n") + line; }
+
+std::string Refusal(const std::string& entry, const std::u16string& path) {
+  return entry + " \"" + PrintableText(path) + "\": " + kPathLeavesFolder;
+}
+
+std::string Numbered(const char* what, size_t number, size_t count) {
+  return what + std::to_string(number) + " of " + std::to_string(count);
+}
+
 // The extra folders after the last stream, checked for what the walk passes
 // over quietly: it creates those whose path stays inside, skips the others
 // and stops where the package ends.
@@ -64,14 +74,13 @@ bool CheckExtraFolders(HostPackageFile& package, uint64_t offset, std::string& e
   }
   uint8_t field[package::kPathFieldSize];
   for (uint32_t i = 0; i < count; ++i) {
-    const std::string entry = "ExtraFolders entry " + std::to_string(i + 1) + " of " + std::to_string(count);
+    const std::string entry = Numbered("ExtraFolders entry ", i + 1, count);
     if (!package::ReadExact(package, field, sizeof field)) {
-      error += std::string(error.empty() ? "" : "\n") + "the package ends inside " + entry;
+      AddLine(error, "the package ends inside " + entry);
       return false;
     }
     const std::u16string path = vx::DecodeFixedField(field, sizeof field);
-    if (IsRefused(path))
-      error += std::string(error.empty() ? "" : "\n") + entry + " \"" + PrintableText(path) + "\": " + kPathLeavesFolder;
+    if (IsRefused(path)) AddLine(error, Refusal(entry, path));
   }
   return error.empty();
 }
@@ -113,46 +122,46 @@ bool ExtractPackage(const ExtractOptions& o, ExtractSummary& summary, std::strin
   if (reported) o.progress("extracting: done");
   summary.files = reporter.FilesWritten();
   summary.foldersCreated = reporter.FoldersCreated();
-  summary.bytes = files.BytesWritten();
+  summary.bytes = files.BytesCommitted();
   if (!ok || !reporter.Error().empty()) {
     error = reporter.Error().empty() ? "extraction stopped" : reporter.Error();
     return false;
   }
+  // The walk's own handle (this file system opened it) is where the last stream ended.
   auto& own = static_cast<HostPackageFile&>(*package);
-  return CheckExtraFolders(own, state.FileCount ? own.LastSeek() : info.payloadOffset + 4 + package::kPackageKindSize,
-                           error);
+  const uint64_t afterStreams = state.FileCount ? own.LastSeek() : info.payloadOffset + 4 + package::kPackageKindSize;
+  return CheckExtraFolders(own, afterStreams, error);
 }
 
 bool ListPayload(const PackageInfo& info, std::ostream& out, std::string& error) {
   error.clear();
-  const auto refuse = [&](const std::string& what, const std::u16string& path) {
-    error += std::string(error.empty() ? "" : "\n") + what + " \"" + PrintableText(path) + "\": " + kPathLeavesFolder;
-  };
   uint64_t total = 0;
   for (const auto& e : info.payload.entries)
     if (e.streamSize >= package::kStreamHeaderSize) total += package::DeclaredSize(e.streamHead);
   out << "PackageKind \"" << PrintableText(info.payload.PackageKind) << "\", " << info.payload.entries.size()
       << " files, " << total << " bytes, " << info.payload.ExtraFolders.size() << " extra folders\n";
   out << "      size      stream  form    path\n";
-  size_t number = 0;
-  for (const auto& e : info.payload.entries) {
-    ++number;
+  const auto& entries = info.payload.entries;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const package::PayloadEntry& e = entries[i];
     const bool whole = e.streamSize >= package::kStreamHeaderSize;
-    const char* form = e.streamSize == 0 ? "empty" : !whole ? "short" : package::IsStoredStream(e.streamHead) ? "stored" : "lzma";
+    const char* form = e.streamSize == 0                        ? "empty"
+                       : !whole                                 ? "short"
+                       : package::IsStoredStream(e.streamHead) ? "stored"
+                                                                : "lzma";
     char line[64];
     std::snprintf(line, sizeof line, "%10llu  %10u  %-6s  ",
-                  static_cast<unsigned long long>(whole ? package::DeclaredSize(e.streamHead) : 0), e.streamSize, form);
-    out << line << PrintableText(e.path) << (IsRefused(e.path) ? "  (refused)" : "") << "\n";
-    if (IsRefused(e.path))
-      refuse("entry " + std::to_string(number) + " of " + std::to_string(info.payload.entries.size()), e.path);
+                  static_cast<unsigned long long>(whole ? package::DeclaredSize(e.streamHead) : 0), e.streamSize,
+                  form);
+    const bool refused = IsRefused(e.path);
+    out << line << PrintableText(e.path) << (refused ? "  (refused)" : "") << "\n";
+    if (refused) AddLine(error, Refusal(Numbered("entry ", i + 1, entries.size()), e.path));
   }
-  number = 0;
-  for (const auto& path : info.payload.ExtraFolders) {
-    ++number;
-    out << "    folder                      " << PrintableText(path) << (IsRefused(path) ? "  (refused)" : "") << "\n";
-    if (IsRefused(path))
-      refuse("ExtraFolders entry " + std::to_string(number) + " of " + std::to_string(info.payload.ExtraFolders.size()),
-             path);
+  const auto& folders = info.payload.ExtraFolders;
+  for (size_t i = 0; i < folders.size(); ++i) {
+    const bool refused = IsRefused(folders[i]);
+    out << "    folder                      " << PrintableText(folders[i]) << (refused ? "  (refused)" : "") << "\n";
+    if (refused) AddLine(error, Refusal(Numbered("ExtraFolders entry ", i + 1, folders.size()), folders[i]));
   }
   return error.empty();
 }

@@ -20,7 +20,7 @@ struct ExtractOptions {
 struct ExtractSummary {
   uint32_t files = 0;
   uint32_t foldersCreated = 0;
-  uint64_t bytes = 0;
+  uint64_t bytes = 0;  // of the files written
 };
 
 // Stops at the first entry that cannot be written whole, with `error` naming

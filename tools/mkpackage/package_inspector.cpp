@@ -1,6 +1,7 @@
 #include "base/fs_path.h"
 #include "tools/mkpackage/package_inspector.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -44,7 +45,10 @@ bool ReadPackageHead(const std::string& path, PackageInfo& info, std::string& er
     error = "cannot open \"" + path + "\"";
     return false;
   }
-  std::vector<uint8_t> image(kImageScanLimit);
+  std::error_code ec;
+  const uint64_t fileSize = std::filesystem::file_size(std::filesystem::path(vx::PathFromUtf8(path)), ec);
+  std::vector<uint8_t> image(
+      ec ? kImageScanLimit : static_cast<size_t>(std::min<uint64_t>(fileSize, kImageScanLimit)));
   in.read(reinterpret_cast<char*>(image.data()), image.size());
   image.resize(static_cast<size_t>(in.gcount()));
   auto group = package::FindMarkerGroup(image.data(), image.size());
@@ -108,10 +112,12 @@ void PrintInfo(const PackageInfo& info, std::ostream& out) {
     const auto& list = h.*l.list;
     out << l.name << ": " << list.size() << "\n";
     if (l.list == &PackageHeader::ProgramGroupShortcuts && !list.empty())
-      for (const GroupNameField& g : GroupNameFields()) out << "  " << g.name << ": \"" << PrintableText(h.*g.text) << "\"\n";
+      for (const GroupNameField& g : GroupNameFields())
+        out << "  " << g.name << ": \"" << PrintableText(h.*g.text) << "\"\n";
     for (const ShortcutEntry& e : list) {
       out << " ";
-      for (const ShortcutField& f : ShortcutFields()) out << " " << f.name << "=\"" << PrintableText(e.*f.text) << '"';
+      for (const ShortcutField& f : ShortcutFields())
+        out << " " << f.name << "=\"" << PrintableText(e.*f.text) << '"';
       out << "\n";
     }
   }
