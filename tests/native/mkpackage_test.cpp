@@ -6,16 +6,21 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <random>
 #include <sstream>
 #include <unistd.h>
 #include <vector>
 
+#include "base/fixed_field.h"
 #include "base/le_int.h"
+#include "base/utf16.h"
 #include "setup/package/instance_marker.h"
 #include "setup/package/lzma_stream.h"
 #include "tools/mkpackage/manifest.h"
 #include "tools/mkpackage/package_builder.h"
+#include "tools/mkpackage/package_extractor.h"
 #include "tools/mkpackage/package_inspector.h"
 
 namespace fs = std::filesystem;
@@ -31,6 +36,23 @@ void WriteFile(const fs::path& p, const std::string& text) {
 Bytes ReadFile(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteBytes(const fs::path& p, const Bytes& bytes) {
+  std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+// Every file (with its bytes) and folder (with "/") below `root`.
+std::map<std::string, Bytes> Tree(const fs::path& root) {
+  std::map<std::string, Bytes> tree;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    const std::string name = e.path().lexically_relative(root).generic_string();
+    if (e.is_directory())
+      tree[name + "/"];
+    else
+      tree[name] = ReadFile(e.path());
+  }
+  return tree;
 }
 
 class MkPackage : public ::testing::Test {
@@ -58,8 +80,21 @@ class MkPackage : public ::testing::Test {
     o.stubPath = (dir / "stub.exe").string();
     o.outputPath = (dir / "package.exe").string();
     o.update = update;
+    o.captionFallback = captionFallback;
+    o.notice = [this](const std::string& line) { notices.push_back(line); };
     mkpackage::BuildSummary s;
     return mkpackage::BuildPackage(o, s, error);
+  }
+
+  // Extracts dir/package.exe into `out`; the error, empty when it succeeded.
+  std::string Extract(const fs::path& out) {
+    mkpackage::ExtractOptions o;
+    o.packagePath = (dir / "package.exe").string();
+    o.dir = out.string();
+    std::string error;
+    const bool ok = mkpackage::ExtractPackage(o, extracted, error);
+    EXPECT_EQ(ok, error.empty()) << error;
+    return error;
   }
 
   std::string BuildError(const std::string& manifest) {
@@ -84,6 +119,9 @@ class MkPackage : public ::testing::Test {
     "PackageKind": "V4.0", "ExtraFolders": ["logs"]})";
 
   fs::path dir;
+  std::string captionFallback;
+  std::vector<std::string> notices;
+  mkpackage::ExtractSummary extracted;
 };
 
 }  // namespace
@@ -371,6 +409,279 @@ TEST_F(MkPackage, LargeFilesStreamInFileOrderWhateverTheWorkersAndLevel) {
   EXPECT_EQ(entries, 0u);
 }
 
+TEST_F(MkPackage, ExtractGivesBackTheSampleAndDeepCjkTreesByteForByte) {
+  // The sample product's files and manifest.
+  const fs::path sample = dir / "sample";
+  const fs::path makeSample = fs::path(VC_MKPACKAGE).parent_path() / "make_sample_files";
+  ASSERT_EQ(std::system((makeSample.string() + " " + sample.string()).c_str()), 0);
+  // Deep folders and files with Chinese and Japanese names, a larger file.
+  fs::path deep = dir / "files";
+  for (int i = 0; i < 12; ++i) deep /= std::string(i % 2 ? "データ" : "视频会议") + std::to_string(i);
+  WriteFile(deep / "設定ファイル.ini", "[設定]\r\nサーバー=会议\r\n");
+  std::string big;
+  while (big.size() < (3u << 20)) big += "会议记录 " + std::to_string(big.size() % 977) + "\n";
+  WriteFile(dir / "files" / "会议" / "ビデオ会議.log", big);
+  std::string cjkManifest = kManifest;
+  cjkManifest.replace(cjkManifest.find("[\"logs\"]"), 8, "[\"logs\", \"会议/記録\", \"日志\", \"日志/ログ/深い\"]");
+  struct Case {
+    fs::path files;
+    std::string manifest;
+    std::vector<std::string> extraFolders;
+  };
+  const fs::path sampleManifest = fs::path(__FILE__).parent_path() / "../../tools/sample/manifest.json";
+  for (const Case& c : {Case{sample, std::string(), {}},
+                        // One folder each, as the setup program makes them: not one whose parent is missing.
+                        Case{dir / "files", cjkManifest, {"logs/", "会议/記録/", "日志/"}}}) {
+    if (c.manifest.empty())
+      fs::copy_file(sampleManifest, dir / "manifest.json", fs::copy_options::overwrite_existing);
+    else
+      WriteFile(dir / "manifest.json", c.manifest);
+    mkpackage::BuildOptions o;
+    o.manifestPath = (dir / "manifest.json").string();
+    o.filesDir = c.files.string();
+    o.stubPath = (dir / "stub.exe").string();
+    o.outputPath = (dir / "package.exe").string();
+    o.level = 1;
+    mkpackage::BuildSummary built;
+    std::string error;
+    ASSERT_TRUE(mkpackage::BuildPackage(o, built, error)) << error;
+    const fs::path out = dir / "out" / c.files.filename();
+    EXPECT_EQ(Extract(out), "");
+    auto expected = Tree(c.files);
+    for (const auto& folder : c.extraFolders) expected[folder];
+    const auto got = Tree(out);
+    EXPECT_EQ(got.size(), expected.size()) << c.files;
+    EXPECT_TRUE(got == expected) << c.files;
+    // Over what is already there: the same again.
+    EXPECT_EQ(Extract(out), "");
+    EXPECT_TRUE(Tree(out) == got) << c.files;
+  }
+}
+
+TEST_F(MkPackage, ExtractRefusesPathsLeavingTheFolderAndWritesNothingOutside) {
+  std::string error;
+  ASSERT_TRUE(Build(error)) << error;
+  mkpackage::PackageInfo info;
+  ASSERT_TRUE(mkpackage::ReadPackage((dir / "package.exe").string(), info, error)) << error;
+  const Bytes intact = ReadFile(dir / "package.exe");
+  const size_t secondPath = info.payloadOffset + info.payload.entries[1].streamOffset - 524;
+  const size_t extraFolder = intact.size() - package::kPathFieldSize;
+  const fs::path out = dir / "a" / "b" / "out";
+  const std::string unique = "mkpackage_evil_" + std::to_string(::getpid());
+  struct Case {
+    size_t at;
+    std::u16string path;
+    const char* named;
+  };
+  const std::u16string evil = vx::Utf8ToUtf16(unique);
+  for (const Case& c : {Case{secondPath, u"..\\" + evil, "entry 2 of 3"},
+                        Case{secondPath, u"x\\..\\..\\" + evil, "entry 2"},
+                        Case{secondPath, u"C:\\" + evil, "entry 2"}, Case{secondPath, u"C:" + evil, "entry 2"},
+                        Case{secondPath, u"\\" + evil, "entry 2"}, Case{secondPath, u"/" + evil, "entry 2"},
+                        Case{secondPath, u"\\\\server\\share\\" + evil, "entry 2"},
+                        Case{extraFolder, u"..\\..\\" + evil, "ExtraFolders entry 1 of 1"}}) {
+    Bytes pkg = intact;
+    ASSERT_TRUE(vx::EncodeFixedField(c.path, package::kPathFieldSize, &pkg[c.at]));
+    WriteBytes(dir / "package.exe", pkg);
+    fs::remove_all(dir / "a");
+    error = Extract(out);
+    const std::string shown = vx::Utf16ToUtf8(c.path);
+    EXPECT_NE(error.find(c.named), std::string::npos) << error;
+    EXPECT_NE(error.find("\"" + shown + "\": refused"), std::string::npos) << error;
+    // Only what lies inside: the entries before a refused one, every file before a refused folder.
+    auto inside = std::map<std::string, Bytes>{{"b/", {}}, {"b/out/", {}}, {"b/out/VMSkin/", {}},
+                                               {"b/out/VMSkin/login.bmp", ReadFile(dir / "files/VMSkin/login.bmp")}};
+    if (c.at == extraFolder)
+      inside.insert({{"b/out/ZepClient.exe", ReadFile(dir / "files/ZepClient.exe")}, {"b/out/empty.dat", {}}});
+    EXPECT_TRUE(Tree(dir / "a") == inside) << shown;
+    EXPECT_FALSE(fs::exists("/" + unique));
+    EXPECT_FALSE(fs::exists(dir / unique));
+    // The listing shows it refused and fails the same way.
+    ASSERT_TRUE(mkpackage::ReadPackage((dir / "package.exe").string(), info, error)) << error;
+    std::ostringstream listing;
+    EXPECT_FALSE(mkpackage::ListPayload(info, listing, error));
+    EXPECT_NE(error.find(c.named), std::string::npos) << error;
+    EXPECT_NE(listing.str().find(shown + "  (refused)"), std::string::npos) << listing.str();
+  }
+
+  // A link inside the folder is not followed.
+  WriteBytes(dir / "package.exe", intact);
+  fs::remove_all(dir / "a");
+  fs::create_directories(out);
+  fs::create_directories(dir / "elsewhere");
+  fs::create_directory_symlink(dir / "elsewhere", out / "VMSkin");
+  error = Extract(out);
+  EXPECT_NE(error.find("entry 1 of 3 \"VMSkin\\login.bmp\""), std::string::npos) << error;
+  EXPECT_NE(error.find("is a link"), std::string::npos) << error;
+  EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
+}
+
+TEST_F(MkPackage, ExtractOfADamagedPackageNamesTheEntryAndLeavesNoHalfFile) {
+  std::string text;
+  while (text.size() < (2u << 20)) text += "client log line " + std::to_string(text.size() % 7919) + "\n";
+  WriteFile(dir / "files" / "ZepClient.exe", text);
+  std::string error;
+  ASSERT_TRUE(Build(error)) << error;
+  mkpackage::PackageInfo info;
+  ASSERT_TRUE(mkpackage::ReadPackage((dir / "package.exe").string(), info, error)) << error;
+  const Bytes intact = ReadFile(dir / "package.exe");
+  const auto& zep = info.payload.entries[1];
+  const size_t stream = info.payloadOffset + zep.streamOffset;
+  struct Case {
+    const char* what;
+    std::function<void(Bytes&)> damage;
+    const char* error;
+    bool zepWritten;
+  };
+  const Case cases[] = {
+      {"corrupt stream", [&](Bytes& p) { for (size_t i = 20; i < zep.streamSize; i += 5) p[stream + i] ^= 0x33; },
+       "entry 2 of 3 \"ZepClient.exe\": the stream cannot be decoded", false},
+      {"cut in the stream", [&](Bytes& p) { p.resize(stream + zep.streamSize / 2); },
+       "entry 2 of 3 \"ZepClient.exe\": the stream cannot be decoded", false},
+      {"cut in the length", [&](Bytes& p) { p.resize(stream - 2); },
+       "the package ends inside entry 2 of 3 \"ZepClient.exe\"", false},
+      {"cut in the path", [&](Bytes& p) { p.resize(stream - 100); },
+       "the package ends after entry 1 of 3 \"VMSkin\\login.bmp\"", false},
+      {"cut in the extra folders", [&](Bytes& p) { p.resize(p.size() - 10); },
+       "the package ends inside ExtraFolders entry 1 of 1", true},
+  };
+  for (const Case& c : cases) {
+    Bytes pkg = intact;
+    c.damage(pkg);
+    WriteBytes(dir / "package.exe", pkg);
+    fs::remove_all(dir / "out");
+    EXPECT_NE(Extract(dir / "out").find(c.error), std::string::npos) << c.what;
+    // Complete or absent, nothing under a temporary name.
+    auto expected = std::map<std::string, Bytes>{{"VMSkin/", {}},
+                                                 {"VMSkin/login.bmp", ReadFile(dir / "files/VMSkin/login.bmp")}};
+    if (c.zepWritten) expected.insert({{"ZepClient.exe", ReadFile(dir / "files/ZepClient.exe")}, {"empty.dat", {}}});
+    EXPECT_TRUE(Tree(dir / "out") == expected) << c.what;
+    EXPECT_EQ(extracted.files, c.zepWritten ? 3u : 1u) << c.what;
+    EXPECT_EQ(extracted.bytes, 6 + (c.zepWritten ? text.size() : 0)) << c.what;
+  }
+  // Over an earlier extraction the file keeps its complete earlier content.
+  WriteBytes(dir / "package.exe", intact);
+  EXPECT_EQ(Extract(dir / "out"), "");
+  Bytes corrupt = intact;
+  cases[0].damage(corrupt);
+  WriteBytes(dir / "package.exe", corrupt);
+  EXPECT_NE(Extract(dir / "out").find(cases[0].error), std::string::npos);
+  EXPECT_TRUE(ReadFile(dir / "out/ZepClient.exe") == ReadFile(dir / "files/ZepClient.exe"));
+}
+
+TEST_F(MkPackage, ListPrintsThePayloadTable) {
+  std::string error;
+  ASSERT_TRUE(Build(error)) << error;
+  mkpackage::PackageInfo info;
+  ASSERT_TRUE(mkpackage::ReadPackage((dir / "package.exe").string(), info, error)) << error;
+  std::ostringstream out;
+  EXPECT_TRUE(mkpackage::ListPayload(info, out, error)) << error;
+  EXPECT_NE(out.str().find("PackageKind \"V4.0\", 3 files, 50006 bytes, 1 extra folders"), std::string::npos)
+      << out.str();
+  EXPECT_NE(out.str().find("     50000"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("lzma    ZepClient.exe\n"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("stored  VMSkin\\login.bmp\n"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("empty   empty.dat\n"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("folder                      logs\n"), std::string::npos) << out.str();
+}
+
+TEST_F(MkPackage, ShortcutsWithoutACaptionInAnInstallLanguageAreRefusedOrFilledFromTheFallback) {
+  // The reported product: Chinese captions only, installable in every language.
+  const std::string gbOnly = R"({"PackageKind": "V4.0", "DefaultLanguage": 0,
+      "ProgramGroup": {"Gb": "g", "Big5": "g", "En": "g", "Jp": "g"},
+      "ProgramGroupShortcuts": [{"CaptionGb": "客户端", "Target": "ZepClient.exe"}],
+      "DesktopShortcuts": [{"CaptionGb": "客户端", "CaptionBig5": "客戶端", "CaptionEn": "Client",
+                            "CaptionJp": "クライアント", "Target": "ZepClient.exe"}],
+      "QuickLaunchShortcuts": [{"CaptionGb": "客户端", "CaptionEn": "Client", "Target": "ZepClient.exe"}]})";
+  auto with = [&](const std::string& from, const std::string& to) {
+    std::string m = gbOnly;
+    return m.replace(m.find(from), from.size(), to);
+  };
+  struct Case {
+    std::string manifest, fallback;
+    std::vector<std::string> named, notNamed;
+  };
+  const Case refused[] = {
+      {gbOnly, "",
+       {"ProgramGroupShortcuts[0] (Target \"ZepClient.exe\"): no CaptionBig5 (traditional Chinese)",
+        "ProgramGroupShortcuts[0] (Target \"ZepClient.exe\"): no CaptionEn (English)",
+        "ProgramGroupShortcuts[0] (Target \"ZepClient.exe\"): no CaptionJp (Japanese)",
+        "QuickLaunchShortcuts[0] (Target \"ZepClient.exe\"): no CaptionJp", "--caption-fallback"},
+       {"CaptionGb (", "DesktopShortcuts", "QuickLaunchShortcuts[0] (Target \"ZepClient.exe\"): no CaptionEn"}},
+      // A language page that is hidden still leaves the system's language (7 fixes none).
+      {with("\"DefaultLanguage\": 0", "\"DefaultLanguage\": 7"), "", {"ProgramGroupShortcuts[0]", "(Japanese)"}, {}},
+      // Only the one language DefaultLanguage fixes counts.
+      {with("\"DefaultLanguage\": 0", "\"DefaultLanguage\": 4"), "",
+       {"ProgramGroupShortcuts[0] (Target \"ZepClient.exe\"): no CaptionJp (Japanese)", "QuickLaunchShortcuts[0]"},
+       {"CaptionEn (", "CaptionBig5 ("}},
+      {gbOnly, "En",
+       {"ProgramGroupShortcuts[0] (Target \"ZepClient.exe\"): no CaptionBig5 (traditional Chinese), and no "
+        "CaptionEn to fill it from"},
+       {"QuickLaunchShortcuts"}},
+      {with("\"CaptionGb\": \"客户端\", \"Target\"",
+            "\"CaptionGb\": \"客户端\", \"CaptionEn\": \"" + std::string(120, 'x') + "\", \"Target\""),
+       "En", {"no CaptionBig5 (traditional Chinese), and CaptionEn is too long for it (120 characters, at most 99)"},
+       {}},
+      {gbOnly, "Fr", {"--caption-fallback \"Fr\""}, {}},
+  };
+  for (const Case& c : refused) {
+    captionFallback = c.fallback;
+    const std::string error = BuildError(c.manifest);
+    for (const auto& n : c.named) EXPECT_NE(error.find(n), std::string::npos) << n << "\n" << error;
+    for (const auto& n : c.notNamed) EXPECT_EQ(error.find(n), std::string::npos) << n << "\n" << error;
+  }
+
+  captionFallback = "Gb";
+  WriteFile(dir / "manifest.json", gbOnly);
+  std::string error;
+  ASSERT_TRUE(Build(error)) << error;
+  mkpackage::PackageInfo info;
+  ASSERT_TRUE(mkpackage::ReadPackage((dir / "package.exe").string(), info, error)) << error;
+  const auto& group = info.header.ProgramGroupShortcuts[0];
+  EXPECT_EQ(group.CaptionBig5, u"客户端");
+  EXPECT_EQ(group.CaptionEn, u"客户端");
+  EXPECT_EQ(group.CaptionJp, u"客户端");
+  EXPECT_EQ(info.header.QuickLaunchShortcuts[0].CaptionEn, u"Client");  // given ones stay
+  EXPECT_EQ(info.header.DesktopShortcuts[0].CaptionJp, u"クライアント");
+  EXPECT_EQ(notices, (std::vector<std::string>{
+                         "ProgramGroupShortcuts[0] (Target \"ZepClient.exe\"): CaptionBig5 (traditional Chinese) "
+                         "filled from CaptionGb \"客户端\"",
+                         "ProgramGroupShortcuts[0] (Target \"ZepClient.exe\"): CaptionEn (English) filled from "
+                         "CaptionGb \"客户端\"",
+                         "ProgramGroupShortcuts[0] (Target \"ZepClient.exe\"): CaptionJp (Japanese) filled from "
+                         "CaptionGb \"客户端\"",
+                         "QuickLaunchShortcuts[0] (Target \"ZepClient.exe\"): CaptionBig5 (traditional Chinese) "
+                         "filled from CaptionGb \"客户端\"",
+                         "QuickLaunchShortcuts[0] (Target \"ZepClient.exe\"): CaptionJp (Japanese) filled from "
+                         "CaptionGb \"客户端\""}));
+}
+
+TEST_F(MkPackage, TargetsAndMainExeMissingFromTheFilesAreWarnedOfInOfflinePackagesOnly) {
+  WriteFile(dir / "manifest.json", R"({"PackageKind": "V4.0", "DefaultLanguage": 3, "MainExe": "Main.exe",
+      "ProgramGroup": {"En": "g"},
+      "ProgramGroupShortcuts": [{"CaptionEn": "a", "Target": "zepclient.EXE"},
+                                {"CaptionEn": "b", "Target": "VMSkin/Login.bmp"},
+                                {"CaptionEn": "c", "Target": "missing.exe"},
+                                {"CaptionEn": "d", "Target": "uninstall.exe"}],
+      "DesktopShortcuts": [{"CaptionEn": "e", "Target": "VMSkin\\gone.bmp"}]})");
+  std::string error;
+  ASSERT_TRUE(Build(error)) << error;
+  EXPECT_EQ(notices, (std::vector<std::string>{
+                         "warning: MainExe \"Main.exe\" is not among the packed files",
+                         "warning: ProgramGroupShortcuts[2].Target \"missing.exe\" is not among the packed files",
+                         "warning: DesktopShortcuts[0].Target \"VMSkin\\gone.bmp\" is not among the packed files"}));
+  notices.clear();
+  mkpackage::BuildOptions o;
+  o.manifestPath = (dir / "manifest.json").string();
+  o.stubPath = (dir / "stub.exe").string();
+  o.outputPath = (dir / "online.exe").string();
+  o.onlineServers = "update.example:17800";
+  o.notice = [this](const std::string& line) { notices.push_back(line); };
+  mkpackage::BuildSummary s;
+  ASSERT_TRUE(mkpackage::BuildPackage(o, s, error)) << error;
+  EXPECT_TRUE(notices.empty());
+}
+
 TEST(MkPackageCommandLine, HelpVersionAndUsageErrors) {
   const std::string tool = VC_MKPACKAGE;
   auto run = [&](const std::string& args, std::string& out, std::string& err) {
@@ -388,11 +699,14 @@ TEST(MkPackageCommandLine, HelpVersionAndUsageErrors) {
   EXPECT_EQ(run("--help", out, err), 0);
   EXPECT_NE(out.find("usage:"), std::string::npos);
   EXPECT_EQ(err, "");
+  EXPECT_EQ(run("extract --help", out, err), 0);
+  EXPECT_NE(out.find("mkpackage extract PACKAGE DIR"), std::string::npos);
   EXPECT_EQ(run("--version", out, err), 0);
   EXPECT_EQ(out.rfind("mkpackage ", 0), 0u);
   for (const char* bad : {"", "frobnicate", "build --threads abc", "build --threads 99999999999999999999",
                           "build --threads 0", "build --level 10", "build --level", "build --bogus", "info",
-                          "build --manifest m.json"}) {
+                          "build --manifest m.json", "build --caption-fallback Fr", "extract", "extract p.exe",
+                          "extract --list", "extract --list p.exe out", "extract --bogus p.exe out"}) {
     EXPECT_EQ(run(bad, out, err), 2) << bad;
     EXPECT_EQ(out, "") << bad;
     EXPECT_NE(err.find("usage:"), std::string::npos) << bad;

@@ -2,10 +2,13 @@
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "tools/mkpackage/command_line.h"
 #include "tools/mkpackage/package_builder.h"
+#include "tools/mkpackage/package_extractor.h"
 #include "tools/mkpackage/package_inspector.h"
+#include "tools/mkpackage/shortcut_checks.h"
 
 namespace {
 
@@ -24,6 +27,7 @@ int Build(int argc, char** argv) {
                         : a == "-o"       ? &o.outputPath
                         : a == "--online" ? &o.onlineServers
                         : a == "--product-code" ? &o.onlineProductCode
+                        : a == "--caption-fallback" ? &o.captionFallback
                                           : nullptr;
     if (a == "--update") {
       o.update = true;
@@ -48,7 +52,10 @@ int Build(int argc, char** argv) {
   if (o.manifestPath.empty() || (o.filesDir.empty() && o.onlineServers.empty()) || o.stubPath.empty() ||
       o.outputPath.empty())
     return UsageError("build needs --manifest, --files (or --online or --address-servers), --stub and -o");
+  if (!o.captionFallback.empty() && !mkpackage::FindCaptionLanguage(o.captionFallback))
+    return UsageError("--caption-fallback \"" + o.captionFallback + "\": expected Gb, Big5, En or Jp");
   o.progress = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+  o.notice = o.progress;
   mkpackage::BuildSummary s;
   std::string error;
   if (!mkpackage::BuildPackage(o, s, error)) {
@@ -59,6 +66,46 @@ int Build(int argc, char** argv) {
               o.outputPath.c_str(), s.files, s.stored, static_cast<unsigned long long>(s.totalSize),
               static_cast<unsigned long long>(s.packageSize), s.headerOffset);
   return 0;
+}
+
+int Extract(int argc, char** argv) {
+  bool list = false;
+  std::vector<std::string> operands;
+  for (int i = 2; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--list")
+      list = true;
+    else if (a.size() > 1 && a[0] == '-')
+      return UsageError("unknown option \"" + a + "\"");
+    else
+      operands.push_back(a);
+  }
+  if (operands.size() != (list ? 1u : 2u))
+    return UsageError(list ? "extract --list takes one package" : "extract takes a package and a folder");
+  if (list) {
+    mkpackage::PackageInfo info;
+    std::string error;
+    if (!mkpackage::ReadPackage(operands[0], info, error)) {
+      std::fprintf(stderr, "mkpackage: %s: %s\n", operands[0].c_str(), error.c_str());
+      return 1;
+    }
+    const bool ok = mkpackage::ListPayload(info, std::cout, error);
+    std::cout.flush();
+    if (!ok) std::fprintf(stderr, "mkpackage: %s: %s\n", operands[0].c_str(), error.c_str());
+    return ok ? 0 : 1;
+  }
+  mkpackage::ExtractOptions o;
+  o.packagePath = operands[0];
+  o.dir = operands[1];
+  o.progress = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+  mkpackage::ExtractSummary s;
+  std::string error;
+  const bool ok = mkpackage::ExtractPackage(o, s, error);
+  if (!ok) std::fprintf(stderr, "mkpackage: %s: %s\n", o.packagePath.c_str(), error.c_str());
+  std::printf("%s %s into %s: %u files, %llu bytes, %u folders created\n", ok ? "extracted" : "stopped extracting",
+              o.packagePath.c_str(), o.dir.c_str(), s.files, static_cast<unsigned long long>(s.bytes),
+              s.foldersCreated);
+  return ok ? 0 : 1;
 }
 
 }  // namespace
@@ -74,7 +121,14 @@ int main(int argc, char** argv) {
     std::fputs(mkpackage::kVersion, stdout);
     return 0;
   }
+  if (command == "build" || command == "extract")
+    for (int i = 2; i < argc; ++i)
+      if (std::string(argv[i]) == "--help") {
+        std::fputs(mkpackage::kUsage, stdout);
+        return 0;
+      }
   if (command == "build") return Build(argc, argv);
+  if (command == "extract") return Extract(argc, argv);
   if (command != "info" && command != "verify") return UsageError("unknown command \"" + command + "\"");
   if (argc != 3) return UsageError(command + " takes one package");
   mkpackage::PackageInfo info;

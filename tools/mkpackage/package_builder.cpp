@@ -22,6 +22,7 @@
 #include "setup/package/payload_table.h"
 #include "tools/mkpackage/file_collector.h"
 #include "tools/mkpackage/manifest.h"
+#include "tools/mkpackage/shortcut_checks.h"
 #include "tools/mkpackage/stream_spool.h"
 
 namespace fs = std::filesystem;
@@ -328,6 +329,15 @@ bool BuildPackage(const BuildOptions& o, BuildSummary& summary, std::string& err
   Manifest manifest;
   if (!ParseManifest(std::string(manifestText.begin(), manifestText.end()), manifest, error))
     return false;
+  const CaptionLanguage* fallback = nullptr;
+  if (!o.captionFallback.empty() && !(fallback = FindCaptionLanguage(o.captionFallback))) {
+    error = "--caption-fallback \"" + o.captionFallback + "\": expected Gb, Big5, En or Jp";
+    return false;
+  }
+  std::vector<std::string> filled;
+  if (!CheckShortcutCaptions(manifest.header, fallback, filled, error)) return false;
+  if (o.notice)
+    for (const auto& line : filled) o.notice(line);
 
   std::vector<uint8_t> image;
   if (!ReadSmallFile(vx::PathFromUtf8(o.stubPath), kStubScanLimit, image)) {
@@ -361,6 +371,10 @@ bool BuildPackage(const BuildOptions& o, BuildSummary& summary, std::string& err
       return false;
     }
     if (!CollectFiles(vx::PathFromUtf8(o.filesDir), files, error)) return false;
+    std::vector<std::u16string> packed;
+    for (const auto& f : files) packed.push_back(f.relative);
+    if (o.notice)
+      for (const auto& line : MissingTargetWarnings(manifest.header, packed)) o.notice(line);
   }
   uint64_t totalSize = 0;
   for (const auto& f : files) totalSize += f.size;

@@ -18,9 +18,15 @@ struct BuildOptions {
   std::string onlineServers;
   std::string onlineProductCode;
   bool addressServers = false;  // onlineServers names address servers that name the update servers
+  // "Gb", "Big5", "En" or "Jp": a shortcut caption missing in a language the
+  // package can be installed in is copied from this one. Empty: refused.
+  std::string captionFallback;
   unsigned threads = 0;    // 0: all cores
   unsigned level = 6;      // LZMA effort, 0-9
   std::function<void(const std::string&)> progress;  // progress lines, may be empty
+  // Captions filled from the fallback, targets the package does not carry;
+  // may be empty.
+  std::function<void(const std::string&)> notice;
 };
 
 struct BuildSummary {

@@ -1,6 +1,7 @@
 #include "base/fs_path.h"
 #include "tools/mkpackage/package_inspector.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -14,9 +15,9 @@ namespace {
 // Enough of the program image to hold the marker group.
 constexpr size_t kImageScanLimit = 64 << 20;
 
-// Texts as UTF-8 with control characters escaped (\uXXXX): a header
-// cannot drive the terminal.
-std::string U8(const std::u16string& s) {
+}  // namespace
+
+std::string PrintableText(const std::u16string& s) {
   std::u16string safe;
   std::string out;
   auto flush = [&] {
@@ -37,16 +38,17 @@ std::string U8(const std::u16string& s) {
   return out;
 }
 
-}  // namespace
-
-bool ReadPackage(const std::string& path, PackageInfo& info, std::string& error) {
+bool ReadPackageHead(const std::string& path, PackageInfo& info, std::string& error) {
   info = {};
   std::ifstream in(std::filesystem::path(vx::PathFromUtf8(path)), std::ios::binary);
   if (!in) {
     error = "cannot open \"" + path + "\"";
     return false;
   }
-  std::vector<uint8_t> image(kImageScanLimit);
+  std::error_code ec;
+  const uint64_t fileSize = std::filesystem::file_size(std::filesystem::path(vx::PathFromUtf8(path)), ec);
+  std::vector<uint8_t> image(
+      ec ? kImageScanLimit : static_cast<size_t>(std::min<uint64_t>(fileSize, kImageScanLimit)));
   in.read(reinterpret_cast<char*>(image.data()), image.size());
   image.resize(static_cast<size_t>(in.gcount()));
   auto group = package::FindMarkerGroup(image.data(), image.size());
@@ -71,9 +73,20 @@ bool ReadPackage(const std::string& path, PackageInfo& info, std::string& error)
     return false;
   }
   info.payloadOffset = group->headerOffset + total;
-  const package::PayloadError pe = package::ReadPayloadTable(source, info.payload);
+  return true;
+}
+
+bool ReadPackage(const std::string& path, PackageInfo& info, std::string& error) {
+  if (!ReadPackageHead(path, info, error)) return false;
+  package::FileSource source(path, info.payloadOffset);
+  const package::PayloadError pe = source.ok() ? package::ReadPayloadTable(source, info.payload)
+                                               : package::PayloadError::ShortRead;
   if (pe != package::PayloadError::None) {
     error = std::string("payload: ") + package::PayloadErrorText(pe);
+    const auto& entries = info.payload.entries;
+    error += entries.empty() ? " (in its first entry)"
+                             : " (after entry " + std::to_string(entries.size()) + ", \"" +
+                                   PrintableText(entries.back().path) + "\")";
     return false;
   }
   return true;
@@ -89,27 +102,29 @@ void PrintInfo(const PackageInfo& info, std::ostream& out) {
   for (const FixedField& f : FixedFields()) {
     out << f.name << ": ";
     if (f.text)
-      out << '"' << U8(h.*f.text) << "\"\n";
+      out << '"' << PrintableText(h.*f.text) << "\"\n";
     else
       out << h.*f.number << "\n";
   }
   out << "AutostartPrograms: " << h.AutostartPrograms.size() << "\n";
-  for (const auto& name : h.AutostartPrograms) out << "  \"" << U8(name) << "\"\n";
+  for (const auto& name : h.AutostartPrograms) out << "  \"" << PrintableText(name) << "\"\n";
   for (const ShortcutList& l : ShortcutLists()) {
     const auto& list = h.*l.list;
     out << l.name << ": " << list.size() << "\n";
     if (l.list == &PackageHeader::ProgramGroupShortcuts && !list.empty())
-      for (const GroupNameField& g : GroupNameFields()) out << "  " << g.name << ": \"" << U8(h.*g.text) << "\"\n";
+      for (const GroupNameField& g : GroupNameFields())
+        out << "  " << g.name << ": \"" << PrintableText(h.*g.text) << "\"\n";
     for (const ShortcutEntry& e : list) {
       out << " ";
-      for (const ShortcutField& f : ShortcutFields()) out << " " << f.name << "=\"" << U8(e.*f.text) << '"';
+      for (const ShortcutField& f : ShortcutFields())
+        out << " " << f.name << "=\"" << PrintableText(e.*f.text) << '"';
       out << "\n";
     }
   }
-  out << "PackageKind: \"" << U8(info.payload.PackageKind) << "\"\n";
+  out << "PackageKind: \"" << PrintableText(info.payload.PackageKind) << "\"\n";
   out << "files: " << info.payload.entries.size() << "\n";
   for (const PayloadEntry& e : info.payload.entries) {
-    out << "  " << U8(e.path) << "  ";
+    out << "  " << PrintableText(e.path) << "  ";
     if (e.streamSize == 0)
       out << "empty";
     else if (e.streamSize < kStreamHeaderSize)
@@ -120,7 +135,7 @@ void PrintInfo(const PackageInfo& info, std::ostream& out) {
     out << "\n";
   }
   out << "ExtraFolders: " << info.payload.ExtraFolders.size() << "\n";
-  for (const auto& f : info.payload.ExtraFolders) out << "  \"" << U8(f) << "\"\n";
+  for (const auto& f : info.payload.ExtraFolders) out << "  \"" << PrintableText(f) << "\"\n";
 }
 
 bool VerifyPackage(const std::string& path, const PackageInfo& info, std::ostream& out,
@@ -128,7 +143,7 @@ bool VerifyPackage(const std::string& path, const PackageInfo& info, std::ostrea
   std::ifstream in(std::filesystem::path(vx::PathFromUtf8(path)), std::ios::binary);
   std::vector<uint8_t> buffer(1 << 20);
   for (const package::PayloadEntry& e : info.payload.entries) {
-    const std::string name = U8(e.path);
+    const std::string name = PrintableText(e.path);
     if (e.streamSize == 0) {
       out << "ok  " << name << " (empty)\n";
       continue;

@@ -20,6 +20,12 @@ struct PackageInfo {
 
 // Fails with `error` on any inconsistency; never reads out of bounds.
 bool ReadPackage(const std::string& path, PackageInfo& info, std::string& error);
+// The marker group, the header and the payload offset only (no payload table).
+bool ReadPackageHead(const std::string& path, PackageInfo& info, std::string& error);
+
+// UTF-8 with control characters escaped (\uXXXX): a package's texts cannot
+// drive the terminal.
+std::string PrintableText(const std::u16string& text);
 
 void PrintInfo(const PackageInfo& info, std::ostream& out);
 
