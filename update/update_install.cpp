@@ -139,7 +139,12 @@ void UpdateInstall::OnConnectError(int error) {
 }
 
 void UpdateInstall::ConnectUpdateSrv() {
-  if (m_servers.empty() || m_bStopped) return;
+  if (m_bStopped) return;
+  if (m_servers.empty()) {  // nothing to try: said at once rather than waited for
+    m_host.Trace("[_ConnectUpdateSrv] no usable server address");
+    Fatal(10000, m_scheduler.Downloading() ? 1 : 0);
+    return;
+  }
   ServerEntry& server = m_servers[m_serverIndex];
   char line[160];
   std::snprintf(line, sizeof line, "[_ConnectUpdateSrv] IP = %s ,lPort = %d", server.address.c_str(), server.port);

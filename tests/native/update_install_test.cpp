@@ -221,12 +221,13 @@ TEST_F(OnlineInstall, UnreachableServersAreRetriedWithGrowingPausesThenReported)
   EXPECT_EQ(second.loaded, 1);
   EXPECT_EQ(second.TraceCount("[OnSUConnect]"), 6);  // five failed, then the second server
 
-  // A list without any usable item makes no attempt.
+  // A list without any usable item makes no attempt and says so.
   LoopHost idle;
   update::UpdateInstall nothing(idle, temporary);
   nothing.SetServerList(u"nothing");
   nothing.ConnectUpdateSrv();
-  EXPECT_EQ(idle.TraceCount("[_ConnectUpdateSrv]"), 0);
+  EXPECT_EQ(idle.TraceCount("[_ConnectUpdateSrv] IP"), 0);
+  EXPECT_EQ(idle.errors, (std::vector<std::pair<int, int>>{{10000, 0}}));
 }
 
 // 600 ms round trips at 200 KB/s a connection: a restarted transfer needs
