@@ -87,7 +87,20 @@ void DownloadScheduler::DownloadFiles() {
       return;
     }
   }
-  if (m_list.m_lstNeedDownloadFiles.empty()) CheckAllDone();
+  if (m_list.m_lstNeedDownloadFiles.empty()) {
+    CheckAllDone();
+    return;
+  }
+  // Every connection is busy: the next files are asked for now, so that a
+  // freed connection goes on without waiting a round trip for an answer.
+  int ahead = 0;
+  for (int32_t id : m_list.m_lstNeedDownloadFiles) {
+    if (ahead == kRequestAhead || m_bFailed) break;
+    const DownloadEntry* e = m_list.Find(id);
+    if (!e || e->eFileStatus != kFileWaiting || e->connections != 0 || e->info.type == kFileTypeNoDownload) continue;
+    m_actions.RequestAhead(*e);
+    ++ahead;
+  }
 }
 
 bool DownloadScheduler::DownloadFile(int32_t nFileID, int connections) {

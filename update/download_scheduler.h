@@ -36,6 +36,9 @@ class DownloadActions {
   virtual ~DownloadActions() = default;
   // Asks the server for the file (DOWNLOADFILE_FT); the answer comes later.
   virtual void RequestFile(const DownloadEntry& e) = 0;
+  // Asks for a file that waits, so that its answer is in when a connection
+  // frees up; RequestFile for it then needs no new round trip.
+  virtual void RequestAhead(const DownloadEntry&) {}
   // Gives the file's receive task `count` connections.
   virtual void SetTaskConnections(const DownloadEntry& e, int count) = 0;
   // Creates the folder the file's paths lie in; false when it cannot be made.
@@ -65,6 +68,8 @@ class DownloadScheduler {
   static constexpr int kBadDataCode = 24;
   // Watchdog ticks without a notice before a reconnect.
   static constexpr int kWatchdogTicks = 6;
+  // Waiting files asked for ahead of their turn.
+  static constexpr int kRequestAhead = 5;
 
   DownloadScheduler(OnlineFileList& list, DownloadActions& actions) : m_list(list), m_actions(actions) {}
 

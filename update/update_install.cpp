@@ -267,6 +267,8 @@ void UpdateInstall::ReConnect() {
   if (m_nConnectAttempts != 0 || m_bStopped) return;
   m_host.Trace("[ReConnect]");
   if (m_log) m_log->Write("[ReConnect]");
+  m_askedAhead.clear();
+  m_answeredAhead.clear();
   m_nConnectAttempts = 1;
   m_iIsAlive = 0;
   m_stall.Suspend();
@@ -510,6 +512,10 @@ void UpdateInstall::AddNodeTo(const std::u16string& key, int connections) {
 void UpdateInstall::OnDownloadFileFT(const DownloadFileFtResponse& r) {
   DownloadEntry* e = m_files.Find(r.nFileID);
   const int32_t result = e ? r.result : FILENOTEXIST;
+  if (m_askedAhead.erase(r.nFileID) && e && e->eFileStatus == kFileWaiting) {
+    if (result == 0) m_answeredAhead[r.nFileID] = r;  // kept for its turn; a refusal is asked again then
+    return;
+  }
   if (result != 0 || e->eFileStatus != kFileRequested) {
     m_host.Trace("[OnDownloadFileFT] nFileID = " + std::to_string(r.nFileID) + " result = " + ResultName(result));
     return;
@@ -625,8 +631,30 @@ std::u16string UpdateInstall::FileListCopyKey() const {
 }
 
 void UpdateInstall::RequestFile(const DownloadEntry& e) {
+  const int32_t id = e.info.nFileID;
+  if (auto it = m_answeredAhead.find(id); it != m_answeredAhead.end()) {
+    // Answered already: handled as the answer once the file counts as requested.
+    const DownloadFileFtResponse answer = it->second;
+    m_answeredAhead.erase(it);
+    Post([this, answer] { OnDownloadFileFT(answer); });
+    return;
+  }
+  if (m_askedAhead.count(id)) return;  // its answer is on the way
   DownloadFileFtRequest request;
   request.nFileID = e.info.nFileID;
+  request.flag = 1;
+  request.authCode = m_authCode;
+  request.secretKey = m_secretKey;
+  request.strFileKey = e.info.strFileKey;
+  Send(request);
+}
+
+void UpdateInstall::RequestAhead(const DownloadEntry& e) {
+  const int32_t id = e.info.nFileID;
+  if (m_askedAhead.count(id) || m_answeredAhead.count(id)) return;
+  m_askedAhead.insert(id);
+  DownloadFileFtRequest request;
+  request.nFileID = id;
   request.flag = 1;
   request.authCode = m_authCode;
   request.secretKey = m_secretKey;

@@ -165,6 +165,7 @@ class UpdateInstall : private UpdateNetSink, private ftt::FttNoticeSink, private
 
   // DownloadActions.
   void RequestFile(const DownloadEntry& e) override;
+  void RequestAhead(const DownloadEntry& e) override;
   void SetTaskConnections(const DownloadEntry& e, int count) override;
   bool PrepareFolder(const DownloadEntry& e) override;
   bool TemporaryFileExists(const DownloadEntry& e) override;
@@ -213,6 +214,9 @@ class UpdateInstall : private UpdateNetSink, private ftt::FttNoticeSink, private
   DownloadSpeed m_speed;
   std::map<std::u16string, int> m_tasks;  // keys of the tasks created -> nodes added
   std::set<std::u16string> m_removing;    // removed by us: their abort notice is expected
+  // Files asked for ahead of their turn, and the answers that came for them.
+  std::set<int32_t> m_askedAhead;
+  std::map<int32_t, DownloadFileFtResponse> m_answeredAhead;
 
   // The address servers' answers, posted to the main thread.
   struct AddressAnswers : AddressServerSink {

@@ -18,7 +18,7 @@ using update::TransferNotice;
 namespace {
 
 struct FakeActions : update::DownloadActions {
-  std::vector<int32_t> requested;
+  std::vector<int32_t> requested, ahead;
   std::vector<std::pair<int32_t, int>> connections;  // SetTaskConnections calls
   std::set<int32_t> withTemporary;
   std::vector<int32_t> removed, discarded, decoding;
@@ -27,6 +27,7 @@ struct FakeActions : update::DownloadActions {
   int allDone = 0, watchdog = 0;
 
   void RequestFile(const DownloadEntry& e) override { requested.push_back(e.info.nFileID); }
+  void RequestAhead(const DownloadEntry& e) override { ahead.push_back(e.info.nFileID); }
   void SetTaskConnections(const DownloadEntry& e, int count) override {
     connections.emplace_back(e.info.nFileID, count);
   }
@@ -85,6 +86,7 @@ TEST(DownloadScheduler, FiveFilesGetOneConnectionEach) {
   f.scheduler.StartDownload(5, 5);
   EXPECT_TRUE(f.scheduler.Downloading());
   EXPECT_EQ(f.actions.requested, (std::vector<int32_t>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(f.actions.ahead, (std::vector<int32_t>{6, 7}));  // the waiting files, asked ahead
   EXPECT_TRUE(f.actions.connections.empty());
   EXPECT_EQ(f.scheduler.nCurConnCount, 5u);
   EXPECT_EQ(f.scheduler.nCurDownloadCount, 5u);
@@ -100,6 +102,7 @@ TEST(DownloadScheduler, FiveFilesGetOneConnectionEach) {
   EXPECT_EQ(f.E(1).eFileStatus, update::kFileDone);
   EXPECT_EQ(f.actions.decoding, std::vector<int32_t>{1});
   EXPECT_EQ(f.actions.requested.back(), 6);
+  EXPECT_EQ(f.actions.ahead.back(), 7);
   EXPECT_EQ(f.scheduler.nCurConnCount, 5u);
   // A second start while downloading changes nothing.
   f.scheduler.StartDownload(5, 5);
