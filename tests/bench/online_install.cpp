@@ -321,6 +321,25 @@ double CurlFetch(uint16_t httpPort, const fs::path& published, const fs::path& i
   return seconds;
 }
 
+// The product under `root` published to `root`/published and served on
+// loopback; false, said on standard error, when either fails.
+struct Served {
+  fs::path root;
+  fs::path files = root / "product", output = root / "published";
+  bool Start(update_server::UpdateServer& server, update_server::PublishSummary& summary) const {
+    update_server::PublishOptions p;
+    p.files = files;
+    p.version = "bench";
+    p.output = output;
+    update_server::ServerOptions o;
+    o.published = output;
+    std::string error;
+    if (update_server::Publish(p, summary, error) && server.Start(o, error)) return true;
+    std::fprintf(stderr, "bench_online_install: %s\n", error.c_str());
+    return false;
+  }
+};
+
 // The install and curl through one relay: the update server's two ports and
 // the HTTP server's, 127.0.0.2 -> 127.0.0.1, each with half the round trip
 // one way and the rate cap per connection.
@@ -334,23 +353,11 @@ int Relayed(int argc, char** argv) {
   fs::remove_all(root);
   Cleanup cleanup{root};
   WriteProduct(root / "product", mb, count, 4, true);
-  update_server::PublishOptions p;
-  p.files = root / "product";
-  p.version = "bench";
-  p.output = root / "published";
+  update_server::UpdateServer server;
   update_server::PublishSummary summary;
   std::string error;
-  if (!update_server::Publish(p, summary, error)) {
-    std::fprintf(stderr, "bench_online_install: %s\n", error.c_str());
-    return 1;
-  }
-  update_server::UpdateServer server;
-  update_server::ServerOptions o;
-  o.published = p.output;
-  if (!server.Start(o, error)) {
-    std::fprintf(stderr, "bench_online_install: %s\n", error.c_str());
-    return 1;
-  }
+  const Served p{root};
+  if (!p.Start(server, summary)) return 1;
   Child http;
   uint16_t httpPort = 0;
   if (!StartHttpServer(http, p.output, httpPort)) {
@@ -424,23 +431,11 @@ int main(int argc, char** argv) {
   fs::remove_all(root);
   Cleanup cleanup{root};
   WriteProduct(root / "product", mb, count, 64, false);
-  update_server::PublishOptions p;
-  p.files = root / "product";
-  p.version = "bench";
-  p.output = root / "published";
+  update_server::UpdateServer server;
   update_server::PublishSummary summary;
   std::string error;
-  if (!update_server::Publish(p, summary, error)) {
-    std::fprintf(stderr, "bench_online_install: %s\n", error.c_str());
-    return 1;
-  }
-  update_server::UpdateServer server;
-  update_server::ServerOptions o;
-  o.published = p.output;
-  if (!server.Start(o, error)) {
-    std::fprintf(stderr, "bench_online_install: %s\n", error.c_str());
-    return 1;
-  }
+  const Served p{root};
+  if (!p.Start(server, summary)) return 1;
   std::vector<fs::path> published;
   for (const auto& e : fs::recursive_directory_iterator(p.output / "files"))
     if (e.is_regular_file()) published.push_back(e.path());
