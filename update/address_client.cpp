@@ -10,6 +10,15 @@ namespace update {
 
 using Clock = std::chrono::steady_clock;
 
+net::QR_BaseNet::Writer FramesTo(UpdateNetManager& net, int hConn) {
+  return [&net, hConn](const uint8_t* data, size_t size) {
+    if (size < net::kPduHeaderSize) return false;
+    std::vector<uint8_t> buffer = net.AcquireBuffer(size);
+    std::copy(data, data + size, buffer.begin());
+    return net.SendPdu(hConn, uint16_t(data[0] | data[1] << 8), std::move(buffer), size);
+  };
+}
+
 AddressServerClient::AddressServerClient(AddressServerSink& sink) : m_sink(sink) { m_net.SetSink(this); }
 
 AddressServerClient::~AddressServerClient() {
@@ -53,14 +62,7 @@ void AddressServerClient::Run() {
       attemptEnds = Clock::now() + std::chrono::milliseconds(kAnswerMs);
       const int h = m_net.CreateConnection(address, port);
       m_conn = h;
-      m_codec = std::make_unique<net::QR_BaseNet>(
-          [this, h](const uint8_t* data, size_t size) {
-            if (size < net::kPduHeaderSize) return false;
-            std::vector<uint8_t> buffer = m_net.AcquireBuffer(size);
-            std::copy(data, data + size, buffer.begin());
-            return m_net.SendPdu(h, uint16_t(data[0] | data[1] << 8), std::move(buffer), size);
-          },
-          [](int, const char*) {});
+      m_codec = std::make_unique<net::QR_BaseNet>(FramesTo(m_net, h), [](int, const char*) {});
       m_codec->RegisterPduHandler(this);
       g.unlock();
       const bool started = h >= 0 && m_net.Connect(h, address, port);

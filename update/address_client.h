@@ -19,6 +19,9 @@
 
 namespace update {
 
+// Hands the frames QR_BaseNet makes to `net` on connection `hConn`.
+net::QR_BaseNet::Writer FramesTo(UpdateNetManager& net, int hConn);
+
 class AddressServerSink {
  public:
   virtual ~AddressServerSink() = default;

@@ -640,21 +640,19 @@ void UpdateInstall::RequestFile(const DownloadEntry& e) {
     return;
   }
   if (m_askedAhead.count(id)) return;  // its answer is on the way
-  DownloadFileFtRequest request;
-  request.nFileID = e.info.nFileID;
-  request.flag = 1;
-  request.authCode = m_authCode;
-  request.secretKey = m_secretKey;
-  request.strFileKey = e.info.strFileKey;
-  Send(request);
+  SendFileRequest(e);
 }
 
 void UpdateInstall::RequestAhead(const DownloadEntry& e) {
   const int32_t id = e.info.nFileID;
   if (m_askedAhead.count(id) || m_answeredAhead.count(id)) return;
   m_askedAhead.insert(id);
+  SendFileRequest(e);
+}
+
+void UpdateInstall::SendFileRequest(const DownloadEntry& e) {
   DownloadFileFtRequest request;
-  request.nFileID = id;
+  request.nFileID = e.info.nFileID;
   request.flag = 1;
   request.authCode = m_authCode;
   request.secretKey = m_secretKey;

@@ -166,6 +166,7 @@ class UpdateInstall : private UpdateNetSink, private ftt::FttNoticeSink, private
   // DownloadActions.
   void RequestFile(const DownloadEntry& e) override;
   void RequestAhead(const DownloadEntry& e) override;
+  void SendFileRequest(const DownloadEntry& e);  // DOWNLOADFILE_FT
   void SetTaskConnections(const DownloadEntry& e, int count) override;
   bool PrepareFolder(const DownloadEntry& e) override;
   bool TemporaryFileExists(const DownloadEntry& e) override;

@@ -6,6 +6,7 @@
 #include "base/utf16.h"
 #include "net/qr_base_net.h"
 #include "tools/update_server/update_server.h"
+#include "update/address_client.h"
 #include "update/address_messages.h"
 
 namespace update_server {
@@ -157,13 +158,7 @@ void AddressServer::OnPdu(int error, int hConn, uint16_t type, const uint8_t* bo
   answer.result = joined.empty() ? update::NOSRVCANUSED : update::SUCCESSED;
   answer.servers = vx::Utf8ToUtf16(joined);
   // Through QR_BaseNet, compressed and encrypted when it is long enough to gain.
-  net::QR_BaseNet codec(
-      [net, hConn](const uint8_t* data, size_t size) {
-        std::vector<uint8_t> buffer = net->AcquireBuffer(size);
-        std::copy(data, data + size, buffer.begin());
-        return net->SendPdu(hConn, uint16_t(data[0] | data[1] << 8), std::move(buffer), size);
-      },
-      [](int, const char*) {});
+  net::QR_BaseNet codec(update::FramesTo(*net, hConn), [](int, const char*) {});
   const std::vector<uint8_t> bytes = update::Encode(answer);
   codec.SendPdu(uint16_t(update::QR_AS_GETUPDATESERVERS), bytes.data(), bytes.size(),
                 net::kFlagEncrypted | net::kFlagCompressed);
