@@ -1,13 +1,10 @@
 #include "setup/install/payload_extraction.h"
 
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "base/fixed_field.h"
 #include "base/path_join.h"
+#include "setup/install/decode_pipeline.h"
 #include "setup/package/lzma_stream.h"
 #include "setup/package/payload_table.h"
 
@@ -16,13 +13,6 @@ namespace {
 
 constexpr size_t kReadPiece = 1 << 20;
 
-// Decoding ahead: pieces handed to the walk, and how much decoded output an
-// entry may hold before the walk takes it (the entry being written, the one
-// after it).
-constexpr size_t kQueuePiece = 256 << 10;
-constexpr size_t kActiveBound = 1 << 20;
-constexpr size_t kAheadBound = 6 << 20;
-
 bool ReadField(package::ByteSource& in, size_t width, std::u16string& text) {
   std::vector<uint8_t> field(width);
   if (!package::ReadExact(in, field.data(), width)) return false;
@@ -30,174 +20,23 @@ bool ReadField(package::ByteSource& in, size_t width, std::u16string& text) {
   return true;
 }
 
-// Decodes the stream of the entry at one package offset on its own thread,
-// into a bounded queue of pieces, while the walk handles the entries before
-// it. Nothing reaches a target until the walk takes the pieces in its turn.
-class StreamJob {
- public:
-  StreamJob(std::unique_ptr<PackageFile> package, uint64_t entryOffset)
-      : m_package(std::move(package)), m_offset(entryOffset), m_thread([this] { Run(); }) {}
-  ~StreamJob() { Stop(); }
-  StreamJob(const StreamJob&) = delete;
-  StreamJob& operator=(const StreamJob&) = delete;
-
-  uint64_t Offset() const { return m_offset; }
-
-  // True when the job read the entry's header and its stream size is `size`.
-  bool Matches(uint32_t size) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_headerKnown || m_done; });
-    return m_headerKnown && m_size == size;
-  }
-
-  // Writes the decoded pieces to `target` in order. True when the stream
-  // decoded whole and every write succeeded, as ExtractFile returning L.
-  bool WriteTo(TargetFile& target) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_bound = kActiveBound;
-    m_changed.notify_all();
-    for (;;) {
-      m_changed.wait(lock, [this] { return !m_pieces.empty() || m_done; });
-      if (m_pieces.empty()) return m_decoded;
-      std::vector<uint8_t> piece = std::move(m_pieces.front());
-      m_pieces.pop_front();
-      m_queued -= piece.size();
-      m_changed.notify_all();
-      lock.unlock();
-      const bool written = target.Write(piece.data(), piece.size());
-      lock.lock();
-      if (!written) {
-        m_cancelled = true;
-        m_changed.notify_all();
-        return false;
-      }
-    }
-  }
-
-  // The package file, for the next job once this one has ended.
-  std::unique_ptr<PackageFile> TakePackage() {
-    Stop();
-    return std::move(m_package);
-  }
-
- private:
-  void Stop() {
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_cancelled = true;
-    }
-    m_changed.notify_all();
-    if (m_thread.joinable()) m_thread.join();
-  }
-
-  class QueueTarget : public TargetFile {
-   public:
-    explicit QueueTarget(StreamJob& job) : m_job(job) {}
-    bool Write(const uint8_t* data, size_t size) override {
-      m_piece.insert(m_piece.end(), data, data + size);
-      return m_piece.size() < kQueuePiece || Flush();
-    }
-    bool Close() override { return m_piece.empty() || Flush(); }
-
-   private:
-    bool Flush() {
-      std::vector<uint8_t> piece;
-      piece.swap(m_piece);
-      return m_job.Push(std::move(piece));
-    }
-    StreamJob& m_job;
-    std::vector<uint8_t> m_piece;
-  };
-
-  bool Push(std::vector<uint8_t> piece) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_cancelled || m_queued < m_bound; });
-    if (m_cancelled) return false;
-    m_queued += piece.size();
-    m_pieces.push_back(std::move(piece));
-    m_changed.notify_all();
-    return true;
-  }
-
-  void Run() {
-    uint8_t path[package::kPathFieldSize];
-    uint32_t size = 0;
-    const bool header = m_package->Seek(m_offset) && package::ReadExact(*m_package, path, sizeof path) &&
-                        package::ReadLe32(*m_package, size);
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_headerKnown = header;
-      m_size = size;
-      if (!header) m_done = true;
-    }
-    m_changed.notify_all();
-    if (!header) return;
-    QueueTarget queue(*this);
-    const bool decoded = size > 0 && ExtractFile(queue, *m_package, size) == size && queue.Close();
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_decoded = decoded;
-      m_done = true;
-    }
-    m_changed.notify_all();
-  }
-
-  std::unique_ptr<PackageFile> m_package;
-  const uint64_t m_offset;
-  std::mutex m_mutex;
-  std::condition_variable m_changed;
-  std::deque<std::vector<uint8_t>> m_pieces;
-  size_t m_queued = 0;
-  size_t m_bound = kAheadBound;
-  bool m_headerKnown = false, m_done = false, m_decoded = false, m_cancelled = false;
-  uint32_t m_size = 0;
-  std::thread m_thread;  // last: starts once the members above exist
-};
-
-// Package files for the jobs: two (one for the entry being written, one for
-// the entry after it) when a second core can decode.
-class DecodeAhead {
- public:
-  explicit DecodeAhead(InstallFileSystem& fs) {
-    if (std::thread::hardware_concurrency() < 2) return;
-    for (int i = 0; i < 2; ++i)
-      if (auto file = fs.OpenPackage()) m_spare.push_back(std::move(file));
-  }
-  // A job for the entry at `entryOffset`, or nullptr when no package file is free.
-  std::unique_ptr<StreamJob> Start(uint64_t entryOffset) {
-    if (m_spare.empty()) return nullptr;
-    auto file = std::move(m_spare.back());
-    m_spare.pop_back();
-    try {
-      return std::make_unique<StreamJob>(std::move(file), entryOffset);
-    } catch (const std::exception&) {  // no thread: decode in the walk
-      return nullptr;
-    }
-  }
-  void End(std::unique_ptr<StreamJob>& job) {
-    if (!job) return;
-    if (auto file = job->TakePackage()) m_spare.push_back(std::move(file));
-    job.reset();
-  }
-
- private:
-  std::vector<std::unique_ptr<PackageFile>> m_spare;
-};
-
 }  // namespace
 
 int MakeDirectoryPath(InstallFileSystem& fs, const std::u16string& path, size_t start, std::u16string& folder,
-                      std::u16string& rest, std::vector<std::u16string>* created) {
+                      std::u16string& rest, FolderLog* log) {
   if (path.size() < start) return kDirectoryFailed;
   int result = kDirectoryExisted;
   size_t processed = start;
   for (size_t i = start; i < path.size(); ++i) {
     if (path[i] != u'\\') continue;
-    const DirectoryResult r = fs.MakeDirectory(path.substr(0, i + 1));
+    std::u16string prefix = path.substr(0, i + 1);
+    const DirectoryResult r =
+        log && log->known.count(prefix) ? DirectoryResult::AlreadyExists : fs.MakeDirectory(prefix);
     result = r == DirectoryResult::Created         ? kDirectoryCreated
              : r == DirectoryResult::AlreadyExists ? kDirectoryExisted
                                                    : kDirectoryFailed;
-    if (created && r == DirectoryResult::Created) created->push_back(path.substr(0, i + 1));
+    if (log && r == DirectoryResult::Created) log->created.push_back(prefix);
+    if (log && r != DirectoryResult::Failed) log->known.insert(std::move(prefix));
     processed = i + 1;
   }
   folder = path.substr(0, processed);
@@ -267,11 +106,12 @@ bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset
     }
     s.InstallDirCreated = made == kDirectoryCreated;
   }
-  std::vector<std::u16string> created;
+  FolderLog folders;
   // Relative, without the trailing backslash.
   const auto keepCreated = [&] {
-    for (const auto& prefix : created) s.CreatedFolders.push_back(prefix.substr(start, prefix.size() - start - 1));
-    created.clear();
+    for (const auto& prefix : folders.created)
+      s.CreatedFolders.push_back(prefix.substr(start, prefix.size() - start - 1));
+    folders.created.clear();
   };
   reporter.OutputFolder(s.InstallDir);
 
@@ -296,15 +136,9 @@ bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset
     s.CreatedFolders.clear();
   };
 
-  // The entry being handled and the one after it decode on their own threads.
-  DecodeAhead ahead(fs);
-  std::unique_ptr<StreamJob> current, next;
+  const auto pipeline = DecodePipeline::Start(fs, package->Tell(), fileCount);
   for (uint32_t i = 0; i < fileCount; ++i) {
     const uint64_t entryOffset = package->Tell();
-    ahead.End(current);
-    if (next && next->Offset() == entryOffset) current = std::move(next);
-    ahead.End(next);
-    if (!current) current = ahead.Start(entryOffset);
     if (reporter.StopRequested()) {
       takeBack();
       return false;
@@ -323,7 +157,7 @@ bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset
     }
     s.InstalledFiles.push_back(path);
 
-    const int made = MakeDirectoryPath(fs, target, start, folder, rest, &created);
+    const int made = MakeDirectoryPath(fs, target, start, folder, rest, &folders);
     keepCreated();
     if (made == kDirectoryFailed) {
       reporter.FolderFailed(folder);
@@ -338,7 +172,6 @@ bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset
       return false;
     }
     const uint64_t streamPosition = package->Tell();
-    if (i + 1 < fileCount) next = ahead.Start(streamPosition + size);
     const bool existed = fs.Exists(target);
     if (existed) {
       fs.ClearAttributes(target);
@@ -357,10 +190,10 @@ bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset
     }
     if (!skipped) {
       bool decoded = size == 0;
-      if (!decoded && current && current->Matches(size))
-        decoded = current->WriteTo(*out);
-      else if (!decoded)
-        decoded = ExtractFile(*out, *package, size) == size;
+      if (!decoded) {
+        const auto piped = pipeline ? pipeline->WriteTo(entryOffset, size, *out) : std::nullopt;
+        decoded = piped ? *piped : ExtractFile(*out, *package, size) == size;
+      }
       const bool closed = out->Close();  // a failed flush is a short write too
       out.reset();
       if (!decoded || !closed) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "setup/install/extraction_reporter.h"
@@ -20,9 +21,14 @@ enum MakeDirectoryResult : int { kDirectoryFailed = 0, kDirectoryCreated = 1, kD
 // last creation: 1 created, 2 already there (or nothing to create), 0 failed
 // or `path` shorter than `start`. `folder` gets the deepest prefix processed
 // (with its backslash; the part before `start` when none), `rest` what follows.
-// `created`, when given, gets every prefix this call created.
+// `log`, when given, gets every prefix this call created, and no prefix it
+// knows to exist is asked for again.
+struct FolderLog {
+  std::vector<std::u16string> created;
+  std::unordered_set<std::u16string> known;
+};
 int MakeDirectoryPath(InstallFileSystem& fs, const std::u16string& path, size_t start, std::u16string& folder,
-                      std::u16string& rest, std::vector<std::u16string>* created = nullptr);
+                      std::u16string& rest, FolderLog* log = nullptr);
 
 // Decodes the next `size` bytes of `package` (one stream) into `target`.
 // Returns `size` on success; 0 on a decoder error, a short read or write, or
@@ -35,8 +41,8 @@ uint32_t ExtractFile(TargetFile& target, package::ByteSource& package, uint32_t 
 // trailing backslash).
 // False when the run must stop; the reporter has been told why. The package
 // file stays open in `package` for the rest of the install run. With a second
-// core, the next entry's stream is decoded ahead (into at most a few MiB)
-// through two more handles of the package; targets and reports stay in order.
+// core, the streams are decoded ahead (into at most a few MiB) on one thread
+// through another handle of the package; targets and reports stay in order.
 bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset, ExtractionReporter& reporter,
                     std::unique_ptr<PackageFile>& package);
 

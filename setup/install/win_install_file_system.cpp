@@ -4,6 +4,7 @@
 
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "base/utf16.h"
@@ -14,16 +15,34 @@ namespace {
 
 class CPackageFile : public PackageFile {
  public:
-  explicit CPackageFile(FILE* file) : m_pFile(file) { setvbuf(m_pFile, nullptr, _IOFBF, 1 << 16); }
+  explicit CPackageFile(FILE* file) : m_pFile(file) { setvbuf(m_pFile, nullptr, _IOFBF, kBuffer); }
   ~CPackageFile() override { fclose(m_pFile); }
-  size_t Read(void* out, size_t n) override { return n ? fread(out, 1, n, m_pFile) : 0; }
-  bool Seek(uint64_t offset) override {
-    return offset <= Size() && _fseeki64(m_pFile, int64_t(offset), SEEK_SET) == 0;
+  size_t Read(void* out, size_t n) override {
+    const size_t got = n ? fread(out, 1, n, m_pFile) : 0;
+    m_nPosition += got;
+    return got;
   }
-  uint64_t Tell() override { return uint64_t(_ftelli64(m_pFile)); }
-  bool AtEnd() override { return Tell() >= Size(); }
+  // A short step forward is read past: a seek would drop the buffer, and the
+  // walk steps over every small stream.
+  bool Seek(uint64_t offset) override {
+    if (offset > Size()) return false;
+    if (offset >= m_nPosition && offset - m_nPosition <= kBuffer) {
+      uint8_t skipped[4096];
+      while (m_nPosition < offset) {
+        const size_t step = size_t(std::min<uint64_t>(offset - m_nPosition, sizeof skipped));
+        if (Read(skipped, step) != step) break;
+      }
+      if (m_nPosition == offset) return true;
+    }
+    if (_fseeki64(m_pFile, int64_t(offset), SEEK_SET) != 0) return false;
+    m_nPosition = offset;
+    return true;
+  }
+  uint64_t Tell() override { return m_nPosition; }
+  bool AtEnd() override { return m_nPosition >= Size(); }
 
  private:
+  static constexpr size_t kBuffer = 1 << 16;
   uint64_t Size() {
     if (m_nSize < 0) {
       LARGE_INTEGER size;
@@ -33,6 +52,7 @@ class CPackageFile : public PackageFile {
   }
   FILE* m_pFile;
   int64_t m_nSize = -1;
+  uint64_t m_nPosition = 0;
 };
 
 class WinTargetFile : public TargetFile {

@@ -67,6 +67,7 @@ class MemoryFileSystem : public InstallFileSystem {
   size_t largestWrite = 0;
 
   int opensLeft = -1;  // then every open fails; -1: no limit
+  int directoryCalls = 0;
 
   std::unique_ptr<PackageFile> OpenPackage() override {
     if (packageMissing || opensLeft == 0) return nullptr;
@@ -78,6 +79,7 @@ class MemoryFileSystem : public InstallFileSystem {
     return files.count(p) || dirs.count(p) || dirs.count(p + u"\\");
   }
   DirectoryResult MakeDirectory(const std::u16string& p) override {
+    ++directoryCalls;
     if (p == failingDir) return DirectoryResult::Failed;
     return dirs.insert(p).second ? DirectoryResult::Created : DirectoryResult::AlreadyExists;
   }
@@ -322,6 +324,20 @@ TEST(MakeDirectoryPath, CreatesEachPrefixFromTheStartIndex) {
   EXPECT_EQ(MakeDirectoryPath(fs, u"C:\\", 10, folder, rest), kDirectoryFailed);
   fs.failingDir = u"C:\\A\\F\\";
   EXPECT_EQ(MakeDirectoryPath(fs, u"C:\\A\\F\\g.txt", 5, folder, rest), kDirectoryFailed);
+
+  // With a log each prefix is asked for once; what was made is kept, and the
+  // results stay those of the file system.
+  FolderLog log;
+  fs.directoryCalls = 0;
+  EXPECT_EQ(MakeDirectoryPath(fs, u"C:\\A\\G\\H\\i.txt", 5, folder, rest, &log), kDirectoryCreated);
+  EXPECT_EQ(MakeDirectoryPath(fs, u"C:\\A\\G\\H\\j.txt", 5, folder, rest, &log), kDirectoryExisted);
+  EXPECT_EQ(MakeDirectoryPath(fs, u"C:\\A\\G\\k.txt", 5, folder, rest, &log), kDirectoryExisted);
+  EXPECT_EQ(folder, u"C:\\A\\G\\");
+  EXPECT_EQ(MakeDirectoryPath(fs, u"C:\\A\\B\\l.txt", 5, folder, rest, &log), kDirectoryExisted);
+  EXPECT_EQ(MakeDirectoryPath(fs, u"C:\\A\\F\\m.txt", 5, folder, rest, &log), kDirectoryFailed);
+  EXPECT_EQ(MakeDirectoryPath(fs, u"C:\\A\\F\\n.txt", 5, folder, rest, &log), kDirectoryFailed);
+  EXPECT_EQ(fs.directoryCalls, 5);
+  EXPECT_EQ(log.created, (std::vector<std::u16string>{u"C:\\A\\G\\", u"C:\\A\\G\\H\\"}));
 }
 
 TEST(UninstallRecord, LayoutAndMarker) {
