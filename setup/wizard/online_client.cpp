@@ -133,7 +133,9 @@ class WizardOnlineClient final : public OnlineClientLink,
     }
     FillInstalledFiles();
     DownloadSurface surface(Wizard().frame);
-    if (!RunInstallSequence(0, true, surface)) {
+    const bool installed = RunInstallSequence(0, true, surface);
+    surface.ShowPending();
+    if (!installed) {
       ShowRunAborted();  // the wizard stays on the download page
       return;
     }

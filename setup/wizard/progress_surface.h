@@ -1,6 +1,7 @@
 #pragma once
-// The progress page as the install thread sees it: every update is a
-// synchronous message to a control of the user-interface thread.
+// The progress page as a run sees it. Detail lines and bar moves go into the
+// page's batch without waiting; the page shows them every kBatchTimerMs, and
+// at once when the run asks (before a prompt, at its end).
 #include <windows.h>
 
 #include "setup/wizard/wizard_extraction_reporter.h"
@@ -8,6 +9,7 @@
 namespace setup {
 
 struct ProgressControls {
+  HWND page = nullptr;
   HWND status = nullptr;
   HWND bar = nullptr;
   HWND list = nullptr;
@@ -15,6 +17,12 @@ struct ProgressControls {
 
 // Set by the progress page when it is created.
 void PublishProgressControls(const ProgressControls& controls);
+
+// The page's timer and message that show the batch (on the page's thread).
+inline constexpr UINT_PTR kBatchTimer = 1;
+inline constexpr UINT kBatchTimerMs = 50;
+inline constexpr UINT kShowBatchMessage = WM_APP + 2;
+void ShowBatch(const ProgressControls& controls);
 
 class ProgressSurface : public WizardSurface {
  public:
@@ -26,6 +34,8 @@ class ProgressSurface : public WizardSurface {
   void AdvanceProgress(uint32_t step) override;
   int Prompt(uint32_t code, std::u16string_view argument) override;
   bool StopRequested() override;
+  // Shows what is waiting, before the caller goes on.
+  void ShowPending();
 
  private:
   HWND m_frame;

@@ -33,6 +33,7 @@ DWORD WINAPI RunThread(void*) {
   const SetupState& s = State();
   w.runOk = s.UninstallMode ? RunUninstall(State(), w.completeDelete, surface)
                             : RunInstallSequence(s.payloadOffset, false, surface);
+  surface.ShowPending();
   PostMessageW(w.frame, kRunEndedMessage, 0, 0);
   return 0;
 }

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <map>
 
 #include "setup/wizard/page_rules.h"
+#include "setup/wizard/progress_batch.h"
 
 using namespace setup;
 
@@ -146,4 +149,40 @@ TEST(PageRules, OnlyTheLanguageAndDestinationPagesWaitForTheFileList) {
     EXPECT_FALSE(WaitsForFileList(page, true, true)) << page;    // the list is in
     EXPECT_FALSE(WaitsForFileList(page, false, false)) << page;  // an offline package
   }
+}
+
+TEST(ProgressBatch, KeepsLinesInOrderAndBarMovesAsTheyCame) {
+  setup::ProgressBatch batch;
+  EXPECT_TRUE(batch.Take().Empty());
+  batch.Advance(3);
+  batch.SetPosition(10);  // a position set drops the steps before it
+  batch.AddLine(u"Output folder: C:\\App\\");
+  batch.Advance(1);
+  batch.AddLine(u"Copy file: a.txt");
+  batch.Advance(1);
+  auto taken = batch.Take();
+  EXPECT_EQ(taken.lines, (std::vector<std::u16string>{u"Output folder: C:\\App\\", u"Copy file: a.txt"}));
+  EXPECT_EQ(taken.position, std::optional<uint32_t>(10));
+  EXPECT_EQ(taken.steps, 2u);
+  EXPECT_TRUE(batch.Take().Empty());
+
+  // Lines added from several threads while the page takes them: none lost.
+  std::vector<std::thread> runs;
+  for (int t = 0; t < 4; ++t)
+    runs.emplace_back([&batch] {
+      for (int i = 0; i < 5000; ++i) {
+        batch.AddLine(u"line");
+        batch.Advance(1);
+      }
+    });
+  size_t lines = 0, steps = 0;
+  for (int i = 0; i < 100; ++i) {
+    taken = batch.Take();
+    lines += taken.lines.size();
+    steps += taken.steps;
+  }
+  for (auto& run : runs) run.join();
+  taken = batch.Take();
+  EXPECT_EQ(lines + taken.lines.size(), 20000u);
+  EXPECT_EQ(steps + taken.steps, 20000u);
 }
