@@ -1,6 +1,7 @@
 #include "setup/uninstall/removal_plan.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "setup/install/folder_safety.h"
 
@@ -19,16 +20,22 @@ std::u16string Trimmed(std::u16string path) {
 // Unique (ignoring case), deepest first.
 std::vector<std::u16string> DeepestFirst(std::vector<std::u16string> folders) {
   std::vector<std::u16string> out;
+  std::unordered_set<std::u16string> seen;
   for (auto& f : folders) {
     f = Trimmed(f);
-    if (f.empty()) continue;
-    const std::u16string key = ComparableFolder(f);
-    if (std::none_of(out.begin(), out.end(), [&](const std::u16string& o) { return ComparableFolder(o) == key; }))
-      out.push_back(f);
+    if (!f.empty() && seen.insert(ComparableFolder(f)).second) out.push_back(std::move(f));
   }
   std::stable_sort(out.begin(), out.end(),
                    [](const std::u16string& a, const std::u16string& b) { return Depth(a) > Depth(b); });
   return out;
+}
+
+// `folder` lies inside one of `keys` (comparable folders).
+bool InsideAnyOf(const std::u16string& folder, const std::unordered_set<std::u16string>& keys) {
+  const std::u16string key = ComparableFolder(folder);
+  for (size_t slash = key.find(u'\\'); slash != std::u16string::npos; slash = key.find(u'\\', slash + 1))
+    if (keys.count(key.substr(0, slash))) return true;
+  return false;
 }
 
 std::vector<std::u16string> FoldersOfListedFiles(const std::vector<std::u16string>& files) {
@@ -54,12 +61,10 @@ RemovalPlan PlanRemoval(const SetupState& s, bool complete, bool protectedFolder
   }
   if (!s.CreatedFoldersKnown) return plan;
   plan.kind = RemovalKind::ProductFolders;
-  for (const auto& folder : plan.emptyFolders) {
-    const bool inner = std::any_of(plan.emptyFolders.begin(), plan.emptyFolders.end(), [&](const std::u16string& o) {
-      return o.size() < folder.size() && IsSameOrInside(folder, o);
-    });
-    if (!inner) plan.wholeFolders.push_back(folder);
-  }
+  std::unordered_set<std::u16string> keys;
+  for (const auto& folder : plan.emptyFolders) keys.insert(ComparableFolder(folder));
+  for (const auto& folder : plan.emptyFolders)
+    if (!InsideAnyOf(folder, keys)) plan.wholeFolders.push_back(folder);
   return plan;
 }
 

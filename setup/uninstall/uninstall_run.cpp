@@ -5,6 +5,7 @@
 #include "base/utf16.h"
 #include "setup/install/folder_safety.h"
 #include "setup/integration/integration_steps.h"
+#include "setup/uninstall/line_pacer.h"
 #include "setup/uninstall/removal_plan.h"
 #include "setup/install/win_system_folders.h"
 
@@ -48,13 +49,18 @@ bool LinksRemovable() {
   return removable;
 }
 
-// `path` resolves somewhere other than where it stands (a link, or inside one).
+// `path` resolves somewhere other than where it stands (a link, or inside
+// one); `parent` is where its folder resolves to.
+bool ResolvesElsewhere(const std::u16string& path, const std::u16string& parent) {
+  const size_t slash = path.find_last_of(u'\\');
+  if (slash == std::u16string::npos || parent.empty()) return false;
+  const std::u16string resolved = ResolvedPath(path);
+  return !resolved.empty() && resolved != ComparableFolder(parent + path.substr(slash));
+}
+
 bool ResolvesElsewhere(const std::u16string& path) {
   const size_t slash = path.find_last_of(u'\\');
-  if (slash == std::u16string::npos) return false;
-  const std::u16string parent = ResolvedPath(path.substr(0, slash)), resolved = ResolvedPath(path);
-  if (parent.empty() || resolved.empty()) return false;
-  return resolved != ComparableFolder(parent + path.substr(slash));
+  return slash != std::u16string::npos && ResolvesElsewhere(path, ResolvedPath(path.substr(0, slash)));
 }
 
 class Removal {
@@ -67,7 +73,7 @@ class Removal {
   void Line(uint16_t key, const std::u16string& path) {
     m_surface.DetailLine(key, path);
     m_surface.AdvanceProgress(1);
-    Sleep(10);
+    if (const uint32_t pause = m_pacer.PauseAfterLine(GetTickCount())) Sleep(pause);
   }
 
   // A link or junction, or an entry that resolves somewhere other than where
@@ -139,10 +145,16 @@ class Removal {
   }
 
   void DeleteListedFiles(const std::u16string& folder, const std::vector<std::u16string>& list) {
+    std::u16string parent, parentResolved;  // the folder of the last file, resolved once
     for (const auto& entry : list) {
       if (Stopped()) return;
       const std::u16string path = Join(folder, entry);
-      const bool link = ResolvesElsewhere(path);
+      const std::u16string pathParent = path.substr(0, path.find_last_of(u'\\'));
+      if (pathParent != parent) {
+        parent = pathParent;
+        parentResolved = ResolvedPath(parent);
+      }
+      const bool link = ResolvesElsewhere(path, parentResolved);
       if (link && !LinksRemovable()) continue;
       if (DeleteOne(path, link)) Line(kDeleteFile, path);
     }
@@ -176,6 +188,7 @@ class Removal {
 
  private:
   WizardSurface& m_surface;
+  LinePacer m_pacer;
 };
 
 // Only a component the install put there is loaded: a DLL planted in the

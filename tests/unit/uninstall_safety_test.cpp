@@ -11,6 +11,7 @@
 #include "setup/package/instance_marker.h"
 #include "setup/startup/relaunch_rules.h"
 #include "setup/uninstall/image_signature.h"
+#include "setup/uninstall/line_pacer.h"
 #include "setup/uninstall/removal_plan.h"
 #include "setup/uninstall/uninstall_record.h"
 #include "tests/support/record_bytes.h"
@@ -221,7 +222,7 @@ TEST(RemovalPlan, CompleteRemovalStaysWithinWhatTheInstallMade) {
   // A folder that was there before: the product's own folders whole, the
   // rest only as listed; the folder itself stays.
   s.InstallDirCreated = false;
-  s.CreatedFolders = {u"VMSkin", u"VMSkin\\inner", u"config\\deep"};
+  s.CreatedFolders = {u"VMSkin", u"VMSkin\\inner", u"config\\deep", u"vmskin\\INNER"};  // the same, in other case
   p = PlanRemoval(s, true, false);
   EXPECT_EQ(p.kind, RemovalKind::ProductFolders);
   EXPECT_EQ(p.wholeFolders, (std::vector<std::u16string>{u"config\\deep", u"VMSkin"}));
@@ -295,4 +296,14 @@ TEST(Relaunch, CommandLineQuotesBothItems) {
   EXPECT_FALSE(IsTemporaryCopy(u"C:\\Temp\\sub\\zz~12.tmp", u"C:\\Temp\\"));
   EXPECT_FALSE(IsTemporaryCopy(u"C:\\App\\uninstall.exe", u"C:\\Temp\\"));
   EXPECT_FALSE(IsTemporaryCopy(u"zz~1.tmp", u"C:\\Temp\\"));
+}
+
+TEST(LinePacer, LinesComingSlowlyEachPauseAndFastOnesATenthOfTheTime) {
+  LinePacer slow;
+  for (uint32_t now : {0u, 150u, 400u, 4294967200u, 4294967295u + 101u})
+    EXPECT_EQ(slow.PauseAfterLine(now), LinePacer::kPauseMs) << now;
+  LinePacer fast;
+  uint32_t paused = 0;
+  for (uint32_t now = 4294967000u, i = 0; i < 20000; ++i, now += 1) paused += fast.PauseAfterLine(now);
+  EXPECT_EQ(paused, 200u * LinePacer::kPauseMs);  // one pause per 100 ms across the counter's wrap
 }
