@@ -29,16 +29,29 @@ bool g_failed = false;
 bool g_times = false;
 LARGE_INTEGER g_start, g_frequency;
 
-void WriteOut(std::string line) {
+// Lines are kept and written in batches: when 64 KiB are waiting, when no
+// report has come for 100 ms, and at the end.
+std::string g_pending;
+constexpr size_t kBatch = 64 << 10;
+constexpr DWORD kQuietMs = 100;
+
+void Flush() {
+  DWORD written = 0;
+  if (!g_pending.empty())
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), g_pending.data(), DWORD(g_pending.size()), &written, nullptr);
+  g_pending.clear();
+}
+
+void WriteOut(const std::string& line) {
   if (g_times) {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%9.1f ", double(now.QuadPart - g_start.QuadPart) * 1000.0 / double(g_frequency.QuadPart));
-    line = stamp + line;
+    g_pending += stamp;
   }
-  DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), DWORD(line.size()), &written, nullptr);
+  g_pending += line;
+  if (g_pending.size() >= kBatch) Flush();
 }
 
 LRESULT CALLBACK Receive(HWND window, UINT message, WPARAM w, LPARAM l) {
@@ -111,14 +124,17 @@ int wmain(int argc, wchar_t** argv) {
   if (g_times) WriteOut("started\n");
   // Status codes arrive as sent messages while waiting.
   for (;;) {
-    const DWORD r = MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT);
+    const DWORD r = MsgWaitForMultipleObjects(1, &process, FALSE, g_pending.empty() ? INFINITE : kQuietMs,
+                                              QS_ALLINPUT);
     if (r == WAIT_OBJECT_0) break;
+    if (r == WAIT_TIMEOUT) Flush();
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
   }
   CloseHandle(process);
   DestroyWindow(window);
   if (g_times) WriteOut("exit\n");
+  Flush();
   if (g_failed) return 1;
   return g_completed ? 0 : 2;
 }
