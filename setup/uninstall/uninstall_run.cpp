@@ -86,16 +86,18 @@ class Removal {
     return !resolved.empty() && resolved != ComparableFolder(resolvedFolder + u"\\" + vx::FromWide(found.cFileName));
   }
 
-  // A file about to be deleted loses its read-only flag first; a link is
-  // removed as it is, so that its target keeps its attributes.
+  // A file that cannot be deleted for its read-only flag loses the flag and
+  // is tried again; a link is removed as it is, so that its target keeps its
+  // attributes.
   static bool DeleteOne(const std::u16string& path, bool link) {
     const std::wstring p = vx::ToWide(path);
-    if (!link) {
-      const DWORD attributes = GetFileAttributesW(p.c_str());
-      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                                                  FILE_ATTRIBUTE_SYSTEM)))
-        SetFileAttributesW(p.c_str(), FILE_ATTRIBUTE_NORMAL);
-    }
+    if (DeleteFileW(p.c_str())) return true;
+    if (link || GetLastError() != ERROR_ACCESS_DENIED) return false;
+    const DWORD attributes = GetFileAttributesW(p.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        !(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+      return false;
+    SetFileAttributesW(p.c_str(), FILE_ATTRIBUTE_NORMAL);
     return DeleteFileW(p.c_str()) != FALSE;
   }
 

@@ -3,8 +3,9 @@
 //   wizard_run install PACKAGE DEST        installs into DEST
 //   wizard_run uninstall UNINSTALLER DEST  complete removal of DEST ("Delete All")
 //   wizard_run partial UNINSTALLER DEST    partial removal of DEST
-// Prints "run MS" (from the click that starts the run to the finish page) and
-// "total MS" (from the start to the process's end). Exit code 0 when the
+// Prints "ready MS" (from the start to the first page), "run MS" (from the
+// click that starts the run to the finish page) and "total MS" (from the start
+// to the process's end). Exit code 0 when the
 // wizard ended on its finish page, 1 otherwise.
 #include <windows.h>
 
@@ -59,6 +60,7 @@ int wmain(int argc, wchar_t** argv) {
   DWORD runStart = 0;
   if (install) {
     if (!wizard_driver::WaitFor([&] { return driver.CurrentPage() != -1; }, 20000)) return 1;
+    std::printf("ready %.0f\n", ElapsedMs(start));
     if (!WalkToProgress(driver, dest)) {
       std::fprintf(stderr, "wizard_run: stuck on page %d\n", driver.CurrentPage());
       driver.Kill();
@@ -66,7 +68,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     runStart = GetTickCount();
   } else {
-    if (!driver.WaitPage(kUninstallPage, 60000)) return 1;
+    if (!driver.WaitPage(kUninstallPage, kRunLimitMs)) return 1;
+    std::printf("ready %.0f\n", ElapsedMs(start));
     driver.Click(mode == L"partial" ? kPartly : kAll);
     Sleep(200);
     runStart = GetTickCount();
