@@ -88,16 +88,16 @@ echo $((($(now) - t0) / 1000000)) >"$work/pack.ms"
 timed_wine xcopy "$wine_run" xcopy.exe /E /I /Q /Y "$win_work\\files" "$win_work\\xcopy"
 timed_wine rmdir "$wine_run" cmd.exe /c rmdir /s /q "$win_work\\xcopy"
 
-watch_peak many.exe timed_wine driven "$wine_run" "$bin/setup_controller.exe" "$work/many.exe" -en "$win_work\\driven"
+watch_peak "^\S*many\.exe" timed_wine driven "$wine_run" "$bin/setup_controller.exe" "$work/many.exe" -en "$win_work\\driven"
 peak_driven=$peak
 [ "$(find "$work/driven" -type f | wc -l)" -ge $((count + sample_count)) ] || { echo "driven install incomplete" >&2; exit 1; }
 mkdir -p "$work/tmp"
 cp "$work/driven/uninstall.exe" "$work/tmp/uninstall.exe"
-watch_peak tmp.uninstall.exe timed_wine remove "$wine_run" "$bin/wizard_run.exe" uninstall "$work/tmp/uninstall.exe" "$win_work\\driven"
+watch_peak "^\S*tmp/uninstall\.exe" timed_wine remove "$wine_run" "$bin/wizard_run.exe" uninstall "$work/tmp/uninstall.exe" "$win_work\\driven"
 peak_remove=$peak
 [ ! -e "$work/driven" ] || { echo "complete removal left the folder" >&2; exit 1; }
 
-watch_peak many.exe timed_wine wizard "$wine_run" "$bin/wizard_run.exe" install "$work/many.exe" "$win_work\\wizard"
+watch_peak "^\S*many\.exe" timed_wine wizard "$wine_run" "$bin/wizard_run.exe" install "$work/many.exe" "$win_work\\wizard"
 peak_wizard=$peak
 [ "$(find "$work/wizard" -type f | wc -l)" -ge $((count + sample_count)) ] || { echo "wizard install incomplete" >&2; exit 1; }
 cp -f "$work/wizard/uninstall.exe" "$work/tmp/uninstall.exe"
@@ -106,7 +106,7 @@ timed_wine partial "$wine_run" "$bin/wizard_run.exe" partial "$work/tmp/uninstal
 
 ratio() { echo "scale=2; $1 / $2" | bc -l | sed 's/^\./0./'; }
 # wizard_run's figures: the time to the first page and the run's own time.
-part() { awk -v k="$2" '$1 == k { print $2 }' "$work/$1.log"; }
+part() { tr -d '\r' <"$work/$1.log" | awk -v k="$2" '$1 == k { print $2 }'; }
 detail() { printf '(first page after %d ms, run %d ms)' "$(part "$1" ready)" "$(part "$1" run)"; }
 echo "machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg); tree: $tree"
 printf 'product: %d text files and the sample'"'"'s %d, %d bytes; package %d bytes\n' "$count" "$sample_count" "$total" "$(stat -c %s "$work/many.exe")"

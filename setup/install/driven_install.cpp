@@ -2,6 +2,7 @@
 
 #include "setup/install/folder_safety.h"
 #include "setup/install/install_run.h"
+#include "setup/install/ordered_status_sink.h"
 #include "setup/integration/integration_steps.h"
 #include "setup/install/payload_extraction.h"
 #include "setup/startup/setup_state.h"
@@ -29,7 +30,8 @@ class ControllerSink : public StatusSink {
 
 void RunDrivenInstall(uint64_t payloadOffset) {
   SetupState& s = State();
-  ControllerSink sink(s.ControllerWindow);
+  ControllerSink controller(s.ControllerWindow);
+  OrderedStatusSink sink(controller);  // every report sent before the run returns
   DrivenExtractionReporter reporter(sink);
   // A destination the wizard would refuse, relative, with a "." or ".."
   // component, or a system or special folder: nothing is installed.

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <map>
+#include <mutex>
 #include <set>
 
 #include "base/le_int.h"
 #include "setup/package/lzma_stream.h"
 #include "setup/package/payload_table.h"
+#include "setup/install/ordered_status_sink.h"
 #include "setup/install/payload_extraction.h"
 #include "setup/uninstall/uninstall_record.h"
 #include "setup/wizard/wizard_extraction_reporter.h"
@@ -665,4 +668,36 @@ TEST_F(Extraction, WritePromptWhileTheNextFileDecodesAhead) {
   EXPECT_FALSE(RunWith(reporter, Payload({{u"skip.bin", Encode(big)}, {u"b.bin", Encode(big)}})));
   EXPECT_EQ(page.lines.back(), Line(371, u"C:\\App\\skip.bin"));
   EXPECT_TRUE(fs.files.empty());
+}
+
+TEST(OrderedStatusSink, RunGoesOnWhileTheControllerTakesAReportAndEveryOneArrivesInOrder) {
+  // The controller holds the first report until the run has reported more.
+  struct HeldController : Codes {
+    std::mutex mutex;
+    std::condition_variable released;
+    bool held = true;
+    void Report(uint32_t code, const std::u16string& a) override {
+      std::unique_lock<std::mutex> lock(mutex);
+      released.wait(lock, [this] { return !held; });
+      Codes::Report(code, a);
+    }
+  } controller;
+  {
+    OrderedStatusSink sink(controller);
+    sink.Report(0x50001, u"C:\\App\\");
+    for (uint32_t i = 0; i < 3000; ++i) {  // beyond the queue's limit
+      if (i == 100) {
+        std::lock_guard<std::mutex> lock(controller.mutex);
+        controller.held = false;  // reached while the first was held
+        controller.released.notify_all();
+      }
+      sink.Report(0x50003, u"f" + std::u16string(1, char16_t(u'a' + i % 26)));
+    }
+    sink.Report(0x00000);
+  }
+  ASSERT_EQ(controller.seen.size(), 3002u);
+  EXPECT_EQ(controller.seen.front(), std::make_pair(0x50001u, std::u16string(u"C:\\App\\")));
+  for (uint32_t i = 0; i < 3000; ++i)
+    ASSERT_EQ(controller.seen[i + 1].second, u"f" + std::u16string(1, char16_t(u'a' + i % 26))) << i;
+  EXPECT_EQ(controller.seen.back().first, 0u);
 }
