@@ -38,7 +38,11 @@ bool ReadUninstallRecord() {
   FILE* file = _wfopen(Join(s.InstallDir, u"uninstall.exe").c_str(), L"rb");
   if (!file) return false;
   std::vector<uint8_t> record;
-  bool ok = fseek(file, long(HeaderOffset()), SEEK_SET) == 0;
+  bool ok = fseek(file, 0, SEEK_END) == 0;
+  const long end = ok ? ftell(file) : -1;
+  if (end > long(HeaderOffset()) && end - long(HeaderOffset()) <= kRecordLimit)
+    record.reserve(size_t(end - long(HeaderOffset())));  // one buffer for a record of megabytes
+  ok = ok && fseek(file, long(HeaderOffset()), SEEK_SET) == 0;
   if (ok) {
     uint8_t buffer[65536];
     for (size_t n; (n = fread(buffer, 1, sizeof buffer, file)) > 0;) {

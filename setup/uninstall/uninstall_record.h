@@ -33,8 +33,8 @@ constexpr uint32_t kRecordTrailerMagic = 0x31545856u;  // "VXT1"
 enum RecordTag : uint32_t { kTagInstallDirCreated = 1, kTagComponentKind = 2, kTagSpoolFolder = 3,
                             kTagCreatedFolders = 4, kTagPlacedComponents = 5 };
 
-// The record in file order. False with `error` when a text does not fit its
-// field or the installed-file list does not match FileCount.
+// The record in file order, appended to `out`. False with `error` when a text
+// does not fit its field or the installed-file list does not match FileCount.
 bool EncodeUninstallRecord(const SetupState& s, std::vector<uint8_t>& out, std::string& error);
 
 // Restores the record at the start of `data` into `s`: ProductName,
