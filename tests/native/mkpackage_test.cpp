@@ -17,8 +17,10 @@
 #include "base/le_int.h"
 #include "base/utf16.h"
 #include "setup/package/instance_marker.h"
+#include "setup/package/lzma_encoder.h"
 #include "setup/package/lzma_stream.h"
 #include "tools/mkpackage/manifest.h"
+#include "tools/mkpackage/memory_budget.h"
 #include "tools/mkpackage/package_builder.h"
 #include "tools/mkpackage/package_extractor.h"
 #include "tools/mkpackage/package_inspector.h"
@@ -359,19 +361,33 @@ TEST_F(MkPackage, LargeFilesStreamInFileOrderWhateverTheWorkersAndLevel) {
   WriteFile(dir / "files" / "z_text.log", text);
   std::string error;
   Bytes first;
-  for (unsigned threads : {1u, 2u, 4u}) {
+  // The budget decides whether the two largest files are compressed side by
+  // side (the text takes long enough for a second worker to start the noise
+  // beside it; tiny files may pair up under any budget), never the bytes.
+  const uint64_t twoLargest = package::EncoderMemory(package::kDefaultLevel, text.size()) +
+                              package::EncoderMemory(package::kDefaultLevel, noise.size());
+  const struct {
+    unsigned threads;
+    uint64_t memory;
+    bool sideBySide;
+  } runs[] = {{1, 0, false}, {2, 1ull << 30, true}, {2, mkpackage::kMinMemoryBudget, false}, {4, 0, true}};
+  for (const auto& run : runs) {
     mkpackage::BuildOptions o;
     o.manifestPath = (dir / "manifest.json").string();
     o.filesDir = (dir / "files").string();
     o.stubPath = (dir / "stub.exe").string();
     o.outputPath = (dir / "package.exe").string();
-    o.threads = threads;
+    o.threads = run.threads;
+    o.memory = run.memory;
     mkpackage::BuildSummary s;
     ASSERT_TRUE(mkpackage::BuildPackage(o, s, error)) << error;
     EXPECT_EQ(s.stored, 3u);  // the noise and the two tiny files
+    EXPECT_EQ(s.memoryBudget, run.memory ? run.memory : mkpackage::MemoryBudgetFor(mkpackage::PhysicalMemory()));
+    EXPECT_EQ(s.encoderMemory >= twoLargest, run.sideBySide) << run.threads << " workers, budget " << run.memory;
+    if (run.threads == 1) EXPECT_EQ(s.mostEncodersAtOnce, 1u);
     const Bytes pkg = ReadFile(dir / "package.exe");
     if (first.empty()) first = pkg;
-    EXPECT_TRUE(pkg == first) << threads << " workers give other bytes";
+    EXPECT_TRUE(pkg == first) << run.threads << " workers, budget " << run.memory << " give other bytes";
   }
   mkpackage::PackageInfo info;
   ASSERT_TRUE(mkpackage::ReadPackage((dir / "package.exe").string(), info, error)) << error;
@@ -706,9 +722,29 @@ TEST(MkPackageCommandLine, HelpVersionAndUsageErrors) {
   for (const char* bad : {"", "frobnicate", "build --threads abc", "build --threads 99999999999999999999",
                           "build --threads 0", "build --level 10", "build --level", "build --bogus", "info",
                           "build --manifest m.json", "build --caption-fallback Fr", "extract", "extract p.exe",
-                          "extract --list", "extract --list p.exe out", "extract --bogus p.exe out"}) {
+                          "extract --list", "extract --list p.exe out", "extract --bogus p.exe out",
+                          "build --memory", "build --memory 15M", "build --memory 1.5G", "build --memory -1G",
+                          "build --memory 2T", "build --memory 99999999999999999999G"}) {
     EXPECT_EQ(run(bad, out, err), 2) << bad;
     EXPECT_EQ(out, "") << bad;
     EXPECT_NE(err.find("usage:"), std::string::npos) << bad;
   }
+}
+
+TEST(MkPackageCommandLine, MemorySizesAndTheDefaultBudget) {
+  const struct {
+    const char* text;
+    uint64_t bytes;  // 0: refused
+  } sizes[] = {{"16M", 16ull << 20}, {"512m", 512ull << 20}, {"2G", 2ull << 30}, {"65536K", 64ull << 20},
+               {"16777216", 16ull << 20}, {"16777215", 0}, {"15M", 0}, {"", 0}, {"G", 0}, {"+1G", 0},
+               {" 1G", 0}, {"1 G", 0}, {"1GB", 0}, {"17179869184G", 0}};
+  for (const auto& size : sizes) {
+    uint64_t bytes = 0;
+    EXPECT_EQ(mkpackage::ParseMemorySize(size.text, bytes), size.bytes != 0) << size.text;
+    if (size.bytes) EXPECT_EQ(bytes, size.bytes) << size.text;
+  }
+  EXPECT_EQ(mkpackage::MemoryBudgetFor(24ull << 30), 2ull << 30);
+  EXPECT_EQ(mkpackage::MemoryBudgetFor(4ull << 30), 1ull << 30);
+  EXPECT_EQ(mkpackage::MemoryBudgetFor(0), 256ull << 20);
+  EXPECT_GT(mkpackage::PhysicalMemory(), 0u);
 }

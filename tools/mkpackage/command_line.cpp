@@ -5,7 +5,8 @@ namespace mkpackage {
 const char kUsage[] =
     "usage:\n"
     "  mkpackage build --manifest FILE --files DIR --stub setup.exe -o OUT [--update]\n"
-    "                  [--threads N] [--level 0-9] [--caption-fallback LANG]\n"
+    "                  [--threads N] [--memory SIZE] [--level 0-9]\n"
+    "                  [--caption-fallback LANG]\n"
     "  mkpackage build --manifest FILE --online ADDRESS:PORT[,...] [--product-code N]\n"
     "                  --stub setup.exe -o OUT\n"
     "  mkpackage build --manifest FILE --address-servers ADDRESS:PORT[,...]\n"
@@ -18,7 +19,11 @@ const char kUsage[] =
     "\n"
     "build    appends the manifest's header and the files of DIR (LZMA streams, or\n"
     "         stored when they do not shrink) to the setup program; --threads: 1-64\n"
-    "         workers (default: one per core); --level: LZMA effort (default 6).\n"
+    "         workers (default: one per core); --memory: what the encoders and the\n"
+    "         streams waiting for their turn may take together, e.g. 512M or 2G\n"
+    "         (default: a quarter of the machine's memory, at most 2G; one file\n"
+    "         always packs, alone when it needs more); --level: LZMA effort\n"
+    "         (default 6).\n"
     "         Every shortcut needs a caption in each language the package can be\n"
     "         installed in (all four unless DefaultLanguage fixes one); with\n"
     "         --caption-fallback LANG (Gb, Big5, En or Jp) a missing caption is\n"
@@ -33,7 +38,7 @@ const char kUsage[] =
     "\n"
     "exit status: 0 done, 1 failed, 2 usage error\n";
 
-const char kVersion[] = "mkpackage 1.2\n";
+const char kVersion[] = "mkpackage 1.3\n";
 
 std::optional<unsigned> ParseBounded(const std::string& text, unsigned low, unsigned high) {
   if (text.empty() || text.size() > 9) return std::nullopt;

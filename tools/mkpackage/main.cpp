@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tools/mkpackage/command_line.h"
+#include "tools/mkpackage/memory_budget.h"
 #include "tools/mkpackage/package_builder.h"
 #include "tools/mkpackage/package_extractor.h"
 #include "tools/mkpackage/package_inspector.h"
@@ -35,6 +36,11 @@ int Build(int argc, char** argv) {
       if (i + 1 >= argc) return UsageError(a + " needs a value");
       o.onlineServers = argv[++i];
       o.addressServers = true;
+    } else if (a == "--memory") {
+      if (i + 1 >= argc) return UsageError(a + " needs a value");
+      const std::string v = argv[++i];
+      if (!mkpackage::ParseMemorySize(v, o.memory))
+        return UsageError(a + " \"" + v + "\": expected a size such as 512M or 2G (at least 16M)");
     } else if (a == "--threads" || a == "--level") {
       if (i + 1 >= argc) return UsageError(a + " needs a value");
       const std::string v = argv[++i];
@@ -65,6 +71,9 @@ int Build(int argc, char** argv) {
   std::printf("built %s: %u files (%u stored), %llu bytes -> %llu bytes, header offset %u\n",
               o.outputPath.c_str(), s.files, s.stored, static_cast<unsigned long long>(s.totalSize),
               static_cast<unsigned long long>(s.packageSize), s.headerOffset);
+  std::fprintf(stderr, "packing: at most %u encoders at once, counted for %llu MiB of the %llu MiB budget\n",
+               s.mostEncodersAtOnce, static_cast<unsigned long long>(s.encoderMemory >> 20),
+               static_cast<unsigned long long>(s.memoryBudget >> 20));
   return 0;
 }
 

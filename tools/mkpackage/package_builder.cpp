@@ -22,6 +22,7 @@
 #include "setup/package/payload_table.h"
 #include "tools/mkpackage/file_collector.h"
 #include "tools/mkpackage/manifest.h"
+#include "tools/mkpackage/memory_budget.h"
 #include "tools/mkpackage/shortcut_checks.h"
 #include "tools/mkpackage/stream_spool.h"
 
@@ -34,10 +35,10 @@ namespace {
 constexpr uint64_t kMaxPackageSize = 0x7FFFFFFF;
 // Enough of a stub to hold its program image.
 constexpr size_t kStubScanLimit = 64 << 20;
-// Encoders run side by side only while their memory adds up to this; one
-// encoder alone always runs (the format's dictionary needs about 185 MiB).
-constexpr uint64_t kEncoderMemoryBudget = 224ull << 20;
-// Finished streams waiting for their turn keep at most this much in memory.
+// Finished streams waiting for their turn keep at most this much of the
+// memory budget (an eighth of it when that is less); encoders run side by side
+// while their memory fits in the rest, and one encoder alone always runs (the
+// format's dictionary needs about 185 MiB).
 constexpr uint64_t kSpoolMemoryBudget = 32ull << 20;
 constexpr size_t kReadPiece = 1 << 20;
 // Files from this size on are probed before the full pass.
@@ -67,8 +68,11 @@ struct Job {
 
 class Packer {
  public:
-  Packer(const std::vector<SourceFile>& files, const BuildOptions& o, const fs::path& spoolBase)
-      : m_level(static_cast<int>(o.level)), m_spoolBase(spoolBase) {
+  Packer(const std::vector<SourceFile>& files, const BuildOptions& o, uint64_t memory, const fs::path& spoolBase)
+      : m_level(static_cast<int>(o.level)),
+        m_spoolBase(spoolBase),
+        m_spoolBudget(std::min(kSpoolMemoryBudget, memory / 8)),
+        m_encoderBudget(memory - m_spoolBudget) {
     m_jobs.resize(files.size());
     for (size_t i = 0; i < files.size(); ++i) {
       m_jobs[i].file = &files[i];
@@ -103,6 +107,13 @@ class Packer {
 
   uint64_t BytesDone() const { return m_nBytesDone; }
 
+  // The most encoders that ran at once and the most memory they were counted for.
+  void Peaks(unsigned& encoders, uint64_t& memory) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    encoders = m_nMostEncoders;
+    memory = m_nMostMemory;
+  }
+
  private:
   void Work() {
     for (;;) {
@@ -113,7 +124,7 @@ class Packer {
         m_changed.wait(lock, [&] {
           if (m_bStop || m_pending.empty()) return true;
           pick = std::find_if(m_pending.begin(), m_pending.end(), [&](size_t i) {
-            return m_nMemoryInUse == 0 || m_nMemoryInUse + m_jobs[i].memory <= kEncoderMemoryBudget;
+            return m_nMemoryInUse == 0 || m_nMemoryInUse + m_jobs[i].memory <= m_encoderBudget;
           });
           return pick != m_pending.end();
         });
@@ -121,6 +132,8 @@ class Packer {
         index = *pick;
         m_pending.erase(pick);
         m_nMemoryInUse += m_jobs[index].memory;
+        m_nMostMemory = std::max(m_nMostMemory, m_nMemoryInUse);
+        m_nMostEncoders = std::max(m_nMostEncoders, ++m_nEncoders);
       }
       Job result;
       Pack(index, result);
@@ -131,6 +144,7 @@ class Packer {
       job.error = std::move(result.error);
       job.done = true;
       m_nMemoryInUse -= job.memory;
+      --m_nEncoders;
       if (!job.error.empty()) m_bStop = true;
       m_changed.notify_all();
     }
@@ -170,7 +184,7 @@ class Packer {
       in.seekg(0);
     }
     job.spool = std::make_unique<StreamSpool>(
-        m_spoolBase.string() + "." + std::to_string(index), m_spoolMemory, kSpoolMemoryBudget);
+        m_spoolBase.string() + "." + std::to_string(index), m_spoolMemory, m_spoolBudget);
     bool grew = false, spoolFailed = false;
     package::StreamEncoder encoder(static_cast<uint32_t>(f.size), m_level, [&](const uint8_t* d, size_t n) {
       if (m_bStop) return false;
@@ -207,11 +221,16 @@ class Packer {
 
   const int m_level;
   const fs::path m_spoolBase;
+  const uint64_t m_spoolBudget;
+  const uint64_t m_encoderBudget;
   std::vector<Job> m_jobs;
   std::vector<size_t> m_pending;
   std::mutex m_lock;
   std::condition_variable m_changed;
   uint64_t m_nMemoryInUse = 0;
+  unsigned m_nEncoders = 0;
+  unsigned m_nMostEncoders = 0;
+  uint64_t m_nMostMemory = 0;
   std::atomic<bool> m_bStop{false};
   std::atomic<uint64_t> m_spoolMemory{0};
   std::atomic<uint64_t> m_nBytesDone{0};
@@ -258,7 +277,8 @@ bool WritePackage(const BuildOptions& o, const Manifest& manifest, std::vector<u
   WriteAll(file, header);
   std::vector<uint8_t>().swap(image);
 
-  Packer packer(files, o, part);
+  summary.memoryBudget = o.memory ? o.memory : MemoryBudgetFor(PhysicalMemory());
+  Packer packer(files, o, summary.memoryBudget, part);
   uint64_t total = 0;
   for (const auto& f : files) total += f.size;
   auto nextReport = std::chrono::steady_clock::now() + std::chrono::seconds(1);
@@ -307,6 +327,7 @@ bool WritePackage(const BuildOptions& o, const Manifest& manifest, std::vector<u
     error = "-o: write to \"" + vx::PathToUtf8(part) + "\" failed";
     return false;
   }
+  packer.Peaks(summary.mostEncodersAtOnce, summary.encoderMemory);
   if (shown && o.progress) o.progress("packing: done");
   summary.packageSize = packageSize;
   summary.headerOffset = headerOffset;

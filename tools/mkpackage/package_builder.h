@@ -23,6 +23,10 @@ struct BuildOptions {
   std::string captionFallback;
   unsigned threads = 0;    // 0: all cores
   unsigned level = 6;      // LZMA effort, 0-9
+  // Bytes that the encoders and the finished streams waiting for their turn
+  // may take together; it decides how many files are compressed at once.
+  // 0: MemoryBudgetFor(PhysicalMemory()).
+  uint64_t memory = 0;
   std::function<void(const std::string&)> progress;  // progress lines, may be empty
   // Captions filled from the fallback, targets the package does not carry;
   // may be empty.
@@ -35,6 +39,9 @@ struct BuildSummary {
   uint64_t totalSize = 0;
   uint64_t packageSize = 0;
   uint32_t headerOffset = 0;
+  uint64_t memoryBudget = 0;
+  unsigned mostEncodersAtOnce = 0;
+  uint64_t encoderMemory = 0;  // the most that encoders running at once were counted for
 };
 
 // Nothing is written when it fails; `error` names the cause.
