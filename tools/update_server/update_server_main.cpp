@@ -1,7 +1,9 @@
 // update-server: publishes product folders for online installs and serves them.
 //   update-server publish --files DIR --version V --build N -o PUBLISHED
 //   update-server serve PUBLISHED [--address A] [--port P] [--transfer-port T] [--key-file KEY]
+//                                 [--trusted-balancers A1[,A2...]]
 //   update-server new-key KEY
+#include <arpa/inet.h>
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -10,6 +12,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/fs_path.h"
 #include "tools/update_server/address_server.h"
@@ -26,7 +29,7 @@ void PrintUsage(FILE* to) {
                "usage: update-server publish --files DIR --version V --build N -o PUBLISHED\n"
                "                             [--threads N] [--memory SIZE]\n"
                "       update-server serve PUBLISHED [--address A] [--port P] [--transfer-port T]\n"
-               "                           [--key-file KEY]\n"
+               "                           [--key-file KEY] [--trusted-balancers A1[,A2...]]\n"
                "       update-server new-key KEY\n"
                "       update-server address-server --servers H1:P1[,H2:P2...] [--listen A:P]\n"
                "                                    [--probe-every MS]\n"
@@ -48,6 +51,23 @@ bool ParsePort(const char* value, uint16_t& port) {
   if (!*value || *end || n < 0 || n > 65535) return false;
   port = uint16_t(n);
   return true;
+}
+
+// "A1,A2": IP addresses, written as the server writes a peer's.
+bool ParseAddresses(const std::string& text, std::vector<std::string>& addresses) {
+  addresses.clear();
+  for (size_t at = 0; at <= text.size();) {
+    const size_t comma = std::min(text.find(',', at), text.size());
+    const std::string item = text.substr(at, comma - at);
+    unsigned char binary[16];
+    char canonical[64];
+    const int family = item.find(':') == std::string::npos ? AF_INET : AF_INET6;
+    if (inet_pton(family, item.c_str(), binary) != 1 || !inet_ntop(family, binary, canonical, sizeof canonical))
+      return false;
+    addresses.push_back(canonical);
+    at = comma + 1;
+  }
+  return !addresses.empty();
 }
 
 // SIGINT and SIGTERM, taken by sigwait rather than a handler.
@@ -92,11 +112,16 @@ int RunServe(int argc, char** argv) {
         return 1;
       }
       options.sharedCodes = std::make_shared<const update_server::SharedCodes>(*codes);
+    } else if (arg == "--trusted-balancers") {
+      if (!ParseAddresses(value, options.trustedProxies)) {
+        std::fprintf(stderr, "update-server: --trusted-balancers takes IP addresses separated by \",\"\n");
+        return 2;
+      }
     } else if ((arg == "--port" && !ParsePort(value, options.port)) ||
                (arg == "--transfer-port" && !ParsePort(value, options.transferPort))) {
       std::fprintf(stderr, "update-server: %s takes a port number\n", arg.c_str());
       return 2;
-    } else if (arg != "--port" && arg != "--transfer-port" && arg != "--key-file") {
+    } else if (arg != "--port" && arg != "--transfer-port") {
       return Usage();
     }
   }
@@ -123,6 +148,8 @@ int RunServe(int argc, char** argv) {
     std::fprintf(stderr, "update-server: %s\n", error.c_str());
     return 1;
   }
+  for (const std::string& balancer : options.trustedProxies)
+    std::printf("PROXY headers accepted from %s only\n", balancer.c_str());
   std::printf("serving %s on %s:%u, transfer service on port %u\n", vx::PathToUtf8(options.published).c_str(),
               options.address.c_str(), unsigned(server.Port()), unsigned(server.TransferPort()));
   std::fflush(stdout);
