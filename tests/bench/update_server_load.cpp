@@ -4,8 +4,8 @@
 //   bench_update_server_load PORT TRANSFER_PORT [CLIENTS=200] [SECONDS=20]
 // Downloading clients only, through a balancer or the servers an address
 // server names (tried in order), each starting again up to 3 times when a
-// connection breaks:
-//   bench_update_server_load clients HOST:PORT CLIENTS [--address-server]
+// connection breaks; with --ramp they start evenly over SECONDS:
+//   bench_update_server_load clients HOST:PORT CLIENTS [--address-server] [--ramp SECONDS]
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -340,7 +340,7 @@ std::vector<std::pair<std::string, uint16_t>> AskAddressServer(const std::string
 }
 
 // Clients only: see the usage at the top.
-int RunClients(const std::string& host, uint16_t port, int clients, bool viaAddressServer) {
+int RunClients(const std::string& host, uint16_t port, int clients, bool viaAddressServer, double rampSeconds) {
   g_quiet = true;
   std::atomic<int> completed{0}, broken{0}, brokenCompleted{0};
   std::atomic<size_t> filesIntact{0};
@@ -350,6 +350,7 @@ int RunClients(const std::string& host, uint16_t port, int clients, bool viaAddr
   std::vector<std::thread> threads;
   for (int i = 0; i < clients; ++i)
     threads.emplace_back([&, i] {
+      std::this_thread::sleep_until(start + std::chrono::duration<double>(rampSeconds * i / clients));
       const std::string from = AddressOf(10, i);
       std::vector<std::pair<std::string, uint16_t>> servers = {{host, port}};
       if (viaAddressServer) servers = AskAddressServer(from, host, port);
@@ -390,8 +391,16 @@ int main(int argc, char** argv) {
     const std::string target = argv[2];
     const size_t colon = target.rfind(':');
     if (colon == std::string::npos) return 2;
+    bool viaAddressServer = false;
+    double ramp = 0;
+    for (int i = 4; i < argc; ++i) {
+      const std::string option = argv[i];
+      if (option == "--address-server") viaAddressServer = true;
+      else if (option == "--ramp" && i + 1 < argc) ramp = std::atof(argv[++i]);
+      else return 2;
+    }
     return RunClients(target.substr(0, colon), uint16_t(std::atoi(target.c_str() + colon + 1)), std::atoi(argv[3]),
-                      argc > 4 && std::string(argv[4]) == "--address-server");
+                      viaAddressServer, ramp);
   }
   if (argc < 3) {
     std::fprintf(stderr, "usage: bench_update_server_load PORT TRANSFER_PORT [CLIENTS=200] [SECONDS=20]\n");
