@@ -31,6 +31,7 @@ update::UpdateNetLimits FttSendService::ServiceLimits() {
   limits.maxQueuedBytes = kMaxQueuedBytes / 2;
   limits.maxTotalQueuedBytes = 96 << 20;
   limits.pduDeadlineMs = 30000;
+  limits.idleMs = 180000;  // as long as a silent connection lives; PDUs ignored do not count
   return limits;
 }
 

@@ -564,11 +564,27 @@ struct UpdateNetManager::Impl {
     });
   }
 
-  // Drops connections that began a PDU and did not finish it in time.
+  // Drops connections that began a PDU and did not finish it in time, and
+  // accepted ones nothing was acted on for too long.
   void Sweep() {
     sweep.expires_after(kSweepInterval);
     sweep.async_wait([this](const std::error_code& ec) {
       if (ec) return;
+      if (limits.idleMs) {
+        std::vector<std::shared_ptr<Connection>> idle;
+        const auto now = std::chrono::steady_clock::now();
+        {
+          std::lock_guard<std::mutex> g(lock);
+          for (auto& [h, c] : table)
+            if (c->accepted && c->open && now - (c->lastPdu ? *c->lastPdu : c->since) > std::chrono::milliseconds(limits.idleMs))
+              idle.push_back(c);
+        }
+        for (auto& c : idle) {
+          LogLimited("idle " + c->address, "[WARNING] connection " + std::to_string(c->handle) + " from " + c->address +
+                                               " closed: nothing to act on for " + std::to_string(limits.idleMs) + " ms");
+          Drop(c, -1, true);
+        }
+      }
       if (limits.pduDeadlineMs) {
         std::vector<std::shared_ptr<Connection>> all;
         {

@@ -30,6 +30,7 @@ struct UpdateNetLimits {
   size_t maxQueuedBytes = 0;      // a connection stops reading while more is queued on it
   size_t maxTotalQueuedBytes = 0; // over it, only connections with nothing queued read
   unsigned pduDeadlineMs = 60000; // a PDU begun must be complete within this
+  unsigned idleMs = 0;            // an accepted connection nothing was acted on for so long is closed
 };
 
 class UpdateNetManager {

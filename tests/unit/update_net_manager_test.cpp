@@ -375,6 +375,30 @@ TEST(UpdateNetManager, ProxyHeadersOnlyFromTrustedBalancers) {
   EXPECT_EQ(sink.peers.back(), "127.0.0.2");
 }
 
+// A connection that keeps sending what nothing acts on is closed once idle.
+TEST(UpdateNetManager, IdleConnectionsAreClosedWhateverTheySend) {
+  MemoryLog log;
+  UpdateNetManager server(&log);
+  ActsOnType9 sink(server);
+  update::UpdateNetLimits limits;
+  limits.idleMs = 400;
+  server.SetLimits(limits);
+  server.SetSink(&sink);
+  uint16_t port = 0;
+  ASSERT_TRUE(server.Listen("127.0.0.1", port));
+  asio::io_context io;
+  auto acted = RawFrom(io, "127.0.0.1", port), ignored = RawFrom(io, "127.0.0.2", port);
+  for (int i = 0; i < 25; ++i) {  // 2.5 s
+    std::error_code ec;
+    asio::write(acted, asio::buffer(Bytes{9, 0, 0, 0}));
+    asio::write(ignored, asio::buffer(Bytes{7, 0, 0, 0}), ec);  // fails once closed
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_TRUE(ClosedByPeer(ignored, 200));
+  EXPECT_FALSE(ClosedByPeer(acted, 200));
+  EXPECT_TRUE(HasLine(log, "from 127.0.0.2 closed: nothing to act on for 400 ms"));
+}
+
 #ifndef _WIN32
 TEST(UpdateNetManager, AcceptingGoesOnAfterRunningOutOfDescriptors) {
   MemoryLog log;

@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <algorithm>
 #include <cstdlib>
@@ -45,10 +46,19 @@ int Usage() {
   return 2;
 }
 
-bool ParsePort(const char* value, uint16_t& port) {
+// A decimal number from `least` to `most`, nothing else.
+bool ParseNumber(const char* text, long least, long most, long& number) {
   char* end = nullptr;
-  const long n = std::strtol(value, &end, 10);
-  if (!*value || *end || n < 0 || n > 65535) return false;
+  errno = 0;
+  const long n = std::strtol(text, &end, 10);
+  if (!*text || *end || errno == ERANGE || n < least || n > most) return false;
+  number = n;
+  return true;
+}
+
+bool ParsePort(const char* value, uint16_t& port) {
+  long n = 0;
+  if (!ParseNumber(value, 0, 65535, n)) return false;
   port = uint16_t(n);
   return true;
 }
@@ -194,9 +204,8 @@ int RunAddressServer(int argc, char** argv) {
       }
       options.address = value.substr(0, colon);
     } else if (arg == "--probe-every") {
-      char* end = nullptr;
-      const long ms = std::strtol(value.c_str(), &end, 10);
-      if (value.empty() || *end || ms < 100 || ms > 3600000) {
+      long ms = 0;
+      if (!ParseNumber(value.c_str(), 100, 3600000, ms)) {
         std::fprintf(stderr, "update-server: --probe-every takes milliseconds from 100 to 3600000\n");
         return 2;
       }
@@ -238,9 +247,8 @@ int RunPublish(int argc, char** argv) {
     } else if (arg == "--version") {
       options.version = value;
     } else if (arg == "--build") {
-      char* end = nullptr;
-      const long n = std::strtol(value, &end, 10);
-      if (!*value || *end || n < 0 || n > 0x7FFFFFFF) {
+      long n = 0;
+      if (!ParseNumber(value, 0, 0x7FFFFFFF, n)) {
         std::fprintf(stderr, "update-server: --build takes a number from 0 to 2147483647\n");
         return 2;
       }
@@ -248,9 +256,8 @@ int RunPublish(int argc, char** argv) {
     } else if (arg == "-o") {
       options.output = vx::PathFromUtf8(value), haveOutput = true;
     } else if (arg == "--threads") {
-      char* end = nullptr;
-      const long n = std::strtol(value, &end, 10);
-      if (!*value || *end || n < 1 || n > 256) {
+      long n = 0;
+      if (!ParseNumber(value, 1, 256, n)) {
         std::fprintf(stderr, "update-server: --threads takes a number from 1 to 256\n");
         return 2;
       }
