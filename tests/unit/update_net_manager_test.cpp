@@ -259,11 +259,11 @@ bool ClosedByPeer(asio::ip::tcp::socket& s, int ms = 3000) {
 }
 
 // A server's sink that acts on PDUs of type 9 only.
+// Declared before the manager, so that it outlives the manager's events.
 struct ActsOnType9 : RecordingSink {
-  UpdateNetManager& net;
-  explicit ActsOnType9(UpdateNetManager& server) : net(server) {}
+  UpdateNetManager* net = nullptr;
   void OnPdu(int error, int hConn, uint16_t type, const uint8_t* body, uint16_t n) override {
-    if (!error && type == 9) net.MarkActive(hConn);
+    if (!error && type == 9) net->MarkActive(hConn);
     RecordingSink::OnPdu(error, hConn, type, body, n);
   }
 };
@@ -284,8 +284,9 @@ asio::ip::tcp::socket RawFrom(asio::io_context& io, const char* from, uint16_t p
 // the oldest. The per-address limit refuses.
 TEST(UpdateNetManager, ConnectionLimitsSharePlacesOutByAddress) {
   MemoryLog log;
+  ActsOnType9 sink;
   UpdateNetManager server(&log);
-  ActsOnType9 sink(server);
+  sink.net = &server;
   update::UpdateNetLimits limits;
   limits.maxConnections = 4;
   limits.maxPerAddress = 3;
@@ -328,8 +329,9 @@ TEST(UpdateNetManager, ConnectionLimitsSharePlacesOutByAddress) {
 // count that address; nobody else may send one, nor the balancer leave it out.
 TEST(UpdateNetManager, ProxyHeadersOnlyFromTrustedBalancers) {
   MemoryLog log;
+  ActsOnType9 sink;
   UpdateNetManager server(&log);
-  ActsOnType9 sink(server);
+  sink.net = &server;
   update::UpdateNetLimits limits;
   limits.maxPerAddress = 1;
   server.SetLimits(limits);
@@ -378,8 +380,9 @@ TEST(UpdateNetManager, ProxyHeadersOnlyFromTrustedBalancers) {
 // A connection that keeps sending what nothing acts on is closed once idle.
 TEST(UpdateNetManager, IdleConnectionsAreClosedWhateverTheySend) {
   MemoryLog log;
+  ActsOnType9 sink;
   UpdateNetManager server(&log);
-  ActsOnType9 sink(server);
+  sink.net = &server;
   update::UpdateNetLimits limits;
   limits.idleMs = 400;
   server.SetLimits(limits);
