@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
 # Load on update-server: 200 downloading clients at once plus hostile ones
 # (unread floods, unread 16 MiB requests, thousands of idle connections, a
-# trickler, a code hoarder) and a normal client downloading all along.
+# trickler, a code hoarder) and a normal client downloading all along; then
+# attacks that hold a port full (32 and 40 addresses x 16 control connections
+# with a request each every 20-24 s; 32 x 16 authenticated transfer
+# connections sending an ignored PDU), under each of which a normal client
+# tries 25 downloads.
 # Prints: files intact, the server's peak memory, whether the normal client
-# was served throughout.
+# was served throughout, how often it was served under each attack.
 #   scripts/load-update-server.sh [CLIENTS=200] [SECONDS=20]
+# UPDATE_SERVER names another update-server binary to load (an older build).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 clients=${1:-200}
@@ -24,7 +29,7 @@ head -c 70000 < <(yes 'skin line') > "$work/product/VMSkin/a.bmp"
 "$bin/update-server" publish --files "$work/product" --version v1 --build 1 -o "$work/published" >/dev/null
 
 # As many descriptors as a default service gets.
-(ulimit -n 1024; exec "$bin/update-server" serve "$work/published" --port 0 --transfer-port 0) > "$work/server.log" 2>&1 &
+(ulimit -n 1024; exec "${UPDATE_SERVER:-$bin/update-server}" serve "$work/published" --port 0 --transfer-port 0) > "$work/server.log" 2>&1 &
 server=$!
 for _ in $(seq 50); do grep -q '^serving' "$work/server.log" && break; sleep 0.1; done
 ports=$(sed -n 's/^serving .*:\([0-9]*\), transfer service on port \([0-9]*\)$/\1 \2/p' "$work/server.log")

@@ -31,6 +31,7 @@ update::UpdateNetLimits FttSendService::ServiceLimits() {
   limits.maxQueuedBytes = kMaxQueuedBytes / 2;
   limits.maxTotalQueuedBytes = 96 << 20;
   limits.pduDeadlineMs = 30000;
+  limits.idleMs = 180000;  // as long as a silent connection lives; PDUs ignored do not count
   return limits;
 }
 
@@ -41,6 +42,7 @@ bool FttSendService::Start(const std::string& address, uint16_t& port) {
   }
   auto net = std::make_unique<update::UpdateNetManager>(m_log);
   net->SetLimits(m_limits);
+  net->SetTrustedProxies(m_trustedProxies);
   net->SetSink(this);
   if (!net->Listen(address, port)) return false;
   std::lock_guard<std::mutex> g(m_lock);
@@ -110,11 +112,14 @@ void FttSendService::Authenticate(VX_FileSendTask& task, const uint8_t* body, ui
   Send(task.handle, PDU_FTT_FEATURES, EncodeInt32Notice(kFeatureReauth));
 }
 
-void FttSendService::Serve(VX_FileSendTask& task, const uint8_t* body, uint16_t length) {
+bool FttSendService::Serve(VX_FileSendTask& task, const uint8_t* body, uint16_t length) {
   DownloadRequest request;
-  if (!DecodeDownloadRequest(body, length, request) || request.offset > task.length) {
+  // A range must begin inside the file; offset 0 is also asked of an empty
+  // file before its length is known.
+  if (!DecodeDownloadRequest(body, length, request) || request.offset > task.length ||
+      (request.offset == task.length && request.offset > 0)) {
     Send(task.handle, PDU_FTT_ERROR, EncodeErrorNotice({FTTR_ERR_BAD_DATA, u"bad download request"}));
-    return;
+    return false;
   }
   int64_t at = request.offset;
   const int64_t end = std::min<int64_t>(task.length, request.offset + request.length);
@@ -126,13 +131,14 @@ void FttSendService::Serve(VX_FileSendTask& task, const uint8_t* body, uint16_t 
     for (int i = 0; i < 8; ++i) buffer[net::kPduHeaderSize + size_t(i)] = uint8_t(uint64_t(at) >> (8 * i));
     if (!positioned || task.file.Read(buffer.data() + net::kPduHeaderSize + kDownloadResponseHeader, n) != n) {
       Send(task.handle, PDU_FTT_ERROR, EncodeErrorNotice({FTTR_ERR_FILE_READ_WRITE_ERROR, u"read failed"}));
-      return;
+      return false;
     }
     const size_t total = buffer.size();
     m_net->SendPdu(task.handle, PDU_FTT_DOWNLOAD_RESPONSE, std::move(buffer), total);
     m_bytesSent += n;
     at += int64_t(n);
   }
+  return true;
 }
 
 void FttSendService::OnPdu(int error, int hConn, uint16_t type, const uint8_t* body, uint16_t length) {
@@ -150,6 +156,8 @@ void FttSendService::OnPdu(int error, int hConn, uint16_t type, const uint8_t* b
     if (task.refused) {  // one try per connection
       m_net->CloseWhenSent(hConn);
       m_tasks.erase(it);
+    } else {
+      m_net->MarkActive(hConn);
     }
     return;
   }
@@ -169,14 +177,14 @@ void FttSendService::OnPdu(int error, int hConn, uint16_t type, const uint8_t* b
         m_tasks.erase(it);
         break;
       }
-      Serve(task, body, length);
+      if (Serve(task, body, length)) m_net->MarkActive(hConn);
       break;
     case PDU_FTT_NOTIFY_RECVED:
     case PDU_FTT_NOTIFY_CLOSED:
       m_net->Close(hConn);
       m_tasks.erase(it);
       break;
-    default:  // pause, resume, progress, 0xCC0D and unknown types
+    default:  // pause, resume, progress, 0xCC0D and unknown types: ignored, not activity
       break;
   }
 }

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "update/update_log.h"
 #include "update/update_net_manager.h"
@@ -41,6 +42,8 @@ class FttSendService : private update::UpdateNetSink {
   // and the bounds of its connections (default: ServiceLimits()).
   void SetLog(update::UpdateLog* log) { m_log = log; }
   void SetLimits(const update::UpdateNetLimits& limits) { m_limits = limits; }
+  // Balancers whose connections begin with a PROXY header (see UpdateNetManager).
+  void SetTrustedProxies(const std::vector<std::string>& addresses) { m_trustedProxies = addresses; }
   // Listens on address:port (0: a free port, returned in `port`).
   bool Start(const std::string& address, uint16_t& port);
   void Stop();
@@ -62,13 +65,15 @@ class FttSendService : private update::UpdateNetSink {
 
   void Send(int hConn, uint16_t type, const std::vector<uint8_t>& body);
   void Authenticate(VX_FileSendTask& task, const uint8_t* body, uint16_t length);
-  void Serve(VX_FileSendTask& task, const uint8_t* body, uint16_t length);
+  // False when the range was refused or the file could not be read.
+  bool Serve(VX_FileSendTask& task, const uint8_t* body, uint16_t length);
   void Refuse(VX_FileSendTask& task, uint16_t result);
 
   FileCatalogue& m_catalogue;
   update::UpdateLog* m_log = nullptr;
   std::unique_ptr<update::UpdateLog> m_ownLog;
   update::UpdateNetLimits m_limits = ServiceLimits();
+  std::vector<std::string> m_trustedProxies;
   std::unique_ptr<update::UpdateNetManager> m_net;
   std::mutex m_lock;
   std::map<int, std::unique_ptr<VX_FileSendTask>> m_tasks;

@@ -2,6 +2,7 @@
 
 #include "update/asio_config.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <future>
@@ -13,6 +14,7 @@
 #include "base/le_int.h"
 #include "net/pdu_frame.h"
 #include "update/log_rate_limiter.h"
+#include "update/proxy_header.h"
 #include "update/update_log.h"
 
 namespace update {
@@ -22,8 +24,8 @@ constexpr size_t kReceiveChunk = 1 << 18;  // a few PDUs per read: fewer reads, 
 constexpr auto kAcceptRetryFirst = std::chrono::milliseconds(10);
 constexpr auto kAcceptRetryMost = std::chrono::milliseconds(1000);
 constexpr auto kSweepInterval = std::chrono::milliseconds(1000);
-constexpr auto kEvictGraceNever = std::chrono::milliseconds(0);  // no whole PDU yet: the oldest goes
-constexpr auto kEvictGraceIdle = std::chrono::seconds(30);          // no PDU for so long
+constexpr auto kEvictGraceNever = std::chrono::milliseconds(0);  // nothing acted on yet: goes first
+constexpr auto kEvictGraceIdle = std::chrono::seconds(30);          // nothing acted on for so long
 
 // Sockets wait for readability and are read into the I/O thread's one buffer,
 // so an idle connection holds no receive buffer. Overlapped reads on Windows
@@ -63,12 +65,15 @@ struct UpdateNetManager::Impl {
     bool writeBusy = false;                     // an asynchronous write is under way
     std::atomic<size_t> queuedBytes{0};         // handed to SendPdu, not yet written
     bool accepted = false;                      // counted against the accept limits
+    bool proxied = false;                       // from a trusted balancer: its PROXY header comes first
+    bool screening = false;                     // the first bytes may not be a PROXY header
+    std::vector<uint8_t> preamble;              // first bytes held back while one of the above
     bool reading = false;                       // a read is posted
     bool readPaused = false;                    // too much queued: reading waits for writes
     bool closing = false;                       // CloseWhenSent: no more reads
     std::optional<std::chrono::steady_clock::time_point> partialSince;  // a PDU begun
     std::chrono::steady_clock::time_point since = std::chrono::steady_clock::now();
-    std::optional<std::chrono::steady_clock::time_point> lastPdu;        // the last whole PDU
+    std::optional<std::chrono::steady_clock::time_point> lastPdu;        // the last PDU the sink acted on
     std::vector<std::vector<uint8_t>> writing;  // the batch on the wire
     size_t writingSent = 0;                     // bytes of writing[0] written before the batch
     std::chrono::steady_clock::time_point writeSince;  // the batch on the wire began
@@ -97,6 +102,7 @@ struct UpdateNetManager::Impl {
   asio::steady_timer sweep{io};
   UpdateNetLimits limits;
   std::map<std::string, size_t> acceptedByAddress;  // under lock
+  std::vector<std::string> trustedProxies;           // set before Listen
   size_t acceptedCount = 0;                          // under lock
   std::atomic<size_t> totalQueued{0};
   std::vector<uint8_t> sharedInbox;                  // the I/O thread's read buffer
@@ -206,11 +212,76 @@ struct UpdateNetManager::Impl {
     return limits.maxTotalQueuedBytes && queued > 0 && totalQueued.load() > limits.maxTotalQueuedBytes;
   }
 
+  // Looks at the bytes held back: a trusted balancer's PROXY header names the
+  // address the connection is then admitted and counted for; any other peer
+  // may not send one. False when the connection went.
+  bool Preamble(const std::shared_ptr<Connection>& c) {
+    const uint8_t* data = c->preamble.data();
+    const size_t size = c->preamble.size();
+    if (c->screening) {
+      const ProxyParse looks = ProxySignature(data, size);
+      if (looks == ProxyParse::NeedMore) return true;
+      c->screening = false;
+      if (looks == ProxyParse::Invalid) return true;
+      LogLimited("untrusted proxy " + c->address, "[WARNING] connection from " + c->address +
+                                                      " closed: a PROXY header from a peer not trusted to send one");
+      Drop(c, -1, true);
+      return false;
+    }
+    ProxyHeader header;
+    const ProxyParse parsed = ParseProxyHeader(data, size, header);
+    if (parsed == ProxyParse::NeedMore) return true;
+    if (parsed == ProxyParse::Invalid) {
+      LogLimited("bad proxy " + c->address,
+                 "[WARNING] connection from " + c->address + " closed: no valid PROXY header from the balancer");
+      Drop(c, -1, false);
+      return false;
+    }
+    const std::string address = header.source.empty() ? c->address : header.source;
+    const std::string refused = Admit(address);
+    if (!refused.empty()) {
+      LogLimited("refused " + address,
+                 "[WARNING] connection from " + address + " (through " + c->address + ") refused: " + refused);
+      Drop(c, -1, false);
+      return false;
+    }
+    {
+      std::lock_guard<std::mutex> g(lock);
+      c->address = address;
+      if (!header.source.empty()) c->port = header.sourcePort;
+      c->accepted = true;
+      c->proxied = false;
+    }
+    c->preamble.erase(c->preamble.begin(), c->preamble.begin() + std::ptrdiff_t(header.length));
+    if (UpdateNetSink* s = Sink()) s->OnAccept(c->handle, c->address);
+    return c->open;
+  }
+
   // Hands `n` bytes read into `data` to the cutter; `data` null: they were
   // read into its Tail(). False when the connection went.
   bool Received(const std::shared_ptr<Connection>& c, const uint8_t* data, size_t n) {
     c->lastReceive = std::chrono::steady_clock::now();
-    const size_t before = c->cutter.Buffered();
+    if (c->proxied || c->screening) {  // nothing is cut yet: `data` is set
+      c->preamble.insert(c->preamble.end(), data, data + n);
+      if (!Preamble(c)) return false;
+      if (c->proxied || c->screening) {
+        if (!c->partialSince) c->partialSince = c->lastReceive;
+        return true;
+      }
+      std::vector<uint8_t> rest;
+      rest.swap(c->preamble);
+      c->partialSince.reset();
+      if (rest.empty()) return true;
+      data = rest.data();
+      n = rest.size();
+      if (!c->cutter.Feed(data, n)) {
+        Drop(c, -1, true);
+        return false;
+      }
+      if (!c->open) return false;
+      if (c->cutter.Buffered() != 0) c->partialSince = c->lastReceive;
+      return true;
+    }
     if (data) {
       if (!c->cutter.Feed(data, n)) {
         Drop(c, -1, true);  // a length no sender can frame
@@ -220,7 +291,6 @@ struct UpdateNetManager::Impl {
       c->cutter.Commit(n);
     }
     if (!c->open) return false;
-    if (c->cutter.Buffered() != before + n) c->lastPdu = c->lastReceive;  // something was delivered
     if (c->cutter.Buffered() == 0)
       c->partialSince.reset();
     else if (!c->partialSince)
@@ -372,27 +442,51 @@ struct UpdateNetManager::Impl {
     });
   }
 
-  // At the connection limit the connection that does least for its place
-  // goes: one that never sent a whole PDU (after a grace second), else the one
-  // silent longest when that is long. Nothing when every one is busy.
-  std::shared_ptr<Connection> Evictable(const std::string& address) {
+  // How little a connection does for its place: 0 nothing acted on yet
+  // (after a grace period), 1 nothing acted on for long, 2 busy.
+  static int Usefulness(const Connection& c, std::chrono::steady_clock::time_point now) {
+    if (!c.lastPdu) return now - c.since >= kEvictGraceNever ? 0 : 2;
+    return now - *c.lastPdu > kEvictGraceIdle ? 1 : 2;
+  }
+
+  // At the per-address limit: the address's own connection that does least,
+  // when it does nothing. Under lock.
+  std::shared_ptr<Connection> IdleOf(const std::string& address) {
     const auto now = std::chrono::steady_clock::now();
     std::shared_ptr<Connection> best;
-    auto idleSince = [](const Connection& c) { return c.lastPdu ? *c.lastPdu : c.since; };
     for (auto& [h, c] : table) {
-      if (!c->accepted || !c->open || (!address.empty() && c->address != address)) continue;
-      const bool silent = !c->lastPdu && now - c->since >= kEvictGraceNever;
-      const bool idle = now - idleSince(*c) > kEvictGraceIdle;
-      if (!silent && !idle) continue;
-      if (!best || (!c->lastPdu && best->lastPdu) ||
-          (bool(c->lastPdu) == bool(best->lastPdu) && idleSince(*c) < idleSince(*best)))
+      if (!c->accepted || !c->open || c->address != address || Usefulness(*c, now) == 2) continue;
+      if (!best || Usefulness(*c, now) < Usefulness(*best, now) ||
+          (Usefulness(*c, now) == Usefulness(*best, now) && c->since < best->since))
+        best = c;
+    }
+    return best;
+  }
+
+  // At the connection limit: a connection of an address that holds the most,
+  // when that is more than `address` holds; the one doing least, else the
+  // oldest. So a new address always gets in and no address can hold out
+  // others by holding more. Under lock.
+  std::shared_ptr<Connection> FromLargestHolder(const std::string& address) {
+    const size_t own = acceptedByAddress.count(address) ? acceptedByAddress[address] : 0;
+    size_t most = 0;
+    for (const auto& [a, n] : acceptedByAddress) most = std::max(most, n);
+    if (most <= own) return nullptr;
+    const auto now = std::chrono::steady_clock::now();
+    std::shared_ptr<Connection> best;
+    for (auto& [h, c] : table) {
+      if (!c->accepted || !c->open) continue;
+      auto held = acceptedByAddress.find(c->address);
+      if (held == acceptedByAddress.end() || held->second != most) continue;
+      if (!best || Usefulness(*c, now) < Usefulness(*best, now) ||
+          (Usefulness(*c, now) == Usefulness(*best, now) && c->since < best->since))
         best = c;
     }
     return best;
   }
 
   // Why a new connection from `address` is refused, or empty. Counts it when
-  // not; may make room by closing an idle connection.
+  // not; may make room by closing another connection.
   std::string Admit(const std::string& address) {
     std::shared_ptr<Connection> evict;
     std::string why;
@@ -402,10 +496,10 @@ struct UpdateNetManager::Impl {
       if (limits.maxPerAddress && fromAddress >= limits.maxPerAddress) {
         why = std::to_string(fromAddress) + " connections open from this address (limit " +
               std::to_string(limits.maxPerAddress) + ")";
-        evict = Evictable(address);
+        evict = IdleOf(address);
       } else if (limits.maxConnections && acceptedCount >= limits.maxConnections) {
         why = std::to_string(acceptedCount) + " connections open (limit " + std::to_string(limits.maxConnections) + ")";
-        evict = Evictable("");
+        evict = FromLargestHolder(address);
       }
       if (why.empty()) {
         ++acceptedByAddress[address];
@@ -415,7 +509,7 @@ struct UpdateNetManager::Impl {
     }
     if (!evict) return why;
     LogLimited("evicted", "[WARNING] connection " + std::to_string(evict->handle) + " from " + evict->address +
-                              " closed for a new one: idle at the limit, " + why);
+                              " closed for one from " + address + ": " + why);
     Drop(evict, -1, true);
     std::lock_guard<std::mutex> g(lock);
     ++acceptedByAddress[address];
@@ -442,7 +536,8 @@ struct UpdateNetManager::Impl {
       std::error_code e;
       const auto peer = socket.remote_endpoint(e);
       const std::string address = e ? "" : peer.address().to_string();
-      const std::string refused = Admit(address);
+      const bool proxied = std::find(trustedProxies.begin(), trustedProxies.end(), address) != trustedProxies.end();
+      const std::string refused = proxied ? std::string() : Admit(address);  // a balancer's: once its header names the client
       if (!refused.empty()) {
         LogLimited("refused " + address, "[WARNING] connection from " + address + " refused: " + refused);
         socket.close(e);
@@ -455,22 +550,41 @@ struct UpdateNetManager::Impl {
         std::lock_guard<std::mutex> g(lock);
         c->address = address;
         c->port = e ? 0 : peer.port();
-        c->accepted = true;
+        c->accepted = !proxied;
+        c->proxied = proxied;
+        c->screening = !proxied;
       }
       c->socket.set_option(asio::ip::tcp::no_delay(true), e);
       c->socket.set_option(asio::socket_base::receive_buffer_size(kSocketBuffer), e);
       c->socket.set_option(asio::socket_base::send_buffer_size(kSocketBuffer), e);
-      if (UpdateNetSink* s = Sink()) s->OnAccept(c->handle, c->address);
+      if (!proxied)
+        if (UpdateNetSink* s = Sink()) s->OnAccept(c->handle, c->address);
       Started(c);
       Accept();
     });
   }
 
-  // Drops connections that began a PDU and did not finish it in time.
+  // Drops connections that began a PDU and did not finish it in time, and
+  // accepted ones nothing was acted on for too long.
   void Sweep() {
     sweep.expires_after(kSweepInterval);
     sweep.async_wait([this](const std::error_code& ec) {
       if (ec) return;
+      if (limits.idleMs) {
+        std::vector<std::shared_ptr<Connection>> idle;
+        const auto now = std::chrono::steady_clock::now();
+        {
+          std::lock_guard<std::mutex> g(lock);
+          for (auto& [h, c] : table)
+            if (c->accepted && c->open && now - (c->lastPdu ? *c->lastPdu : c->since) > std::chrono::milliseconds(limits.idleMs))
+              idle.push_back(c);
+        }
+        for (auto& c : idle) {
+          LogLimited("idle " + c->address, "[WARNING] connection " + std::to_string(c->handle) + " from " + c->address +
+                                               " closed: nothing to act on for " + std::to_string(limits.idleMs) + " ms");
+          Drop(c, -1, true);
+        }
+      }
       if (limits.pduDeadlineMs) {
         std::vector<std::shared_ptr<Connection>> all;
         {
@@ -528,6 +642,11 @@ void UpdateNetManager::SetSink(UpdateNetSink* sink) {
 void UpdateNetManager::SetLimits(const UpdateNetLimits& limits) {
   std::lock_guard<std::mutex> g(m_pImpl->lock);
   m_pImpl->limits = limits;
+}
+
+void UpdateNetManager::SetTrustedProxies(const std::vector<std::string>& addresses) {
+  std::lock_guard<std::mutex> g(m_pImpl->lock);
+  m_pImpl->trustedProxies = addresses;
 }
 
 void UpdateNetManager::SetTimeouts(unsigned unrecvMs, unsigned unsendMs) {
@@ -660,6 +779,12 @@ bool UpdateNetManager::SendBody(int hConn, uint16_t type, const std::vector<uint
   std::copy(body.begin(), body.end(), buffer.begin() + net::kPduHeaderSize);
   const size_t total = buffer.size();
   return SendPdu(hConn, type, std::move(buffer), total);
+}
+
+void UpdateNetManager::MarkActive(int hConn) {
+  std::lock_guard<std::mutex> g(m_pImpl->lock);
+  auto it = m_pImpl->table.find(hConn);
+  if (it != m_pImpl->table.end()) it->second->lastPdu = std::chrono::steady_clock::now();
 }
 
 size_t UpdateNetManager::QueuedBytes(int hConn) {

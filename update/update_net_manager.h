@@ -30,6 +30,7 @@ struct UpdateNetLimits {
   size_t maxQueuedBytes = 0;      // a connection stops reading while more is queued on it
   size_t maxTotalQueuedBytes = 0; // over it, only connections with nothing queued read
   unsigned pduDeadlineMs = 60000; // a PDU begun must be complete within this
+  unsigned idleMs = 0;            // an accepted connection nothing was acted on for so long is closed
 };
 
 class UpdateNetManager {
@@ -47,6 +48,12 @@ class UpdateNetManager {
   // Before Listen or the first connection.
   void SetLimits(const UpdateNetLimits& limits);
 
+  // Before Listen: peers that are TCP balancers. Their connections begin
+  // with a PROXY header (version 1 or 2) naming the client, for whose address
+  // the limits count and PeerAddress answers; a connection from them without
+  // one is closed, as is one from any other peer that begins with one.
+  void SetTrustedProxies(const std::vector<std::string>& addresses);
+
   // Returns the handle, or -1.
   int CreateConnection(const std::string& address, uint16_t port);
   // Starts connecting to an IP address or a host name (resolved first);
@@ -59,6 +66,9 @@ class UpdateNetManager {
   // False (and a log line) without such a connection, or when the body is too
   // long to be framed.
   bool SendPdu(int hConn, uint16_t type, std::vector<uint8_t> buffer, size_t totalLength);
+  // The sink acted on a PDU of the connection: at the connection limits,
+  // connections that got nothing acted on for long go first.
+  void MarkActive(int hConn);
   // Bytes handed to SendPdu on the connection and not yet written.
   size_t QueuedBytes(int hConn);
   // Closes one connection without an event; PDUs already queued on it may be lost.

@@ -63,7 +63,9 @@ TEST(UpdateServerCommandLine, UsageErrorsGoToStandardErrorWithCode2) {
   for (const char* args : {"", "frobnicate", "serve", "publish --files", "publish --version v1 --build x -o /tmp/x",
                            "serve /tmp --port 70000", "--help extra", "publish --files /tmp --version v1 --build 1 "
                            "-o /tmp/x --threads 0", "publish --files /tmp --version v1 --build 1 -o /tmp/x --memory 1M",
-                           "new-key"}) {
+                           "new-key", "serve /tmp --trusted-balancers 10.0.0.300", "serve /tmp --trusted-balancers "
+                           "10.0.0.1,", "serve /tmp --trusted-balancers ''", "address-server --servers 127.0.0.1:1 "
+                           "--probe-every 99"}) {
     const CliRun r = UpdateServer(args);
     EXPECT_EQ(r.code, 2) << args;
     EXPECT_TRUE(r.out.empty()) << args << ": " << r.out;

@@ -508,6 +508,47 @@ TEST(UpdateServer, TransferAuthorisationsOnOneConnection) {
     EXPECT_FALSE(transfer.Read(type, answer));
     EXPECT_TRUE(transfer.Ended());
   }
+
+  // Ranges that begin at the end of the file or beyond are answered with an
+  // error; the connection stays.
+  RawClient transfer("127.0.0.1", server.TransferPort());
+  uint16_t type = 0;
+  Bytes answer;
+  ftt::AuthResponse granted;
+  ASSERT_TRUE(transfer.Send(ftt::PDU_FTT_AUTH, body(Good)) && transfer.Read(type, answer));
+  ASSERT_TRUE(ftt::DecodeAuthResponse(answer.data(), answer.size(), granted) && granted.result == 0);
+  ASSERT_TRUE(transfer.Read(type, answer));  // the feature bits
+  for (const int64_t offset : {granted.fileLength, granted.fileLength + 1, granted.fileLength - 1}) {
+    ASSERT_TRUE(transfer.Send(ftt::PDU_FTT_DOWNLOAD_REQUEST, ftt::EncodeDownloadRequest({offset, 16})));
+    ASSERT_TRUE(transfer.Read(type, answer)) << offset;
+    EXPECT_EQ(type, offset < granted.fileLength ? ftt::PDU_FTT_DOWNLOAD_RESPONSE : ftt::PDU_FTT_ERROR) << offset;
+  }
+}
+
+// At the connection limit, a connection whose requests are all junk holds
+// its place less than one whose requests were answered, older as it is.
+TEST(UpdateServer, JunkDoesNotKeepAConnectionsPlace) {
+  Published published("update-server-junk");
+  update_server::UpdateServer server;
+  update_server::ServerOptions options;
+  options.published = published.root / "published";
+  options.controlLimits.maxConnections = 2;
+  std::string error;
+  ASSERT_TRUE(server.Start(options, error)) << error;
+  RawClient answered("127.0.0.1", server.Port());
+  update::KeepAliveResponse alive;
+  ASSERT_TRUE(answered.Ask(update::KeepAliveRequest{}, alive));
+  RawClient junk("127.0.0.2", server.Port());
+  ASSERT_TRUE(junk.Send(0x7777, Bytes(8, 1)));
+  ASSERT_TRUE(junk.Send(update::QR_UDT_KEEPALIVE, Bytes{3}));  // too short
+  ASSERT_TRUE(answered.Ask(update::KeepAliveRequest{}, alive));  // both read by now
+  RawClient newcomer("127.0.0.3", server.Port());
+  EXPECT_TRUE(newcomer.Ask(update::KeepAliveRequest{}, alive));
+  uint16_t type = 0;
+  Bytes body;
+  EXPECT_FALSE(junk.Read(type, body));
+  EXPECT_TRUE(junk.Ended());
+  EXPECT_TRUE(answered.Ask(update::KeepAliveRequest{}, alive));
 }
 
 TEST(UpdateServer, AFloodOfUnreadRequestsIsBoundedAndLoggedSparingly) {

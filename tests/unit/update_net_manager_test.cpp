@@ -258,6 +258,16 @@ bool ClosedByPeer(asio::ip::tcp::socket& s, int ms = 3000) {
   return false;
 }
 
+// A server's sink that acts on PDUs of type 9 only.
+// Declared before the manager, so that it outlives the manager's events.
+struct ActsOnType9 : RecordingSink {
+  UpdateNetManager* net = nullptr;
+  void OnPdu(int error, int hConn, uint16_t type, const uint8_t* body, uint16_t n) override {
+    if (!error && type == 9) net->MarkActive(hConn);
+    RecordingSink::OnPdu(error, hConn, type, body, n);
+  }
+};
+
 // A raw client socket from `from` (any address of 127/8) to the server.
 asio::ip::tcp::socket RawFrom(asio::io_context& io, const char* from, uint16_t port) {
   asio::ip::tcp::socket s(io);
@@ -269,47 +279,127 @@ asio::ip::tcp::socket RawFrom(asio::io_context& io, const char* from, uint16_t p
 
 }  // namespace
 
-TEST(UpdateNetManager, ConnectionLimitsRefuseWithALogLine) {
+// At the total limit a new address gets a place from the address that holds
+// the most; among equals the connection the sink acted on least goes, else
+// the oldest. The per-address limit refuses.
+TEST(UpdateNetManager, ConnectionLimitsSharePlacesOutByAddress) {
   MemoryLog log;
-  RecordingSink sink;
+  ActsOnType9 sink;
   UpdateNetManager server(&log);
+  sink.net = &server;
   update::UpdateNetLimits limits;
-  limits.maxConnections = 3;
-  limits.maxPerAddress = 2;
+  limits.maxConnections = 4;
+  limits.maxPerAddress = 3;
   server.SetLimits(limits);
   server.SetSink(&sink);
   uint16_t port = 0;
   ASSERT_TRUE(server.Listen("127.0.0.1", port));
   asio::io_context io;
-  // Connections that speak (one that never does may give way to a new one).
-  auto speaking = [&](const char* from) {
+  // A connection that sends one PDU of `type` (9 is acted on), once it is in.
+  auto sending = [&](const char* from, uint16_t type) {
+    const size_t before = sink.pdus.size();
     auto s = RawFrom(io, from, port);
-    asio::write(s, asio::buffer(Bytes{9, 0, 0, 0}));
+    asio::write(s, asio::buffer(Bytes{uint8_t(type), 0, 0, 0}));
+    EXPECT_TRUE(sink.WaitFor([&] { return sink.pdus.size() == before + 1; })) << from;
     return s;
   };
-  auto a1 = speaking("127.0.0.1"), a2 = speaking("127.0.0.1");
-  ASSERT_TRUE(sink.WaitFor([&] { return sink.accepted.size() == 2 && sink.pdus.size() == 2; }));
-  auto a3 = RawFrom(io, "127.0.0.1", port);  // a third from the same address
-  EXPECT_TRUE(ClosedByPeer(a3));
-  EXPECT_TRUE(HasLine(log, "connection from 127.0.0.1 refused: 2 connections open from this address (limit 2)"));
-  auto b1 = speaking("127.0.0.2");  // another address still gets in
-  ASSERT_TRUE(sink.WaitFor([&] { return sink.accepted.size() == 3 && sink.pdus.size() == 3; }));
-  auto c1 = RawFrom(io, "127.0.0.3", port);  // but not beyond the total
+  auto a1 = sending("127.0.0.1", 9), a2 = sending("127.0.0.1", 9), a3 = sending("127.0.0.1", 9);
+  auto a4 = RawFrom(io, "127.0.0.1", port);
+  EXPECT_TRUE(ClosedByPeer(a4));
+  EXPECT_TRUE(HasLine(log, "connection from 127.0.0.1 refused: 3 connections open from this address (limit 3)"));
+  auto b1 = sending("127.0.0.2", 9);
+  // Full: a new address takes the oldest place of the address that holds most.
+  auto c1 = sending("127.0.0.3", 7);  // 7 is not acted on
+  EXPECT_TRUE(ClosedByPeer(a1));
+  EXPECT_TRUE(HasLine(log, "closed for one from 127.0.0.3: 4 connections open (limit 4)"));
+  // That address gets no more than the others now hold.
+  auto a5 = RawFrom(io, "127.0.0.1", port);
+  EXPECT_TRUE(ClosedByPeer(a5));
+  EXPECT_TRUE(HasLine(log, "connection from 127.0.0.1 refused: 4 connections open (limit 4)"));
+  auto d1 = sending("127.0.0.4", 9);
+  EXPECT_TRUE(ClosedByPeer(a2));
+  // One each: the connection nothing was acted on for goes, not the oldest.
+  auto e1 = sending("127.0.0.5", 9);
   EXPECT_TRUE(ClosedByPeer(c1));
-  EXPECT_TRUE(HasLine(log, "connection from 127.0.0.3 refused: 3 connections open (limit 3)"));
-  // A closed connection makes room again.
-  a1.close();
-  ASSERT_TRUE(sink.WaitFor([&] { return !sink.errors.empty(); }));
-  auto c2 = RawFrom(io, "127.0.0.3", port);
-  ASSERT_TRUE(sink.WaitFor([&] { return sink.accepted.size() == 4; }));
-  EXPECT_EQ(server.ConnectionCount(), 3u);
-  // At the limit, a connection that never sent a PDU gives way after a while.
-  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-  auto d1 = speaking("127.0.0.4");
-  ASSERT_TRUE(sink.WaitFor([&] { return sink.accepted.size() == 5; }));
-  EXPECT_TRUE(ClosedByPeer(c2));
-  EXPECT_TRUE(HasLine(log, "closed for a new one"));
-  EXPECT_EQ(server.ConnectionCount(), 3u);
+  for (auto* kept : {&a3, &b1, &d1, &e1}) EXPECT_FALSE(ClosedByPeer(*kept, 200));
+  EXPECT_EQ(server.ConnectionCount(), 4u);
+}
+
+// Behind a trusted balancer the PROXY header names the peer, and the limits
+// count that address; nobody else may send one, nor the balancer leave it out.
+TEST(UpdateNetManager, ProxyHeadersOnlyFromTrustedBalancers) {
+  MemoryLog log;
+  ActsOnType9 sink;
+  UpdateNetManager server(&log);
+  sink.net = &server;
+  update::UpdateNetLimits limits;
+  limits.maxPerAddress = 1;
+  server.SetLimits(limits);
+  server.SetTrustedProxies({"127.0.0.1"});
+  server.SetSink(&sink);
+  uint16_t port = 0;
+  ASSERT_TRUE(server.Listen("127.0.0.1", port));
+  asio::io_context io;
+  auto send = [&](const char* from, const std::string& text) {
+    auto s = RawFrom(io, from, port);
+    Bytes b(text.begin(), text.end());
+    b.insert(b.end(), {9, 0, 0, 0});  // and a PDU in the same write
+    asio::write(s, asio::buffer(b));
+    return s;
+  };
+  auto first = send("127.0.0.1", "PROXY TCP4 192.0.2.5 127.0.0.1 4000 80\r\n");
+  auto second = send("127.0.0.1", "PROXY TCP4 192.0.2.6 127.0.0.1 4001 80\r\n");
+  ASSERT_TRUE(sink.WaitFor([&] { return sink.pdus.size() == 2; }));
+  EXPECT_EQ(server.PeerAddress(sink.pdus[0].hConn), "192.0.2.5");
+  EXPECT_EQ(sink.peers, (std::vector<std::string>{"192.0.2.5", "192.0.2.6"}));
+  const struct {
+    const char* name;
+    const char* from;
+    std::string text;
+    const char* line;
+  } refused[] = {
+      {"the named address at its limit", "127.0.0.1", "PROXY TCP4 192.0.2.5 127.0.0.1 4002 80\r\n",
+       "connection from 192.0.2.5 (through 127.0.0.1) refused: 1 connections open from this address"},
+      {"a balancer without a header", "127.0.0.1", "", "no valid PROXY header from the balancer"},
+      {"a bad header", "127.0.0.1", "PROXY TCP4 192.0.2.7 nowhere 1 2\r\n", "no valid PROXY header"},
+      {"a header from another peer", "127.0.0.2", "PROXY TCP4 192.0.2.7 127.0.0.1 4003 80\r\n",
+       "connection from 127.0.0.2 closed: a PROXY header from a peer not trusted to send one"},
+  };
+  for (const auto& r : refused) {
+    SCOPED_TRACE(r.name);
+    auto s = send(r.from, r.text);
+    EXPECT_TRUE(ClosedByPeer(s));
+    EXPECT_TRUE(HasLine(log, r.line));
+  }
+  EXPECT_EQ(sink.pdus.size(), 2u);
+  auto plain = send("127.0.0.2", "");  // others speak as ever
+  ASSERT_TRUE(sink.WaitFor([&] { return sink.pdus.size() == 3; }));
+  EXPECT_EQ(sink.peers.back(), "127.0.0.2");
+}
+
+// A connection that keeps sending what nothing acts on is closed once idle.
+TEST(UpdateNetManager, IdleConnectionsAreClosedWhateverTheySend) {
+  MemoryLog log;
+  ActsOnType9 sink;
+  UpdateNetManager server(&log);
+  sink.net = &server;
+  update::UpdateNetLimits limits;
+  limits.idleMs = 400;
+  server.SetLimits(limits);
+  server.SetSink(&sink);
+  uint16_t port = 0;
+  ASSERT_TRUE(server.Listen("127.0.0.1", port));
+  asio::io_context io;
+  auto acted = RawFrom(io, "127.0.0.1", port), ignored = RawFrom(io, "127.0.0.2", port);
+  for (int i = 0; i < 25; ++i) {  // 2.5 s
+    std::error_code ec;
+    asio::write(acted, asio::buffer(Bytes{9, 0, 0, 0}));
+    asio::write(ignored, asio::buffer(Bytes{7, 0, 0, 0}), ec);  // fails once closed
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_TRUE(ClosedByPeer(ignored, 200));
+  EXPECT_FALSE(ClosedByPeer(acted, 200));
+  EXPECT_TRUE(HasLine(log, "from 127.0.0.2 closed: nothing to act on for 400 ms"));
 }
 
 #ifndef _WIN32

@@ -94,6 +94,7 @@ bool UpdateServer::Start(const ServerOptions& options, std::string& error) {
   m_transfer = std::make_unique<ftt::FttSendService>(static_cast<ftt::FileCatalogue&>(*this));
   m_transfer->SetLog(netLog);
   m_transfer->SetLimits(options.transferLimits);
+  m_transfer->SetTrustedProxies(options.trustedProxies);
   m_transferPort = options.transferPort;
   if (!m_transfer->Start(options.address, m_transferPort)) {
     error = "cannot listen on " + options.address + ":" + std::to_string(options.transferPort);
@@ -101,6 +102,7 @@ bool UpdateServer::Start(const ServerOptions& options, std::string& error) {
   }
   auto net = std::make_unique<update::UpdateNetManager>(netLog);
   net->SetLimits(options.controlLimits);
+  net->SetTrustedProxies(options.trustedProxies);
   m_port = options.port;
   if (!net->Listen(options.address, m_port)) {
     error = "cannot listen on " + options.address + ":" + std::to_string(options.port);
@@ -224,19 +226,8 @@ std::optional<vx::FilePath> UpdateServer::FileOf(const std::u16string& fileKey) 
   return it == m_served.end() ? std::nullopt : std::optional<vx::FilePath>(it->second);
 }
 
-void UpdateServer::OnPdu(int error, int hConn, uint16_t type, const uint8_t* body, uint16_t length) {
+bool UpdateServer::Answer(int hConn, const std::string& peer, uint16_t type, const uint8_t* body, uint16_t length) {
   using namespace update;
-  std::lock_guard<std::mutex> g(m_netLock);
-  if (error || !m_net) return;
-  const std::string peer = m_net->PeerAddress(hConn);
-  // A client that asks without reading the answers would make us queue them
-  // without end: its reading already waits; past this bound it goes.
-  if (m_net->QueuedBytes(hConn) > kMaxQueuedReplyBytes) {
-    m_net->Close(hConn);
-    LogLine(peer + " unread", peer + " #" + std::to_string(hConn) + " closed: " +
-                                  std::to_string(m_net->QueuedBytes(hConn)) + " bytes of replies not read");
-    return;
-  }
   switch (type) {
     case QR_UDT_GETVERSIONINFO:
     case QR_UDT_GETVERSIONINFOEX: {
@@ -250,7 +241,7 @@ void UpdateServer::OnPdu(int error, int hConn, uint16_t type, const uint8_t* bod
       r.version.versionString = vx::Utf8ToUtf16(m_version);
       Reply(hConn, r);
       Log(hConn, RequestName(type), r.result);
-      return;
+      return true;
     }
     case QR_UDT_GETAUTHCODE_FT: {
       GetAuthCodeFtRequest request;
@@ -266,7 +257,7 @@ void UpdateServer::OnPdu(int error, int hConn, uint16_t type, const uint8_t* bod
       r.port = m_transferPort;
       Reply(hConn, r);
       Log(hConn, RequestName(type), r.result);
-      return;
+      return true;
     }
     case QR_UDT_DOWNLOADFILEINFOEX_FT: {
       DownloadFileInfoExFtRequest request;
@@ -278,7 +269,7 @@ void UpdateServer::OnPdu(int error, int hConn, uint16_t type, const uint8_t* bod
         r.result = FAILED;
       Reply(hConn, r);
       Log(hConn, RequestName(type), r.result);
-      return;
+      return true;
     }
     case QR_UDT_DOWNLOADFILE_FT: {
       DownloadFileFtRequest request;
@@ -294,13 +285,13 @@ void UpdateServer::OnPdu(int error, int hConn, uint16_t type, const uint8_t* bod
         r.fileKey = it->second.strFileKey;
       Reply(hConn, r);
       Log(hConn, RequestName(type), r.result);
-      return;
+      return true;
     }
     case QR_UDT_KEEPALIVE: {
       KeepAliveRequest request;
       if (!Decode(body, length, request)) break;
       Reply(hConn, KeepAliveResponse{});
-      return;  // every 3 s per client: not logged
+      return true;  // every 3 s per client: not logged
     }
     case QR_UDT_ECHO: {
       EchoRequest request;
@@ -313,7 +304,7 @@ void UpdateServer::OnPdu(int error, int hConn, uint16_t type, const uint8_t* bod
         Reply(hConn, r);
       }
       Log(hConn, RequestName(type), r.result);
-      return;
+      return true;
     }
     case QR_UDT_DOWNLOADFILEINFO_FT: {
       DownloadFileInfoFtRequest request;
@@ -322,7 +313,7 @@ void UpdateServer::OnPdu(int error, int hConn, uint16_t type, const uint8_t* bod
       r.result = Issued(request.authCode, request.secretKey, peer) ? SUCCESSED : FAILED;
       Reply(hConn, r);
       Log(hConn, RequestName(type), r.result);
-      return;
+      return true;
     }
     case QR_UDT_DOWNLOADUPDATECONTENT_FT: {
       DownloadUpdateContentFtRequest request;
@@ -331,7 +322,7 @@ void UpdateServer::OnPdu(int error, int hConn, uint16_t type, const uint8_t* bod
       r.result = FILENOTEXIST;  // no update notes are published
       Reply(hConn, r);
       Log(hConn, RequestName(type), r.result);
-      return;
+      return true;
     }
     case QR_UDT_DOWNLOADFILEINFO:
     case QR_UDT_DOWNLOADFILE: {
@@ -349,10 +340,30 @@ void UpdateServer::OnPdu(int error, int hConn, uint16_t type, const uint8_t* bod
         Reply(hConn, r);
       }
       Log(hConn, RequestName(type), FAILED);
-      return;
+      return true;
     }
     default:
       break;
+  }
+  return false;
+}
+
+void UpdateServer::OnPdu(int error, int hConn, uint16_t type, const uint8_t* body, uint16_t length) {
+  using namespace update;
+  std::lock_guard<std::mutex> g(m_netLock);
+  if (error || !m_net) return;
+  const std::string peer = m_net->PeerAddress(hConn);
+  // A client that asks without reading the answers would make us queue them
+  // without end: its reading already waits; past this bound it goes.
+  if (m_net->QueuedBytes(hConn) > kMaxQueuedReplyBytes) {
+    m_net->Close(hConn);
+    LogLine(peer + " unread", peer + " #" + std::to_string(hConn) + " closed: " +
+                                  std::to_string(m_net->QueuedBytes(hConn)) + " bytes of replies not read");
+    return;
+  }
+  if (Answer(hConn, peer, type, body, length)) {
+    m_net->MarkActive(hConn);  // only requests answered keep a connection's place
+    return;
   }
   LogLine(peer + " malformed", peer + " #" + std::to_string(hConn) + " malformed or unknown PDU type " +
                                    std::to_string(type) + ", " + std::to_string(length) + " bytes: dropped");

@@ -36,6 +36,9 @@ struct ServerOptions {
   // good for `sharedCodeLifetime` after it was issued, used or not.
   std::shared_ptr<const SharedCodes> sharedCodes;
   std::chrono::minutes sharedCodeLifetime = std::chrono::hours(24);
+  // TCP balancers in front of both ports that send a PROXY header: limits
+  // and codes then apply to the client's address it names.
+  std::vector<std::string> trustedProxies;
 
   static update::UpdateNetLimits ControlLimits();
 };
@@ -70,6 +73,8 @@ class UpdateServer : private update::UpdateNetSink, private ftt::FileCatalogue {
   std::optional<std::string> SecretKeyOf(const std::string& authCode, const std::string& peer) override;
   std::optional<vx::FilePath> FileOf(const std::u16string& fileKey) override;
 
+  // Answers one request; false for a malformed or unknown one. Under m_netLock.
+  bool Answer(int hConn, const std::string& peer, uint16_t type, const uint8_t* body, uint16_t length);
   // False when the message could not be framed or queued.
   template <class M>
   bool Reply(int hConn, const M& message);

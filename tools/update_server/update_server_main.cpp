@@ -1,15 +1,19 @@
 // update-server: publishes product folders for online installs and serves them.
 //   update-server publish --files DIR --version V --build N -o PUBLISHED
 //   update-server serve PUBLISHED [--address A] [--port P] [--transfer-port T] [--key-file KEY]
+//                                 [--trusted-balancers A1[,A2...]]
 //   update-server new-key KEY
+#include <arpa/inet.h>
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/fs_path.h"
 #include "tools/update_server/address_server.h"
@@ -26,7 +30,7 @@ void PrintUsage(FILE* to) {
                "usage: update-server publish --files DIR --version V --build N -o PUBLISHED\n"
                "                             [--threads N] [--memory SIZE]\n"
                "       update-server serve PUBLISHED [--address A] [--port P] [--transfer-port T]\n"
-               "                           [--key-file KEY]\n"
+               "                           [--key-file KEY] [--trusted-balancers A1[,A2...]]\n"
                "       update-server new-key KEY\n"
                "       update-server address-server --servers H1:P1[,H2:P2...] [--listen A:P]\n"
                "                                    [--probe-every MS]\n"
@@ -42,12 +46,38 @@ int Usage() {
   return 2;
 }
 
-bool ParsePort(const char* value, uint16_t& port) {
+// A decimal number from `least` to `most`, nothing else.
+bool ParseNumber(const char* text, long least, long most, long& number) {
   char* end = nullptr;
-  const long n = std::strtol(value, &end, 10);
-  if (!*value || *end || n < 0 || n > 65535) return false;
+  errno = 0;
+  const long n = std::strtol(text, &end, 10);
+  if (!*text || *end || errno == ERANGE || n < least || n > most) return false;
+  number = n;
+  return true;
+}
+
+bool ParsePort(const char* value, uint16_t& port) {
+  long n = 0;
+  if (!ParseNumber(value, 0, 65535, n)) return false;
   port = uint16_t(n);
   return true;
+}
+
+// "A1,A2": IP addresses, written as the server writes a peer's.
+bool ParseAddresses(const std::string& text, std::vector<std::string>& addresses) {
+  addresses.clear();
+  for (size_t at = 0; at <= text.size();) {
+    const size_t comma = std::min(text.find(',', at), text.size());
+    const std::string item = text.substr(at, comma - at);
+    unsigned char binary[16];
+    char canonical[64];
+    const int family = item.find(':') == std::string::npos ? AF_INET : AF_INET6;
+    if (inet_pton(family, item.c_str(), binary) != 1 || !inet_ntop(family, binary, canonical, sizeof canonical))
+      return false;
+    addresses.push_back(canonical);
+    at = comma + 1;
+  }
+  return !addresses.empty();
 }
 
 // SIGINT and SIGTERM, taken by sigwait rather than a handler.
@@ -92,11 +122,16 @@ int RunServe(int argc, char** argv) {
         return 1;
       }
       options.sharedCodes = std::make_shared<const update_server::SharedCodes>(*codes);
+    } else if (arg == "--trusted-balancers") {
+      if (!ParseAddresses(value, options.trustedProxies)) {
+        std::fprintf(stderr, "update-server: --trusted-balancers takes IP addresses separated by \",\"\n");
+        return 2;
+      }
     } else if ((arg == "--port" && !ParsePort(value, options.port)) ||
                (arg == "--transfer-port" && !ParsePort(value, options.transferPort))) {
       std::fprintf(stderr, "update-server: %s takes a port number\n", arg.c_str());
       return 2;
-    } else if (arg != "--port" && arg != "--transfer-port" && arg != "--key-file") {
+    } else if (arg != "--port" && arg != "--transfer-port") {
       return Usage();
     }
   }
@@ -123,6 +158,8 @@ int RunServe(int argc, char** argv) {
     std::fprintf(stderr, "update-server: %s\n", error.c_str());
     return 1;
   }
+  for (const std::string& balancer : options.trustedProxies)
+    std::printf("PROXY headers accepted from %s only\n", balancer.c_str());
   std::printf("serving %s on %s:%u, transfer service on port %u\n", vx::PathToUtf8(options.published).c_str(),
               options.address.c_str(), unsigned(server.Port()), unsigned(server.TransferPort()));
   std::fflush(stdout);
@@ -167,9 +204,8 @@ int RunAddressServer(int argc, char** argv) {
       }
       options.address = value.substr(0, colon);
     } else if (arg == "--probe-every") {
-      char* end = nullptr;
-      const long ms = std::strtol(value.c_str(), &end, 10);
-      if (value.empty() || *end || ms < 100 || ms > 3600000) {
+      long ms = 0;
+      if (!ParseNumber(value.c_str(), 100, 3600000, ms)) {
         std::fprintf(stderr, "update-server: --probe-every takes milliseconds from 100 to 3600000\n");
         return 2;
       }
@@ -211,9 +247,8 @@ int RunPublish(int argc, char** argv) {
     } else if (arg == "--version") {
       options.version = value;
     } else if (arg == "--build") {
-      char* end = nullptr;
-      const long n = std::strtol(value, &end, 10);
-      if (!*value || *end || n < 0 || n > 0x7FFFFFFF) {
+      long n = 0;
+      if (!ParseNumber(value, 0, 0x7FFFFFFF, n)) {
         std::fprintf(stderr, "update-server: --build takes a number from 0 to 2147483647\n");
         return 2;
       }
@@ -221,9 +256,8 @@ int RunPublish(int argc, char** argv) {
     } else if (arg == "-o") {
       options.output = vx::PathFromUtf8(value), haveOutput = true;
     } else if (arg == "--threads") {
-      char* end = nullptr;
-      const long n = std::strtol(value, &end, 10);
-      if (!*value || *end || n < 1 || n > 256) {
+      long n = 0;
+      if (!ParseNumber(value, 1, 256, n)) {
         std::fprintf(stderr, "update-server: --threads takes a number from 1 to 256\n");
         return 2;
       }
