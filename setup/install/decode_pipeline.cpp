@@ -9,7 +9,7 @@ namespace {
 // Decoded output is handed over in pieces; the queue holds at most this much
 // (the entry being written included), however many entries it spans.
 constexpr size_t kQueuePiece = 256 << 10;
-constexpr size_t kQueueBound = 8 << 20;
+constexpr size_t kQueueBound = 4 << 20;
 
 }  // namespace
 
