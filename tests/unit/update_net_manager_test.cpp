@@ -268,6 +268,21 @@ struct ActsOnType9 : RecordingSink {
   }
 };
 
+// A server on 127.0.0.1 with `limits`, whose sink acts on type 9.
+struct ActingServer {
+  MemoryLog log;
+  ActsOnType9 sink;
+  UpdateNetManager server{&log};
+  uint16_t port = 0;
+  explicit ActingServer(const update::UpdateNetLimits& limits, const std::vector<std::string>& trusted = {}) {
+    sink.net = &server;
+    server.SetLimits(limits);
+    if (!trusted.empty()) server.SetTrustedProxies(trusted);
+    server.SetSink(&sink);
+  }
+  bool Listen() { return server.Listen("127.0.0.1", port); }
+};
+
 // A raw client socket from `from` (any address of 127/8) to the server.
 asio::ip::tcp::socket RawFrom(asio::io_context& io, const char* from, uint16_t port) {
   asio::ip::tcp::socket s(io);
@@ -283,17 +298,12 @@ asio::ip::tcp::socket RawFrom(asio::io_context& io, const char* from, uint16_t p
 // the most; among equals the connection the sink acted on least goes, else
 // the oldest. The per-address limit refuses.
 TEST(UpdateNetManager, ConnectionLimitsSharePlacesOutByAddress) {
-  MemoryLog log;
-  ActsOnType9 sink;
-  UpdateNetManager server(&log);
-  sink.net = &server;
   update::UpdateNetLimits limits;
   limits.maxConnections = 4;
   limits.maxPerAddress = 3;
-  server.SetLimits(limits);
-  server.SetSink(&sink);
-  uint16_t port = 0;
-  ASSERT_TRUE(server.Listen("127.0.0.1", port));
+  ActingServer acting(limits);
+  ASSERT_TRUE(acting.Listen());
+  auto& [log, sink, server, port] = acting;
   asio::io_context io;
   // A connection that sends one PDU of `type` (9 is acted on), once it is in.
   auto sending = [&](const char* from, uint16_t type) {
@@ -328,17 +338,11 @@ TEST(UpdateNetManager, ConnectionLimitsSharePlacesOutByAddress) {
 // Behind a trusted balancer the PROXY header names the peer, and the limits
 // count that address; nobody else may send one, nor the balancer leave it out.
 TEST(UpdateNetManager, ProxyHeadersOnlyFromTrustedBalancers) {
-  MemoryLog log;
-  ActsOnType9 sink;
-  UpdateNetManager server(&log);
-  sink.net = &server;
   update::UpdateNetLimits limits;
   limits.maxPerAddress = 1;
-  server.SetLimits(limits);
-  server.SetTrustedProxies({"127.0.0.1"});
-  server.SetSink(&sink);
-  uint16_t port = 0;
-  ASSERT_TRUE(server.Listen("127.0.0.1", port));
+  ActingServer acting(limits, {"127.0.0.1"});
+  ASSERT_TRUE(acting.Listen());
+  auto& [log, sink, server, port] = acting;
   asio::io_context io;
   auto send = [&](const char* from, const std::string& text) {
     auto s = RawFrom(io, from, port);
@@ -379,16 +383,11 @@ TEST(UpdateNetManager, ProxyHeadersOnlyFromTrustedBalancers) {
 
 // A connection that keeps sending what nothing acts on is closed once idle.
 TEST(UpdateNetManager, IdleConnectionsAreClosedWhateverTheySend) {
-  MemoryLog log;
-  ActsOnType9 sink;
-  UpdateNetManager server(&log);
-  sink.net = &server;
   update::UpdateNetLimits limits;
   limits.idleMs = 400;
-  server.SetLimits(limits);
-  server.SetSink(&sink);
-  uint16_t port = 0;
-  ASSERT_TRUE(server.Listen("127.0.0.1", port));
+  ActingServer acting(limits);
+  ASSERT_TRUE(acting.Listen());
+  auto& [log, sink, server, port] = acting;
   asio::io_context io;
   auto acted = RawFrom(io, "127.0.0.1", port), ignored = RawFrom(io, "127.0.0.2", port);
   for (int i = 0; i < 25; ++i) {  // 2.5 s
