@@ -20,7 +20,7 @@
 #include "setup/package/lzma_encoder.h"
 #include "setup/package/lzma_stream.h"
 #include "tools/mkpackage/manifest.h"
-#include "tools/mkpackage/memory_budget.h"
+#include "base/memory_budget.h"
 #include "tools/mkpackage/package_builder.h"
 #include "tools/mkpackage/package_extractor.h"
 #include "tools/mkpackage/package_inspector.h"
@@ -370,7 +370,7 @@ TEST_F(MkPackage, LargeFilesStreamInFileOrderWhateverTheWorkersAndLevel) {
     unsigned threads;
     uint64_t memory;
     bool sideBySide;
-  } runs[] = {{1, 0, false}, {2, 1ull << 30, true}, {2, mkpackage::kMinMemoryBudget, false}, {4, 0, true}};
+  } runs[] = {{1, 0, false}, {2, 1ull << 30, true}, {2, vx::kMinMemoryBudget, false}, {4, 0, true}};
   for (const auto& run : runs) {
     mkpackage::BuildOptions o;
     o.manifestPath = (dir / "manifest.json").string();
@@ -382,7 +382,7 @@ TEST_F(MkPackage, LargeFilesStreamInFileOrderWhateverTheWorkersAndLevel) {
     mkpackage::BuildSummary s;
     ASSERT_TRUE(mkpackage::BuildPackage(o, s, error)) << error;
     EXPECT_EQ(s.stored, 3u);  // the noise and the two tiny files
-    EXPECT_EQ(s.memoryBudget, run.memory ? run.memory : mkpackage::MemoryBudgetFor(mkpackage::PhysicalMemory()));
+    EXPECT_EQ(s.memoryBudget, run.memory ? run.memory : vx::MemoryBudgetFor(vx::PhysicalMemory()));
     EXPECT_EQ(s.encoderMemory >= twoLargest, run.sideBySide) << run.threads << " workers, budget " << run.memory;
     if (run.threads == 1) EXPECT_EQ(s.mostEncodersAtOnce, 1u);
     const Bytes pkg = ReadFile(dir / "package.exe");
@@ -740,11 +740,11 @@ TEST(MkPackageCommandLine, MemorySizesAndTheDefaultBudget) {
                {" 1G", 0}, {"1 G", 0}, {"1GB", 0}, {"17179869184G", 0}};
   for (const auto& size : sizes) {
     uint64_t bytes = 0;
-    EXPECT_EQ(mkpackage::ParseMemorySize(size.text, bytes), size.bytes != 0) << size.text;
+    EXPECT_EQ(vx::ParseMemorySize(size.text, bytes), size.bytes != 0) << size.text;
     if (size.bytes) EXPECT_EQ(bytes, size.bytes) << size.text;
   }
-  EXPECT_EQ(mkpackage::MemoryBudgetFor(24ull << 30), 2ull << 30);
-  EXPECT_EQ(mkpackage::MemoryBudgetFor(4ull << 30), 1ull << 30);
-  EXPECT_EQ(mkpackage::MemoryBudgetFor(0), 256ull << 20);
-  EXPECT_GT(mkpackage::PhysicalMemory(), 0u);
+  EXPECT_EQ(vx::MemoryBudgetFor(24ull << 30), 2ull << 30);
+  EXPECT_EQ(vx::MemoryBudgetFor(4ull << 30), 1ull << 30);
+  EXPECT_EQ(vx::MemoryBudgetFor(0), 256ull << 20);
+  EXPECT_GT(vx::PhysicalMemory(), 0u);
 }

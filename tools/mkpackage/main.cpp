@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "tools/mkpackage/command_line.h"
-#include "tools/mkpackage/memory_budget.h"
+#include "base/memory_budget.h"
 #include "tools/mkpackage/package_builder.h"
 #include "tools/mkpackage/package_extractor.h"
 #include "tools/mkpackage/package_inspector.h"
@@ -39,7 +39,7 @@ int Build(int argc, char** argv) {
     } else if (a == "--memory") {
       if (i + 1 >= argc) return UsageError(a + " needs a value");
       const std::string v = argv[++i];
-      if (!mkpackage::ParseMemorySize(v, o.memory))
+      if (!vx::ParseMemorySize(v, o.memory))
         return UsageError(a + " \"" + v + "\": expected a size such as 512M or 2G (at least 16M)");
     } else if (a == "--threads" || a == "--level") {
       if (i + 1 >= argc) return UsageError(a + " needs a value");

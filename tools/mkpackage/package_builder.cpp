@@ -22,7 +22,7 @@
 #include "setup/package/payload_table.h"
 #include "tools/mkpackage/file_collector.h"
 #include "tools/mkpackage/manifest.h"
-#include "tools/mkpackage/memory_budget.h"
+#include "base/memory_budget.h"
 #include "tools/mkpackage/shortcut_checks.h"
 #include "tools/mkpackage/stream_spool.h"
 
@@ -277,7 +277,7 @@ bool WritePackage(const BuildOptions& o, const Manifest& manifest, std::vector<u
   WriteAll(file, header);
   std::vector<uint8_t>().swap(image);
 
-  summary.memoryBudget = o.memory ? o.memory : MemoryBudgetFor(PhysicalMemory());
+  summary.memoryBudget = o.memory ? o.memory : vx::MemoryBudgetFor(vx::PhysicalMemory());
   Packer packer(files, o, summary.memoryBudget, part);
   uint64_t total = 0;
   for (const auto& f : files) total += f.size;

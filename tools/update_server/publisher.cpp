@@ -12,12 +12,11 @@
 #include <vector>
 
 #include "base/fs_path.h"
+#include "base/memory_budget.h"
 #include "base/path_case.h"
 #include "base/utf16.h"
 #include "update/download_file.h"
 #include "update/update_messages.h"
-
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -293,17 +292,9 @@ void EncodeAll(std::vector<FileJob>& jobs, const fs::path& output, unsigned thre
   for (std::thread& t : pool) t.join();
 }
 
-uint64_t PhysicalMemory() {
-  const long pages = ::sysconf(_SC_PHYS_PAGES), size = ::sysconf(_SC_PAGESIZE);
-  return pages > 0 && size > 0 ? uint64_t(pages) * uint64_t(size) : 0;
-}
-
 }  // namespace
 
-uint64_t DefaultPublishMemory() {
-  const uint64_t quarter = PhysicalMemory() / 4;
-  return quarter == 0 ? uint64_t(256) << 20 : std::min(quarter, uint64_t(2) << 30);
-}
+uint64_t DefaultPublishMemory() { return vx::MemoryBudgetFor(vx::PhysicalMemory()); }
 
 bool Build(const PublishOptions& options, const fs::path& files, const std::vector<fs::directory_entry>& entries,
            const fs::path& output, PublishSummary& summary, std::string& error) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/fs_path.h"
+#include "base/memory_budget.h"
 #include "tools/update_server/address_server.h"
 #include "tools/update_server/publisher.h"
 #include "tools/update_server/update_server.h"
@@ -170,18 +171,6 @@ int RunServe(int argc, char** argv) {
 }
 
 // "512M", "2G", "1048576": bytes; at least 16 MiB.
-bool ParseMemory(const std::string& text, uint64_t& bytes) {
-  char* end = nullptr;
-  const unsigned long long n = std::strtoull(text.c_str(), &end, 10);
-  if (text.empty() || end == text.c_str() || text[0] == '-') return false;
-  const std::string unit = end;
-  const int shift = unit.empty() ? 0 : unit == "K" || unit == "k" ? 10 : unit == "M" || unit == "m" ? 20
-                  : unit == "G" || unit == "g" ? 30 : -1;
-  if (shift < 0 || n > (uint64_t(1) << (63 - shift))) return false;
-  bytes = uint64_t(n) << shift;
-  return bytes >= (uint64_t(16) << 20);
-}
-
 int RunAddressServer(int argc, char** argv) {
   update_server::AddressServerOptions options;
   options.port = kDefaultPort;
@@ -263,7 +252,7 @@ int RunPublish(int argc, char** argv) {
       }
       options.threads = unsigned(n);
     } else if (arg == "--memory") {
-      if (!ParseMemory(value, options.memory)) {
+      if (!vx::ParseMemorySize(value, options.memory)) {
         std::fprintf(stderr, "update-server: --memory takes a size such as 512M or 2G (at least 16M)\n");
         return 2;
       }

@@ -1,4 +1,4 @@
-#include "tools/mkpackage/memory_budget.h"
+#include "base/memory_budget.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -9,7 +9,7 @@
 #include <unistd.h>
 #endif
 
-namespace mkpackage {
+namespace vx {
 
 bool ParseMemorySize(const std::string& text, uint64_t& bytes) {
   if (text.empty() || text[0] < '0' || text[0] > '9') return false;
@@ -38,4 +38,4 @@ uint64_t PhysicalMemory() {
 #endif
 }
 
-}  // namespace mkpackage
+}  // namespace vx

@@ -1,10 +1,10 @@
 #pragma once
-// The memory a packing run may use: parsed from "--memory SIZE" or taken from
-// the machine's size.
+// The memory a packing or publishing run may use: parsed from "--memory SIZE"
+// or taken from the machine's size.
 #include <cstdint>
 #include <string>
 
-namespace mkpackage {
+namespace vx {
 
 constexpr uint64_t kMinMemoryBudget = uint64_t(16) << 20;
 
@@ -18,4 +18,4 @@ uint64_t MemoryBudgetFor(uint64_t physical);
 // The machine's memory in bytes; 0 when it cannot be told.
 uint64_t PhysicalMemory();
 
-}  // namespace mkpackage
+}  // namespace vx
