@@ -248,7 +248,13 @@ TEST_F(WizardInstall, CancelWhileTheRunWorksAsksStopsAndTakesBackTheFiles) {
   // Enough small files that the run is still working when Cancel is pressed.
   const fs::path files = work / "files";
   fs::copy(kProbeFiles, files, fs::copy_options::recursive);
-  for (int i = 0; i < 3000; ++i) std::ofstream(files / ("filler" + std::to_string(i) + ".txt")) << i;
+  // A file costs the run about a millisecond: 10,000 keep it busy for seconds.
+  constexpr int kFillers = 10000, kPerFolder = 500;
+  for (int i = 0; i < kFillers; ++i) {
+    const fs::path folder = files / ("fill" + std::to_string(i / kPerFolder));
+    if (i % kPerFolder == 0) fs::create_directories(folder);
+    std::ofstream(folder / ("filler" + std::to_string(i) + ".txt")) << i;
+  }
   const fs::path dest = work / "cancelled";
   StartRun(e2e::BuildSampleVariant(work, files, {{"DefaultLanguage", 3}}), dest);
   driver.Click(kCancel);
@@ -282,7 +288,7 @@ TEST_F(WizardInstall, CancelWhileTheRunWorksAsksStopsAndTakesBackTheFiles) {
   WizardDriver::Answer(box, IDYES);
   EXPECT_EQ(uninstall.WaitExit(), 0u);
   EXPECT_TRUE(fs::exists(dest / "uninstall.exe"));
-  EXPECT_TRUE(fs::exists(dest / "filler2999.txt"));
+  EXPECT_TRUE(fs::exists(dest / "fill19" / "filler9999.txt"));
   HKEY entry;
   ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE,
                           L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Video Conference", 0,
