@@ -15,7 +15,7 @@ constexpr size_t kV2Longest = 16 + 1024;  // addresses and a few TLVs
 
 ProxyParse Prefix(const uint8_t* data, size_t size, const uint8_t* signature, size_t length) {
   const size_t n = size < length ? size : length;
-  if (std::memcmp(data, signature, n) != 0) return ProxyParse::Invalid;
+  if (n > 0 && std::memcmp(data, signature, n) != 0) return ProxyParse::Invalid;  // data may be null when n is 0
   return n == length ? ProxyParse::Done : ProxyParse::NeedMore;
 }
 
