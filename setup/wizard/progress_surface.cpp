@@ -63,7 +63,10 @@ void ProgressSurface::ShowPending() {
     g_batch.Take();  // no page to show it on
 }
 
-bool ProgressSurface::StopRequested() { return Wizard().stopRun; }
+bool ProgressSurface::StopRequested() {
+  Wizard().quitQuestion.Pass();
+  return Wizard().stopRun;
+}
 
 int ProgressSurface::Prompt(uint32_t code, std::u16string_view argument) {
   ShowPending();

@@ -167,14 +167,19 @@ void Back() {
 void Cancel(HWND frame) {
   WizardContext& w = Wizard();
   if (w.runThread) {
-    // The run is working: asked in both modes; a confirmed cancel stops it at
-    // its next safe point and the wizard ends when it has (RunThreadEnded).
-    if (w.stopRun || Prompt(frame, 0x100) != IDYES) return;
-    if (!w.runThread) {  // it ended while the question stood
+    // The run is working: asked in both modes, the run held at its next safe
+    // point meanwhile; a confirmed cancel stops it there and the wizard ends
+    // when it has (RunThreadEnded).
+    if (w.stopRun) return;
+    w.quitQuestion.Hold();
+    const bool quit = Prompt(frame, 0x100) == IDYES;
+    if (quit && w.runThread) w.stopRun = true;
+    w.quitQuestion.Release();
+    if (!quit) return;
+    if (!w.runThread) {  // it ended while the question stood (past its last safe point)
       EndDialog(frame, 0);
       return;
     }
-    w.stopRun = true;
     EnableWindow(GetDlgItem(frame, frame_id::kCancel), FALSE);
     return;
   }

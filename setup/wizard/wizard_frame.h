@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "setup/wizard/page_flow.h"
+#include "setup/wizard/run_gate.h"
 
 namespace setup {
 
@@ -62,9 +63,11 @@ struct WizardContext {
   OnlineClientLink* online = nullptr;
   bool onlineConnected = false;
   // The progress page's run, until the frame has joined it; the user's
-  // confirmed cancel, read by the run at its safe points.
+  // confirmed cancel, read by the run at its safe points, where it also waits
+  // while the question stands.
   HANDLE runThread = nullptr;
   std::atomic<bool> runOk{false}, stopRun{false};
+  RunGate quitQuestion;
 };
 
 WizardContext& Wizard();

@@ -72,10 +72,10 @@ std::vector<std::wstring> OtherVisibleWindows(DWORD except) {
   return search.found;
 }
 
-// Runs `program` with `arguments` to its end; its exit code.
+// Runs `program` with `arguments` to its end, its output dropped; its exit code.
 DWORD RunToEnd(const fs::path& program, const std::wstring& arguments) {
   WizardDriver process;
-  if (!process.Start(program, arguments)) return DWORD(-1);
+  if (!process.Start(program, arguments, true)) return DWORD(-1);
   return process.WaitExit(120000);
 }
 
@@ -245,11 +245,11 @@ TEST_F(WizardInstall, CancelAsksAndNoStays) {
 }
 
 TEST_F(WizardInstall, CancelWhileTheRunWorksAsksStopsAndTakesBackTheFiles) {
-  // Enough small files that the run is still working when Cancel is pressed.
+  // Enough small files that the run is still working when Cancel is pressed
+  // (it waits while the question stands, so only the clicks race it).
   const fs::path files = work / "files";
   fs::copy(kProbeFiles, files, fs::copy_options::recursive);
-  // A file costs the run about a millisecond: 10,000 keep it busy for seconds.
-  constexpr int kFillers = 10000, kPerFolder = 500;
+  constexpr int kFillers = 4000, kPerFolder = 500;
   for (int i = 0; i < kFillers; ++i) {
     const fs::path folder = files / ("fill" + std::to_string(i / kPerFolder));
     if (i % kPerFolder == 0) fs::create_directories(folder);
@@ -258,8 +258,19 @@ TEST_F(WizardInstall, CancelWhileTheRunWorksAsksStopsAndTakesBackTheFiles) {
   const fs::path dest = work / "cancelled";
   StartRun(e2e::BuildSampleVariant(work, files, {{"DefaultLanguage", 3}}), dest);
   driver.Click(kCancel);
-  // The run goes on while the question stands; No lets it go on.
-  EXPECT_EQ(AnswerBox(IDNO), Text(425, kEnglish, {u"Video Conference", u"v4.0.2026"}));
+  // The run waits while the question stands; No lets it go on.
+  HWND question = driver.WaitMessageBox();
+  ASSERT_TRUE(question);
+  const auto written = [&] {
+    std::error_code ec;
+    return std::distance(fs::recursive_directory_iterator(dest, ec), fs::recursive_directory_iterator());
+  };
+  const auto before = written();
+  Sleep(500);
+  EXPECT_EQ(written(), before);
+  EXPECT_EQ(WizardDriver::MessageText(question), Text(425, kEnglish, {u"Video Conference", u"v4.0.2026"}));
+  WizardDriver::Answer(question, IDNO);
+  EXPECT_TRUE(wizard_driver::WaitFor([&] { return written() > before; }, 10000));
   EXPECT_TRUE(driver.Running());
   driver.Click(kCancel);
   AnswerBox(IDYES);
@@ -288,13 +299,24 @@ TEST_F(WizardInstall, CancelWhileTheRunWorksAsksStopsAndTakesBackTheFiles) {
   WizardDriver::Answer(box, IDYES);
   EXPECT_EQ(uninstall.WaitExit(), 0u);
   EXPECT_TRUE(fs::exists(dest / "uninstall.exe"));
-  EXPECT_TRUE(fs::exists(dest / "fill19" / "filler9999.txt"));
+  EXPECT_TRUE(fs::exists(dest / "fill7" / "filler3999.txt"));
+  const wchar_t* const entryKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Video Conference";
   HKEY entry;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE,
-                          L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Video Conference", 0,
-                          KEY_READ, &entry),
-            ERROR_SUCCESS);
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, entryKey, 0, KEY_READ, &entry), ERROR_SUCCESS);
   RegCloseKey(entry);
+
+  // Run again, it removes the rest.
+  WizardDriver again;
+  ASSERT_TRUE(again.Start(work / "temporary" / "uninstall.exe", L"\"" + dest.wstring() + L"\""));
+  ASSERT_TRUE(again.WaitFrame()) << "no second uninstall wizard";
+  ASSERT_TRUE(again.WaitPage(8));
+  again.Click(kNext);
+  ASSERT_TRUE(again.WaitPage(11, 120000)) << again.CurrentPage();
+  again.Click(kNext);
+  EXPECT_EQ(again.WaitExit(), 0u);
+  EXPECT_FALSE(fs::exists(dest / "fill7" / "filler3999.txt"));
+  EXPECT_FALSE(fs::exists(dest / "uninstall.exe"));
+  EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, entryKey, 0, KEY_READ, &entry), ERROR_SUCCESS);
 }
 
 TEST_F(WizardInstall, FailedInstallStaysOnTheProgressPageWithOnlyCancel) {
