@@ -136,11 +136,7 @@ class SafeRemoval : public ::testing::Test {
     WizardDriver first;
     ASSERT_TRUE(first.Start(dest / "uninstall.exe"));
     ASSERT_TRUE(first.FollowChild()) << "no relaunched copy";
-    if (!first.WaitFrame()) {
-      HWND box = first.WaitMessageBox(100);
-      FAIL() << "no wizard from the copy; running " << first.Running() << " box "
-             << vx::Utf16ToUtf8(vx::FromWide(box ? WizardDriver::MessageText(box) : L"none"));
-    }
+    ASSERT_TRUE(first.WaitFrame()) << "no wizard from the copy; " << first.Explain();
     ASSERT_TRUE(first.WaitPage(8));
     EXPECT_EQ(first.Text(1044), dest.wstring());
     first.Click(button);
@@ -175,7 +171,7 @@ TEST_F(SafeRemoval, RelaunchedUninstallerRemovesPartlyFromSpacedCjkFolders) {
     WizardDriver cancelled;
     ASSERT_TRUE(cancelled.Start(otherCase));
     ASSERT_TRUE(cancelled.FollowChild());
-    ASSERT_TRUE(cancelled.WaitFrame());
+    ASSERT_TRUE(cancelled.WaitFrame()) << cancelled.Explain();
     ASSERT_TRUE(cancelled.WaitPage(8));
     EXPECT_EQ(cancelled.Text(1044), dest.wstring());
     cancelled.Click(1004);

@@ -49,13 +49,24 @@ WizardDriver::~WizardDriver() {
   if (m_process.hThread) CloseHandle(m_process.hThread);
 }
 
-bool WizardDriver::Start(const std::filesystem::path& program, const std::wstring& arguments) {
+bool WizardDriver::Start(const std::filesystem::path& program, const std::wstring& arguments, bool quiet) {
   std::wstring line = L"\"" + program.wstring() + L"\"";
   if (!arguments.empty()) line += L" " + arguments;
   STARTUPINFOW si = {};
   si.cb = sizeof si;
-  return CreateProcessW(program.wstring().c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &m_process) != FALSE;
+  HANDLE nul = INVALID_HANDLE_VALUE;
+  if (quiet) {
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
+                      OPEN_EXISTING, 0, nullptr);
+    if (nul == INVALID_HANDLE_VALUE) return false;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = si.hStdOutput = si.hStdError = nul;
+  }
+  const bool started = CreateProcessW(program.wstring().c_str(), line.data(), nullptr, nullptr, quiet, 0, nullptr,
+                                      nullptr, &si, &m_process) != FALSE;
+  if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
+  return started;
 }
 
 bool WizardDriver::FollowChildOf(DWORD parentId, DWORD timeoutMs) {
@@ -208,6 +219,17 @@ HWND WizardDriver::WaitMessageBox(DWORD timeoutMs) {
       },
       timeoutMs);
   return box;
+}
+
+std::string WizardDriver::Explain() {
+  std::string out = Running() ? "running" : "ended";
+  HWND box = WaitMessageBox(100);
+  if (!box) return out + ", no message box";
+  const std::wstring text = MessageText(box);
+  std::string utf8(text.size() * 3 + 1, '\0');
+  utf8.resize(size_t(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), utf8.data(),
+                                         int(utf8.size()), nullptr, nullptr)));
+  return out + ", message box: " + utf8;
 }
 
 std::wstring WizardDriver::MessageText(HWND box) {

@@ -18,7 +18,8 @@ class WizardDriver {
   WizardDriver& operator=(const WizardDriver&) = delete;
 
   // Starts `program` with `arguments`; false when it cannot be started.
-  bool Start(const std::filesystem::path& program, const std::wstring& arguments = L"");
+  // `quiet`: what it writes to its standard output and error is dropped.
+  bool Start(const std::filesystem::path& program, const std::wstring& arguments = L"", bool quiet = false);
   // Follows the program's hand-over: waits for a process it started (a
   // relaunched copy) and drives that one from now on. False on time-out.
   bool FollowChild(DWORD timeoutMs = 20000) { return FollowChildOf(m_process.dwProcessId, timeoutMs); }
@@ -62,6 +63,9 @@ class WizardDriver {
   HWND WaitMessageBox(DWORD timeoutMs = 10000);
   static std::wstring MessageText(HWND box);
   static void Answer(HWND box, int buttonId);
+
+  // For a failure message: whether it runs and the text of a message box it shows.
+  std::string Explain();
 
   // Waits for the program to end; its exit code, or STILL_ACTIVE on time-out.
   DWORD WaitExit(DWORD timeoutMs = 30000);
