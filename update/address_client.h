@@ -15,12 +15,10 @@
 #include <vector>
 
 #include "net/qr_base_net.h"
+#include "update/frames_to_connection.h"
 #include "update/update_net_manager.h"
 
 namespace update {
-
-// Hands the frames QR_BaseNet makes to `net` on connection `hConn`.
-net::QR_BaseNet::Writer FramesTo(UpdateNetManager& net, int hConn);
 
 class AddressServerSink {
  public:

@@ -6,8 +6,8 @@
 #include "base/utf16.h"
 #include "net/qr_base_net.h"
 #include "tools/update_server/update_server.h"
-#include "update/address_client.h"
 #include "update/address_messages.h"
+#include "update/frames_to_connection.h"
 
 namespace update_server {
 namespace {
