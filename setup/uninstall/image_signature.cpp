@@ -27,18 +27,39 @@ size_t ChecksumField(const std::vector<uint8_t>& image) {
 
 }  // namespace
 
-std::optional<uint32_t> ImageChecksum(const std::vector<uint8_t>& file) {
-  const size_t field = ChecksumField(file);
-  if (!field) return std::nullopt;
-  uint64_t sum = 0;
-  for (size_t i = 0; i < file.size(); i += 2) {
-    if (i >= field && i < field + 4) continue;
-    const uint32_t word = file[i] | (i + 1 < file.size() ? uint32_t(file[i + 1]) << 8 : 0);
-    sum += word;
-    sum = (sum & 0xFFFF) + (sum >> 16);
+void PeChecksum::Add(const uint8_t* data, size_t size) {
+  for (size_t i = 0; i < size; ++i, ++m_position) {
+    const bool inField = m_position >= m_field && m_position < m_field + 4;
+    const uint32_t byte = inField ? 0 : data[i];
+    if (m_position % 2 == 0) {
+      m_low = byte;
+      continue;
+    }
+    m_sum += m_low | byte << 8;
+    m_sum = (m_sum & 0xFFFF) + (m_sum >> 16);
   }
+}
+
+uint32_t PeChecksum::Value() const {
+  uint64_t sum = m_sum;
+  if (m_position % 2) sum += m_low;  // an odd length: the last byte alone
   sum = (sum & 0xFFFF) + (sum >> 16);
-  return uint32_t(sum + file.size());
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  return uint32_t(sum + m_position);
+}
+
+std::optional<size_t> ChecksumFieldOffset(const std::vector<uint8_t>& image) {
+  const size_t field = ChecksumField(image);
+  if (!field) return std::nullopt;
+  return field;
+}
+
+std::optional<uint32_t> ImageChecksum(const std::vector<uint8_t>& file) {
+  const auto field = ChecksumFieldOffset(file);
+  if (!field) return std::nullopt;
+  PeChecksum checksum(*field);
+  checksum.Add(file.data(), file.size());
+  return checksum.Value();
 }
 
 bool UpdateImageChecksum(std::vector<uint8_t>& file) {

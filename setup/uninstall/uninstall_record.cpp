@@ -7,22 +7,20 @@
 namespace setup {
 namespace {
 
+// Fields go into a piece of at most 64 KiB, handed to the sink when full and
+// at the end.
 class RecordWriter {
  public:
-  RecordWriter(std::vector<uint8_t>& out, std::string& error) : m_out(out), m_error(error) {}
+  RecordWriter(const RecordSink& sink, std::string& error) : m_sink(sink), m_error(error) {}
+  ~RecordWriter() { Flush(); }
 
   bool Text(const char* name, std::u16string_view text, size_t width) {
-    const size_t at = m_out.size();
-    m_out.resize(at + width);
-    if (vx::EncodeFixedField(text, width, m_out.data() + at)) return true;
+    const size_t at = Room(width);
+    if (vx::EncodeFixedField(text, width, m_piece.data() + at)) return true;
     m_error = vx::FieldTooLongError(name, text.size(), width);
     return false;
   }
-  void Number(int64_t value) {
-    uint8_t b[4];
-    vx::WriteLE32(b, uint32_t(value));
-    m_out.insert(m_out.end(), b, b + 4);
-  }
+  void Number(int64_t value) { vx::WriteLE32(m_piece.data() + Room(4), uint32_t(value)); }
   bool Paths(const char* name, const std::vector<std::u16string>& paths, size_t width) {
     for (const auto& p : paths)
       if (!Text(name, p, width)) return false;
@@ -30,8 +28,22 @@ class RecordWriter {
   }
 
  private:
-  std::vector<uint8_t>& m_out;
+  static constexpr size_t kPiece = 64 * 1024;
+  // Makes `n` bytes at the piece's end; their offset.
+  size_t Room(size_t n) {
+    if (m_piece.size() + n > kPiece) Flush();
+    const size_t at = m_piece.size();
+    m_piece.resize(at + n);
+    return at;
+  }
+  void Flush() {
+    if (!m_piece.empty()) m_sink(m_piece.data(), m_piece.size());
+    m_piece.clear();
+  }
+
+  const RecordSink& m_sink;
   std::string& m_error;
+  std::vector<uint8_t> m_piece;
 };
 
 std::u16string WithoutTrailingBackslash(std::u16string path) {
@@ -42,12 +54,17 @@ std::u16string WithoutTrailingBackslash(std::u16string path) {
 }  // namespace
 
 bool EncodeUninstallRecord(const SetupState& s, std::vector<uint8_t>& out, std::string& error) {
+  return EncodeUninstallRecord(
+      s, [&out](const uint8_t* data, size_t size) { out.insert(out.end(), data, data + size); }, error);
+}
+
+bool EncodeUninstallRecord(const SetupState& s, const RecordSink& sink, std::string& error) {
   if (s.InstalledFiles.size() != s.FileCount) {
     error = "installed-file list does not match FileCount";
     return false;
   }
   const package::PackageHeader& h = s.header;
-  RecordWriter w(out, error);
+  RecordWriter w(sink, error);
   if (!w.Text("ProductName", s.ProductName, vx::kField520) ||
       !w.Text("ProductNameEn", h.ProductNameEn, vx::kField520) ||
       !w.Text("VersionLabel", h.VersionLabel, vx::kField80) || !w.Text("MainExe", h.MainExe, vx::kField80) ||

@@ -20,6 +20,7 @@
 //   5  components the install placed in the system folder: 520-byte UTF-16
 //      fields of full paths, as many as the length holds
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,8 +34,12 @@ constexpr uint32_t kRecordTrailerMagic = 0x31545856u;  // "VXT1"
 enum RecordTag : uint32_t { kTagInstallDirCreated = 1, kTagComponentKind = 2, kTagSpoolFolder = 3,
                             kTagCreatedFolders = 4, kTagPlacedComponents = 5 };
 
-// The record in file order, appended to `out`. False with `error` when a text
-// does not fit its field or the installed-file list does not match FileCount.
+// The record in file order, handed to `sink` in pieces. False with `error`
+// when a text does not fit its field or the installed-file list does not
+// match FileCount (what was handed over is then a cut record).
+using RecordSink = std::function<void(const uint8_t* data, size_t size)>;
+bool EncodeUninstallRecord(const SetupState& s, const RecordSink& sink, std::string& error);
+// The same, appended to `out`.
 bool EncodeUninstallRecord(const SetupState& s, std::vector<uint8_t>& out, std::string& error);
 
 // Restores the record at the start of `data` into `s`: ProductName,

@@ -6,12 +6,16 @@
 #include <set>
 
 #include "base/le_int.h"
+#include "base/utf16.h"
 #include "setup/package/lzma_stream.h"
 #include "setup/package/payload_table.h"
 #include "setup/install/ordered_status_sink.h"
 #include "setup/install/payload_extraction.h"
+#include "setup/uninstall/image_signature.h"
 #include "setup/uninstall/uninstall_record.h"
+#include "setup/uninstall/uninstaller_writer.h"
 #include "setup/wizard/wizard_extraction_reporter.h"
+#include "tests/support/record_bytes.h"
 
 using namespace setup;
 using Bytes = std::vector<uint8_t>;
@@ -403,6 +407,30 @@ struct FakeSurface : WizardSurface {
 };
 
 }  // namespace
+
+TEST(UninstallRecord, UninstallerIsTheImageTheRecordAndZerosToEightWithTheWholeFilesChecksum) {
+  SetupState s;
+  s.InstallDir = u"C:\\App\\";
+  for (int i = 0; i < 301; ++i) s.InstalledFiles.push_back(u"f" + vx::Utf8ToUtf16(std::to_string(i)));  // > 64 KiB
+  s.FileCount = uint32_t(s.InstalledFiles.size());
+  const Bytes image = testing_support::SignedLookingImage();
+  Bytes expected = image;
+  ClearImageSignature(expected);
+  const Bytes record = testing_support::EncodeRecord(s);
+  expected.insert(expected.end(), record.begin(), record.end());
+  expected.resize((expected.size() + 7) / 8 * 8, 0);
+  ASSERT_TRUE(UpdateImageChecksum(expected));
+
+  MemoryFileSystem fs;
+  ASSERT_TRUE(WriteUninstaller(fs, s, u"C:\\App\\uninstall.exe", image, package::kFreshMarker));
+  EXPECT_EQ(fs.files[u"C:\\App\\uninstall.exe"], expected);
+  // A full disk or a record that cannot be made fails.
+  fs.diskSpace = 4096;
+  EXPECT_FALSE(WriteUninstaller(fs, s, u"C:\\App\\uninstall.exe", image, package::kFreshMarker));
+  fs.diskSpace = SIZE_MAX;
+  s.FileCount = 1;
+  EXPECT_FALSE(WriteUninstaller(fs, s, u"C:\\App\\uninstall.exe", image, package::kFreshMarker));
+}
 
 TEST(UninstallRecord, ReadsBackWhatWasWrittenAndRefusesDamage) {
   SetupState s;

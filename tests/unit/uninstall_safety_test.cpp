@@ -18,6 +18,7 @@
 
 using namespace setup;
 using Bytes = std::vector<uint8_t>;
+using testing_support::SignedLookingImage;
 
 namespace {
 
@@ -139,26 +140,6 @@ TEST(UninstallerImage, MarkerGroupMustFitWhole) {
   EXPECT_EQ(vx::ReadLE32(&image[16]), 99u);
 }
 
-namespace {
-
-// A minimal PE32 image with a certificate entry and a checksum.
-Bytes SignedLookingImage(uint16_t magic = 0x10B) {
-  Bytes image(1024, 0);
-  image[0] = 'M', image[1] = 'Z';
-  vx::WriteLE32(&image[0x3C], 0x80);
-  vx::WriteLE32(&image[0x80], 0x00004550);
-  const size_t optional = 0x80 + 24;
-  const size_t countField = magic == 0x10B ? 92 : 108;
-  vx::WriteLE16(&image[0x80 + 4 + 16], uint16_t(countField + 4 + 16 * 8));
-  vx::WriteLE16(&image[optional], magic);
-  vx::WriteLE32(&image[optional + 64], 0xC0FFEE);
-  vx::WriteLE32(&image[optional + countField], 16);
-  vx::WriteLE32(&image[optional + countField + 4 + 4 * 8], 0x5000);
-  vx::WriteLE32(&image[optional + countField + 4 + 4 * 8 + 4], 0x1234);
-  return image;
-}
-
-}  // namespace
 
 TEST(UninstallerImage, CertificateEntryAndChecksumAreCleared) {
   for (uint16_t magic : {uint16_t(0x10B), uint16_t(0x20B)}) {
@@ -197,6 +178,13 @@ TEST(UninstallerImage, CertificateEntryAndChecksumAreCleared) {
   EXPECT_EQ(ImageChecksum(file), first);
   ASSERT_TRUE(UpdateImageChecksum(file));
   EXPECT_EQ(vx::ReadLE32(&file[0x80 + 24 + 64]), first);
+  // Given in pieces of any size, the same sum.
+  for (size_t piece : {size_t(1), size_t(3), size_t(64), size_t(1000)}) {
+    PeChecksum pieces(0x80 + 24 + 64);
+    for (size_t at = 0; at < file.size(); at += piece)
+      pieces.Add(file.data() + at, std::min(piece, file.size() - at));
+    EXPECT_EQ(pieces.Value(), first) << piece;
+  }
   file[600] ^= 1;
   EXPECT_NE(ImageChecksum(file), first);
 }
