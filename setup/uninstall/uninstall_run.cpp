@@ -80,10 +80,7 @@ class Removal {
   // it stands: it is removed itself, never followed.
   static bool IsLink(const WIN32_FIND_DATAW& found, const std::u16string& resolvedFolder,
                      const std::u16string& path) {
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
-    if (resolvedFolder.empty()) return false;
-    const std::u16string resolved = ResolvedPath(path);
-    return !resolved.empty() && resolved != ComparableFolder(resolvedFolder + u"\\" + vx::FromWide(found.cFileName));
+    return (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || ResolvesElsewhere(path, resolvedFolder);
   }
 
   // A file that cannot be deleted for its read-only flag loses the flag and
