@@ -23,16 +23,23 @@ std::wstring NewTemporaryFile(std::wstring& tempFolder) {
 
 // Starts `program` (also its application name, so no other file is taken
 // for it) with RelaunchCommandLine in `folder`; returns the process
-// information (handles left open for the caller) or false.
+// information (handles left open for the caller) or false. A copy just
+// written may be held for a moment (a virus scanner reading it) or fail in
+// its first steps, so a failed start is tried twice more.
 bool Start(const std::wstring& program, const std::wstring& argument, const std::wstring& folder,
            PROCESS_INFORMATION& pi) {
   std::wstring commandLine = vx::ToWide(RelaunchCommandLine(vx::FromWide(program), vx::FromWide(argument)));
   STARTUPINFOW si;
   ZeroMemory(&si, sizeof si);
   si.cb = sizeof si;  // 68 bytes
-  ZeroMemory(&pi, sizeof pi);
-  return CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(),
-                        &si, &pi) != FALSE;
+  for (int attempt = 1;; ++attempt) {
+    ZeroMemory(&pi, sizeof pi);
+    if (CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &si,
+                       &pi))
+      return true;
+    if (attempt == 3) return false;
+    Sleep(500);
+  }
 }
 
 }  // namespace

@@ -45,6 +45,7 @@ constexpr int kPageMarks[][2] = {{1, 1071}, {2, 1013}, {3, 1018}, {4, 1022},  {5
 WizardDriver::~WizardDriver() {
   Kill();
   KillChildren();
+  if (m_parent) CloseHandle(m_parent);
   if (m_process.hProcess) CloseHandle(m_process.hProcess);
   if (m_process.hThread) CloseHandle(m_process.hThread);
 }
@@ -80,16 +81,36 @@ bool WizardDriver::FollowChildOf(DWORD parentId, DWORD timeoutMs) {
         PROCESSENTRY32W entry = {};
         entry.dwSize = sizeof entry;
         for (BOOL more = Process32FirstW(snapshot, &entry); more && !child; more = Process32NextW(snapshot, &entry)) {
-          if (entry.th32ParentProcessID != parentId || entry.th32ProcessID == parentId)
+          if (entry.th32ParentProcessID != parentId || entry.th32ProcessID == parentId ||
+              entry.th32ProcessID == m_process.dwProcessId)
             continue;
-          child = OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID);
-          childId = entry.th32ProcessID;
+          HANDLE candidate =
+              OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+          if (!candidate) continue;
+          if (WaitForSingleObject(candidate, 0) == WAIT_TIMEOUT) {
+            child = candidate;
+            childId = entry.th32ProcessID;
+          } else {
+            CloseHandle(candidate);
+          }
         }
         CloseHandle(snapshot);
         return child != nullptr;
       },
       timeoutMs);
   if (!child) return false;
+  if (parentId != m_parentId) {
+    // The process handed over from stays known: Explain tells what it does.
+    if (m_parent) CloseHandle(m_parent);
+    m_parent = nullptr;
+    m_parentId = parentId;
+    if (parentId == m_process.dwProcessId) {
+      m_parent = m_process.hProcess;
+      m_process.hProcess = nullptr;
+    } else {
+      m_parent = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, parentId);
+    }
+  }
   if (m_process.hProcess) CloseHandle(m_process.hProcess);
   if (m_process.hThread) CloseHandle(m_process.hThread);
   m_process = {};
@@ -105,6 +126,10 @@ HWND WizardDriver::WaitFrame(DWORD timeoutMs) {
         TopSearch search{m_process.dwProcessId, nullptr, true};
         EnumWindows(FindTop, reinterpret_cast<LPARAM>(&search));
         m_frame = search.found;
+        // A followed child that ended before showing anything while its
+        // parent still runs: the parent may start it again.
+        if (!m_frame && m_parent && !Running() && WaitForSingleObject(m_parent, 0) == WAIT_TIMEOUT)
+          FollowChildOf(m_parentId, 0);
         return m_frame != nullptr;
       },
       timeoutMs);
@@ -221,15 +246,29 @@ HWND WizardDriver::WaitMessageBox(DWORD timeoutMs) {
   return box;
 }
 
-std::string WizardDriver::Explain() {
-  std::string out = Running() ? "running" : "ended";
-  HWND box = WaitMessageBox(100);
-  if (!box) return out + ", no message box";
-  const std::wstring text = MessageText(box);
+namespace {
+
+std::string ProcessState(HANDLE process, DWORD processId) {
+  DWORD code = STILL_ACTIVE;
+  if (!process || !GetExitCodeProcess(process, &code)) return "unknown";
+  std::string out = code == STILL_ACTIVE ? "running" : "ended with " + std::to_string(code);
+  TopSearch search{processId, nullptr, false};
+  EnumWindows(FindTop, reinterpret_cast<LPARAM>(&search));
+  if (!search.found) return out + ", no message box";
+  const std::wstring text = WizardDriver::MessageText(search.found);
   std::string utf8(text.size() * 3 + 1, '\0');
   utf8.resize(size_t(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), utf8.data(),
                                          int(utf8.size()), nullptr, nullptr)));
   return out + ", message box: " + utf8;
+}
+
+}  // namespace
+
+std::string WizardDriver::Explain() {
+  WaitMessageBox(100);
+  std::string out = ProcessState(m_process.hProcess, m_process.dwProcessId);
+  if (m_parent) out += "; the process that started it: " + ProcessState(m_parent, m_parentId);
+  return out;
 }
 
 std::wstring WizardDriver::MessageText(HWND box) {

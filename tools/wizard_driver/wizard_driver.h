@@ -27,7 +27,8 @@ class WizardDriver {
   bool FollowChildOf(DWORD parentId, DWORD timeoutMs = 20000);
   DWORD ProcessId() const { return m_process.dwProcessId; }
 
-  // Waits for the wizard frame; null after `timeoutMs`.
+  // Waits for the wizard frame; null after `timeoutMs`. A followed child that
+  // ends first while its parent runs on is replaced by the parent's next one.
   HWND WaitFrame(DWORD timeoutMs = 20000);
   HWND Frame() const { return m_frame; }
 
@@ -64,7 +65,8 @@ class WizardDriver {
   static std::wstring MessageText(HWND box);
   static void Answer(HWND box, int buttonId);
 
-  // For a failure message: whether it runs and the text of a message box it shows.
+  // For a failure message: whether it runs (or its exit code) and the text of
+  // a message box it shows; the same for the process it was followed from.
   std::string Explain();
 
   // Waits for the program to end; its exit code, or STILL_ACTIVE on time-out.
@@ -85,6 +87,8 @@ class WizardDriver {
   static std::wstring WindowText(HWND window);
   PROCESS_INFORMATION m_process = {};
   HWND m_frame = nullptr;
+  HANDLE m_parent = nullptr;  // the process last followed from
+  DWORD m_parentId = 0;
 };
 
 // Polls `condition` every 20 ms, pumping messages, until it holds or
