@@ -34,19 +34,39 @@ class DecodePipeline::QueueTarget : public TargetFile {
   std::vector<uint8_t> m_piece;
 };
 
-std::unique_ptr<DecodePipeline> DecodePipeline::Start(InstallFileSystem& fs, uint64_t firstEntry, uint32_t count) {
+std::unique_ptr<DecodePipeline> DecodePipeline::Start(InstallFileSystem& fs, uint64_t firstEntry, uint32_t count,
+                                                     DecodeAhead ahead) {
   if (std::thread::hardware_concurrency() < 2 || count == 0) return nullptr;
-  auto package = fs.OpenPackage();
-  if (!package) return nullptr;
-  try {
-    return std::unique_ptr<DecodePipeline>(new DecodePipeline(std::move(package), firstEntry, count));
-  } catch (const std::exception&) {  // no thread: the walk decodes
-    return nullptr;
+  std::unique_ptr<DecodePipeline> pipeline(new DecodePipeline(firstEntry, count, ahead.bound));
+  for (unsigned i = 0; i < (ahead.threads ? ahead.threads : 1); ++i) {
+    auto package = fs.OpenPackage();
+    if (!package) break;
+    pipeline->m_packages.push_back(std::move(package));
   }
+  if (pipeline->m_packages.empty()) return nullptr;
+  try {
+    for (auto& package : pipeline->m_packages) {
+      PackageFile& own = *package;
+      {
+        std::lock_guard<std::mutex> lock(pipeline->m_mutex);
+        ++pipeline->m_running;
+      }
+      try {
+        pipeline->m_threads.emplace_back([p = pipeline.get(), &own] { p->Run(own); });
+      } catch (...) {
+        std::lock_guard<std::mutex> lock(pipeline->m_mutex);
+        --pipeline->m_running;
+        throw;
+      }
+    }
+  } catch (const std::exception&) {  // fewer threads; none: the walk decodes
+    if (pipeline->m_threads.empty()) return nullptr;
+  }
+  return pipeline;
 }
 
-DecodePipeline::DecodePipeline(std::unique_ptr<PackageFile> package, uint64_t firstEntry, uint32_t count)
-    : m_package(std::move(package)), m_first(firstEntry), m_count(count), m_thread([this] { Run(); }) {}
+DecodePipeline::DecodePipeline(uint64_t firstEntry, uint32_t count, size_t bound)
+    : m_count(count), m_bound(bound), m_next(firstEntry) {}
 
 DecodePipeline::~DecodePipeline() {
   {
@@ -54,7 +74,7 @@ DecodePipeline::~DecodePipeline() {
     m_cancelled = true;
   }
   m_changed.notify_all();
-  if (m_thread.joinable()) m_thread.join();
+  for (auto& thread : m_threads) thread.join();
 }
 
 void DecodePipeline::Abandon(Entry& entry) {
@@ -67,15 +87,15 @@ void DecodePipeline::Abandon(Entry& entry) {
 
 std::optional<bool> DecodePipeline::WriteTo(uint64_t entryOffset, uint32_t size, TargetFile& target) {
   std::unique_lock<std::mutex> lock(m_mutex);
-  // Entries the walk passed by go once the reader is done with them: it
-  // fills the last entry through a reference.
+  // Entries the walk passed by go once their threads are done with them:
+  // each fills its entry through a reference.
   for (;;) {
     while (!m_entries.empty() && m_entries.front().offset < entryOffset && m_entries.front().done) {
       Abandon(m_entries.front());
       m_entries.pop_front();
     }
     if (!m_entries.empty() && m_entries.front().offset >= entryOffset) break;
-    if (m_finished && m_entries.empty()) return std::nullopt;
+    if (m_running == 0 && m_entries.empty()) return std::nullopt;
     if (!m_entries.empty()) Abandon(m_entries.front());
     m_changed.wait(lock);
   }
@@ -86,6 +106,7 @@ std::optional<bool> DecodePipeline::WriteTo(uint64_t entryOffset, uint32_t size,
     if (entry.pieces.empty()) {
       const bool decoded = entry.decoded;
       m_entries.pop_front();
+      m_changed.notify_all();  // another entry is the walk's now
       return decoded;
     }
     std::vector<uint8_t> piece = std::move(entry.pieces.front());
@@ -105,9 +126,14 @@ std::optional<bool> DecodePipeline::WriteTo(uint64_t entryOffset, uint32_t size,
 
 bool DecodePipeline::Push(Entry& entry, std::vector<uint8_t> piece) {
   std::unique_lock<std::mutex> lock(m_mutex);
-  m_changed.wait(lock, [&] { return m_cancelled || entry.abandoned || m_queued < kQueueBound; });
+  // The entry the walk waits for may always add to its own few MiB: the
+  // entries after it cannot hold the walk up by filling the bound.
+  m_changed.wait(lock, [&] {
+    return m_cancelled || entry.abandoned || m_queued < m_bound ||
+           (&entry == &m_entries.front() && entry.queued < kQueueBound);
+  });
   if (m_cancelled) return false;
-  if (entry.abandoned) return true;  // decoded on, for the entries after it
+  if (entry.abandoned) return true;  // decoded on: only a bad stream stops the threads
   entry.queued += piece.size();
   m_queued += piece.size();
   entry.pieces.push_back(std::move(piece));
@@ -115,36 +141,41 @@ bool DecodePipeline::Push(Entry& entry, std::vector<uint8_t> piece) {
   return true;
 }
 
-void DecodePipeline::Run() {
-  uint64_t offset = m_first;
-  for (uint32_t i = 0; i < m_count; ++i) {
-    uint8_t path[package::kPathFieldSize];
-    uint32_t size = 0;
-    if (!m_package->Seek(offset) || !package::ReadExact(*m_package, path, sizeof path) ||
-        !package::ReadLe32(*m_package, size))
-      break;
+void DecodePipeline::Run(PackageFile& package) {
+  for (;;) {
     Entry* entry = nullptr;
     {
       std::unique_lock<std::mutex> lock(m_mutex);
-      m_changed.wait(lock, [this] { return m_cancelled || m_queued < kQueueBound; });
-      if (m_cancelled) break;
+      m_changed.wait(lock, [this] { return m_cancelled || m_noMore || m_taken == m_count || m_queued < m_bound; });
+      if (m_cancelled || m_noMore || m_taken == m_count) break;
+      // The entry's head is read under the lock: it tells where the next one starts.
+      const uint64_t offset = m_next;
+      uint8_t path[package::kPathFieldSize];
+      uint32_t size = 0;
+      if (!package.Seek(offset) || !package::ReadExact(package, path, sizeof path) ||
+          !package::ReadLe32(package, size)) {
+        m_noMore = true;
+        break;
+      }
       m_entries.push_back(Entry{offset, size, {}});
       entry = &m_entries.back();
+      m_next = offset + package::kPathFieldSize + 4 + uint64_t(size);
+      ++m_taken;
     }
     QueueTarget queue(*this, *entry);
-    const bool decoded = size > 0 && ExtractFile(queue, *m_package, size) == size && queue.Close();
+    const uint32_t size = entry->size;
+    const bool decoded = size > 0 && ExtractFile(queue, package, size) == size && queue.Close();
     {
       std::lock_guard<std::mutex> lock(m_mutex);
       entry->done = true;
       entry->decoded = decoded || size == 0;
+      if (!entry->decoded) m_noMore = true;  // the walk meets the bad stream itself
     }
     m_changed.notify_all();
-    if (!decoded && size > 0) break;  // the walk meets the bad stream itself
-    offset += package::kPathFieldSize + 4 + uint64_t(size);
   }
   {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_finished = true;
+    --m_running;
   }
   m_changed.notify_all();
 }

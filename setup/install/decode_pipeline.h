@@ -1,9 +1,9 @@
 #pragma once
-// Decoding ahead of the extraction walk: one thread reads the payload's
-// entries in order through a handle of its own and decodes their streams
-// into a bounded queue of pieces, while the walk creates folders, opens
-// targets and reports. Nothing reaches a target until the walk takes an
-// entry's pieces in its turn.
+// Decoding ahead of the extraction walk: threads take the payload's entries
+// in order, each through a handle of its own, and decode their streams into
+// a bounded queue of pieces, while the walk creates folders, opens targets
+// and reports. Nothing reaches a target until the walk takes an entry's
+// pieces in its turn.
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -17,11 +17,20 @@
 
 namespace setup {
 
+// How far decoding may run ahead: decoding threads, and the bytes they may
+// hold for the walk (the entry the walk waits for may hold a few MiB more).
+struct DecodeAhead {
+  unsigned threads = 1;
+  size_t bound = 4u << 20;
+};
+
 class DecodePipeline {
  public:
   // Decodes the `count` entries from `firstEntry`; nullptr when there is no
-  // second core, no spare handle of the package or no thread.
-  static std::unique_ptr<DecodePipeline> Start(InstallFileSystem& fs, uint64_t firstEntry, uint32_t count);
+  // second core, no spare handle of the package or no thread. Fewer threads
+  // than asked for run when fewer handles open.
+  static std::unique_ptr<DecodePipeline> Start(InstallFileSystem& fs, uint64_t firstEntry, uint32_t count,
+                                               DecodeAhead ahead = {});
   ~DecodePipeline();
   DecodePipeline(const DecodePipeline&) = delete;
   DecodePipeline& operator=(const DecodePipeline&) = delete;
@@ -43,20 +52,23 @@ class DecodePipeline {
   };
   class QueueTarget;
 
-  DecodePipeline(std::unique_ptr<PackageFile> package, uint64_t firstEntry, uint32_t count);
-  void Run();
+  DecodePipeline(uint64_t firstEntry, uint32_t count, size_t bound);
+  void Run(PackageFile& package);
   bool Push(Entry& entry, std::vector<uint8_t> piece);
   void Abandon(Entry& entry);  // with the lock held
 
-  std::unique_ptr<PackageFile> m_package;
-  const uint64_t m_first;
   const uint32_t m_count;
+  const size_t m_bound;
+  std::vector<std::unique_ptr<PackageFile>> m_packages;  // one per thread
   std::mutex m_mutex;
   std::condition_variable m_changed;
-  std::deque<Entry> m_entries;  // in payload order; the reader fills the last
+  std::deque<Entry> m_entries;  // in payload order; each is filled by the thread that took it
+  uint64_t m_next;              // the entry no thread has taken yet
+  uint32_t m_taken = 0;
   size_t m_queued = 0;
-  bool m_finished = false, m_cancelled = false;
-  std::thread m_thread;  // last: starts once the members above exist
+  unsigned m_running = 0;
+  bool m_noMore = false, m_cancelled = false;
+  std::vector<std::thread> m_threads;
 };
 
 }  // namespace setup

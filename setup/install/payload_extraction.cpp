@@ -79,7 +79,7 @@ bool OpenPackageForOnlineRun(InstallFileSystem& fs, SetupState& s, ExtractionRep
 }
 
 bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset, ExtractionReporter& reporter,
-                    std::unique_ptr<PackageFile>& package) {
+                    std::unique_ptr<PackageFile>& package, DecodeAhead ahead) {
   if (!OpenOwnFile(fs, reporter, package)) return false;
 
   s.InstallDir = vx::WithTrailingBackslash(s.InstallDir);
@@ -136,7 +136,7 @@ bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset
     s.CreatedFolders.clear();
   };
 
-  const auto pipeline = DecodePipeline::Start(fs, package->Tell(), fileCount);
+  const auto pipeline = DecodePipeline::Start(fs, package->Tell(), fileCount, ahead);
   for (uint32_t i = 0; i < fileCount; ++i) {
     const uint64_t entryOffset = package->Tell();
     if (reporter.StopRequested()) {

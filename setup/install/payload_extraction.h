@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "setup/install/decode_pipeline.h"
 #include "setup/install/extraction_reporter.h"
 #include "setup/install/install_file_system.h"
 #include "setup/startup/setup_state.h"
@@ -41,10 +42,11 @@ uint32_t ExtractFile(TargetFile& target, package::ByteSource& package, uint32_t 
 // trailing backslash).
 // False when the run must stop; the reporter has been told why. The package
 // file stays open in `package` for the rest of the install run. With a second
-// core, the streams are decoded ahead (into at most a few MiB) on one thread
-// through another handle of the package; targets and reports stay in order.
+// core, the streams are decoded ahead (by default into at most a few MiB, on
+// one thread) through other handles of the package; targets and reports stay
+// in order.
 bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset, ExtractionReporter& reporter,
-                    std::unique_ptr<PackageFile>& package);
+                    std::unique_ptr<PackageFile>& package, DecodeAhead ahead = {});
 
 // What an online run does in place of the extraction: opens the own file
 // (asking as the extraction does while it cannot) and gives s.InstallDir its

@@ -152,6 +152,7 @@ class Extraction : public ::testing::Test {
   MemoryFileSystem fs;
   Codes codes;
   SetupState s;
+  DecodeAhead ahead;
 
   bool Run(const Bytes& payload, const std::u16string& installDir = u"C:\\App") {
     DrivenExtractionReporter reporter(codes);
@@ -162,8 +163,9 @@ class Extraction : public ::testing::Test {
     fs.package.insert(fs.package.end(), payload.begin(), payload.end());
     s.InstallDir = installDir;
     std::unique_ptr<PackageFile> package;
-    return ExtractPayload(fs, s, 100, reporter, package);
+    return ExtractPayload(fs, s, 100, reporter, package, ahead);
   }
+  void FailuresWhileDecodingAhead();
   std::string File(const std::u16string& p) {
     const Bytes& b = fs.files.at(p);
     return std::string(b.begin(), b.end());
@@ -614,10 +616,15 @@ TEST_F(Extraction, DecodingAheadKeepsEveryFileWholeAndInOrder) {
                                           {u"empty.dat", {}},
                                           {u"sub\\c.txt", Encode("c")},
                                           {u"d.raw", package::StoreStream((const uint8_t*)"raw", 3)}};
-  for (int opens : {-1, 1, 2}) {  // decoding ahead; in the walk alone; one file to spare
-    SCOPED_TRACE(opens);
+  // Decoding ahead; in the walk alone; one file to spare; three threads with
+  // less room than one big file; three asked for, two handles to spare.
+  const std::vector<std::pair<int, DecodeAhead>> runs = {
+      {-1, {}}, {1, {}}, {2, {}}, {-1, {3, 1u << 20}}, {3, {3, 1u << 20}}};
+  for (const auto& [opens, decodeAhead] : runs) {
+    SCOPED_TRACE(::testing::Message() << opens << " opens, " << decodeAhead.threads << " threads");
     fs = MemoryFileSystem();
     fs.opensLeft = opens;
+    ahead = decodeAhead;
     codes.seen.clear();
     s = SetupState();
     ASSERT_TRUE(Run(Payload(entries)));
@@ -634,9 +641,20 @@ TEST_F(Extraction, DecodingAheadKeepsEveryFileWholeAndInOrder) {
 }
 
 TEST_F(Extraction, FailureWhileTheNextFileDecodesAheadStopsThere) {
-  const std::string big = Marked(12u << 20, 'n');
+  for (const DecodeAhead& decodeAhead : {DecodeAhead{}, DecodeAhead{3, 1u << 20}}) {
+    SCOPED_TRACE(decodeAhead.threads);
+    ahead = decodeAhead;
+    codes.seen.clear();
+    fs = MemoryFileSystem();
+    FailuresWhileDecodingAhead();
+  }
+}
+
+void Extraction::FailuresWhileDecodingAhead() {
+  static const std::string big = Marked(12u << 20, 'n');
+  static const Bytes bigStream = Encode(big);  // encoded once for every run
   // The current stream is bad: deleted, reported, and the next file never appears.
-  EXPECT_FALSE(Run(Payload({{u"ok.txt", Encode("fine")}, {u"bad.bin", Corrupt(5000)}, {u"next.bin", Encode(big)}})));
+  EXPECT_FALSE(Run(Payload({{u"ok.txt", Encode("fine")}, {u"bad.bin", Corrupt(5000)}, {u"next.bin", bigStream}})));
   EXPECT_EQ(codes.List(), (std::vector<uint32_t>{0x50001, 0x50003, 0x50102}));
   EXPECT_EQ(codes.seen.back().second, u"C:\\App\\bad.bin");
   EXPECT_FALSE(fs.files.count(u"C:\\App\\bad.bin"));
@@ -646,7 +664,7 @@ TEST_F(Extraction, FailureWhileTheNextFileDecodesAheadStopsThere) {
   // The stream decoded ahead is the bad one: the file before it is whole.
   codes.seen.clear();
   fs.files.clear();
-  EXPECT_FALSE(Run(Payload({{u"big.bin", Encode(big)}, {u"bad.bin", Corrupt(5000)}, {u"after.txt", Encode("a")}})));
+  EXPECT_FALSE(Run(Payload({{u"big.bin", bigStream}, {u"bad.bin", Corrupt(5000)}, {u"after.txt", Encode("a")}})));
   EXPECT_EQ(codes.List(), (std::vector<uint32_t>{0x50001, 0x50003, 0x50102}));
   EXPECT_TRUE(File(u"C:\\App\\big.bin") == big);
   EXPECT_FALSE(fs.files.count(u"C:\\App\\bad.bin"));
@@ -656,7 +674,7 @@ TEST_F(Extraction, FailureWhileTheNextFileDecodesAheadStopsThere) {
   codes.seen.clear();
   fs.files.clear();
   fs.diskSpace = 1u << 20;
-  EXPECT_FALSE(Run(Payload({{u"a.txt", Encode("a")}, {u"big.bin", Encode(big)}, {u"next.bin", Encode(big)}})));
+  EXPECT_FALSE(Run(Payload({{u"a.txt", Encode("a")}, {u"big.bin", bigStream}, {u"next.bin", bigStream}})));
   EXPECT_EQ(codes.seen.back(), std::make_pair(0x50102u, std::u16string(u"C:\\App\\big.bin")));
   EXPECT_FALSE(fs.files.count(u"C:\\App\\big.bin"));
   EXPECT_FALSE(fs.files.count(u"C:\\App\\next.bin"));
@@ -667,7 +685,7 @@ TEST_F(Extraction, FailureWhileTheNextFileDecodesAheadStopsThere) {
   fs.files.clear();
   fs.files[u"C:\\App\\next.bin"] = {'x'};
   fs.inUse.insert(u"C:\\App\\next.bin");
-  EXPECT_FALSE(Run(Payload({{u"big.bin", Encode(big)}, {u"next.bin", Encode(big)}})));
+  EXPECT_FALSE(Run(Payload({{u"big.bin", bigStream}, {u"next.bin", bigStream}})));
   EXPECT_EQ(codes.List(), (std::vector<uint32_t>{0x50001, 0x50003, 0x50103}));
   EXPECT_TRUE(File(u"C:\\App\\big.bin") == big);
   EXPECT_EQ(File(u"C:\\App\\next.bin"), "x");

@@ -117,7 +117,10 @@ bool ExtractPackage(const ExtractOptions& o, ExtractSummary& summary, std::strin
       reported = true;
     })
                              : nullptr);
-    ok = setup::ExtractPayload(files, state, info.payloadOffset, reporter, package);
+    // Every core decodes; 32 MiB may wait for the writes.
+    const unsigned cores = std::thread::hardware_concurrency();
+    const setup::DecodeAhead ahead{cores < 2 ? 1 : cores > 8 ? 8 : cores, 32u << 20};
+    ok = setup::ExtractPayload(files, state, info.payloadOffset, reporter, package, ahead);
   }
   if (reported) o.progress("extracting: done");
   summary.files = reporter.FilesWritten();
