@@ -73,16 +73,41 @@ DecodePipeline::~DecodePipeline() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_cancelled = true;
   }
-  m_changed.notify_all();
+  m_room.notify_all();
+  m_ready.notify_all();
   for (auto& thread : m_threads) thread.join();
+}
+
+void DecodePipeline::Taken(size_t bytes) {
+  m_queued -= bytes;
+  if (m_roomWanted && m_queued <= m_bound / 2) {
+    m_roomWanted = false;
+    m_room.notify_all();
+  }
 }
 
 void DecodePipeline::Abandon(Entry& entry) {
   entry.abandoned = true;
-  m_queued -= entry.queued;
+  Taken(entry.queued);
   entry.queued = 0;
   entry.pieces.clear();
-  m_changed.notify_all();
+  if (entry.blocked) m_room.notify_all();
+}
+
+void DecodePipeline::WaitForRoom(std::unique_lock<std::mutex>& lock, Entry* entry) {
+  // The entry the walk waits for may always add to its own few MiB: the
+  // entries after it cannot hold the walk up by filling the bound.
+  const auto room = [&] {
+    if (m_cancelled || m_queued < m_bound) return true;
+    if (!entry) return m_noMore || m_taken == m_count;
+    return entry->abandoned || (entry == &m_entries.front() && entry->queued < kQueueBound);
+  };
+  while (!room()) {
+    m_roomWanted = true;
+    if (entry) entry->blocked = true;
+    m_room.wait(lock);
+    if (entry) entry->blocked = false;
+  }
 }
 
 std::optional<bool> DecodePipeline::WriteTo(uint64_t entryOffset, uint32_t size, TargetFile& target) {
@@ -97,23 +122,23 @@ std::optional<bool> DecodePipeline::WriteTo(uint64_t entryOffset, uint32_t size,
     if (!m_entries.empty() && m_entries.front().offset >= entryOffset) break;
     if (m_running == 0 && m_entries.empty()) return std::nullopt;
     if (!m_entries.empty()) Abandon(m_entries.front());
-    m_changed.wait(lock);
+    m_ready.wait(lock);
   }
   Entry& entry = m_entries.front();
+  if (entry.blocked) m_room.notify_all();  // the walk's now
   if (entry.offset != entryOffset || entry.size != size) return std::nullopt;
   for (;;) {
-    m_changed.wait(lock, [&] { return !entry.pieces.empty() || entry.done; });
+    m_ready.wait(lock, [&] { return !entry.pieces.empty() || entry.done; });
     if (entry.pieces.empty()) {
       const bool decoded = entry.decoded;
       m_entries.pop_front();
-      m_changed.notify_all();  // another entry is the walk's now
       return decoded;
     }
     std::vector<uint8_t> piece = std::move(entry.pieces.front());
     entry.pieces.pop_front();
     entry.queued -= piece.size();
-    m_queued -= piece.size();
-    m_changed.notify_all();
+    Taken(piece.size());
+    if (entry.blocked) m_room.notify_all();  // it may add to its own few MiB again
     lock.unlock();
     const bool written = target.Write(piece.data(), piece.size());
     lock.lock();
@@ -126,18 +151,13 @@ std::optional<bool> DecodePipeline::WriteTo(uint64_t entryOffset, uint32_t size,
 
 bool DecodePipeline::Push(Entry& entry, std::vector<uint8_t> piece) {
   std::unique_lock<std::mutex> lock(m_mutex);
-  // The entry the walk waits for may always add to its own few MiB: the
-  // entries after it cannot hold the walk up by filling the bound.
-  m_changed.wait(lock, [&] {
-    return m_cancelled || entry.abandoned || m_queued < m_bound ||
-           (&entry == &m_entries.front() && entry.queued < kQueueBound);
-  });
+  WaitForRoom(lock, &entry);
   if (m_cancelled) return false;
   if (entry.abandoned) return true;  // decoded on: only a bad stream stops the threads
   entry.queued += piece.size();
   m_queued += piece.size();
   entry.pieces.push_back(std::move(piece));
-  m_changed.notify_all();
+  m_ready.notify_all();
   return true;
 }
 
@@ -146,7 +166,7 @@ void DecodePipeline::Run(PackageFile& package) {
     Entry* entry = nullptr;
     {
       std::unique_lock<std::mutex> lock(m_mutex);
-      m_changed.wait(lock, [this] { return m_cancelled || m_noMore || m_taken == m_count || m_queued < m_bound; });
+      WaitForRoom(lock, nullptr);
       if (m_cancelled || m_noMore || m_taken == m_count) break;
       // The entry's head is read under the lock: it tells where the next one starts.
       const uint64_t offset = m_next;
@@ -155,6 +175,7 @@ void DecodePipeline::Run(PackageFile& package) {
       if (!package.Seek(offset) || !package::ReadExact(package, path, sizeof path) ||
           !package::ReadLe32(package, size)) {
         m_noMore = true;
+        m_room.notify_all();
         break;
       }
       m_entries.push_back(Entry{offset, size, {}});
@@ -169,15 +190,18 @@ void DecodePipeline::Run(PackageFile& package) {
       std::lock_guard<std::mutex> lock(m_mutex);
       entry->done = true;
       entry->decoded = decoded || size == 0;
-      if (!entry->decoded) m_noMore = true;  // the walk meets the bad stream itself
+      if (!entry->decoded) {
+        m_noMore = true;  // the walk meets the bad stream itself
+        m_room.notify_all();
+      }
     }
-    m_changed.notify_all();
+    m_ready.notify_all();
   }
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     --m_running;
   }
-  m_changed.notify_all();
+  m_ready.notify_all();
 }
 
 }  // namespace setup

@@ -49,19 +49,27 @@ class DecodePipeline {
     std::deque<std::vector<uint8_t>> pieces;
     size_t queued = 0;
     bool done = false, decoded = false, abandoned = false;
+    bool blocked = false;  // its thread waits for room
   };
   class QueueTarget;
 
   DecodePipeline(uint64_t firstEntry, uint32_t count, size_t bound);
   void Run(PackageFile& package);
   bool Push(Entry& entry, std::vector<uint8_t> piece);
-  void Abandon(Entry& entry);  // with the lock held
+  // With the lock held:
+  void Abandon(Entry& entry);
+  void Taken(size_t bytes);  // the walk took `bytes` off the queue
+  void WaitForRoom(std::unique_lock<std::mutex>& lock, Entry* entry);
 
   const uint32_t m_count;
   const size_t m_bound;
   std::vector<std::unique_ptr<PackageFile>> m_packages;  // one per thread
   std::mutex m_mutex;
-  std::condition_variable m_changed;
+  // The walk waits for pieces on m_ready; threads wait for room on m_room,
+  // woken when the queue is down to half the bound (not for every piece
+  // taken) or when the entry they fill becomes the walk's.
+  std::condition_variable m_ready, m_room;
+  bool m_roomWanted = false;
   std::deque<Entry> m_entries;  // in payload order; each is filled by the thread that took it
   uint64_t m_next;              // the entry no thread has taken yet
   uint32_t m_taken = 0;

@@ -17,7 +17,7 @@ OrderedStatusSink::~OrderedStatusSink() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_ending = true;
   }
-  m_changed.notify_all();
+  m_added.notify_all();
   if (m_thread.joinable()) m_thread.join();
 }
 
@@ -31,19 +31,25 @@ void OrderedStatusSink::Add(Item item) {
     return;
   }
   std::unique_lock<std::mutex> lock(m_mutex);
-  m_changed.wait(lock, [this] { return m_items.size() < kQueueLimit; });
+  if (m_items.size() >= kQueueLimit) {
+    m_full = true;
+    m_room.wait(lock, [this] { return !m_full; });
+  }
   m_items.push_back(std::move(item));
-  m_changed.notify_all();
+  if (m_items.size() == 1) m_added.notify_all();  // the thread may wait for it
 }
 
 void OrderedStatusSink::Run() {
   std::unique_lock<std::mutex> lock(m_mutex);
   for (;;) {
-    m_changed.wait(lock, [this] { return !m_items.empty() || m_ending; });
+    m_added.wait(lock, [this] { return !m_items.empty() || m_ending; });
     if (m_items.empty()) return;
     Item item = std::move(m_items.front());
     m_items.pop_front();
-    m_changed.notify_all();
+    if (m_full && m_items.size() <= kQueueLimit / 2) {
+      m_full = false;
+      m_room.notify_all();
+    }
     lock.unlock();
     item.hasArgument ? m_inner.Report(item.code, item.argument) : m_inner.Report(item.code);
     lock.lock();

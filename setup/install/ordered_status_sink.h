@@ -2,7 +2,9 @@
 // Status reports handed to another sink in order on a thread of their own, so
 // that a driven install goes on with its next file while the controlling
 // program takes the last report. At most kQueueLimit reports wait; all are
-// delivered before the destructor returns.
+// delivered before the destructor returns. A full queue holds the run until
+// half of it is delivered, so that the two threads do not wake each other
+// for every report.
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -37,8 +39,9 @@ class OrderedStatusSink : public StatusSink {
 
   StatusSink& m_inner;
   std::mutex m_mutex;
-  std::condition_variable m_changed;
+  std::condition_variable m_added, m_room;
   std::deque<Item> m_items;
+  bool m_full = false;  // the run waits for room
   bool m_ending = false;
   std::thread m_thread;  // last: starts once the members above exist
 };

@@ -107,10 +107,17 @@ bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset
     s.InstallDirCreated = made == kDirectoryCreated;
   }
   FolderLog folders;
+  // Folders this run created (with their backslash): nothing in them existed
+  // before, so their targets are not looked up (a lookup that fails reads
+  // the whole folder on some file systems).
+  std::unordered_set<std::u16string> madeHere;
+  if (s.InstallDirCreated) madeHere.insert(s.InstallDir);
   // Relative, without the trailing backslash.
   const auto keepCreated = [&] {
-    for (const auto& prefix : folders.created)
+    for (auto& prefix : folders.created) {
       s.CreatedFolders.push_back(prefix.substr(start, prefix.size() - start - 1));
+      madeHere.insert(std::move(prefix));
+    }
     folders.created.clear();
   };
   reporter.OutputFolder(s.InstallDir);
@@ -172,7 +179,7 @@ bool ExtractPayload(InstallFileSystem& fs, SetupState& s, uint64_t payloadOffset
       return false;
     }
     const uint64_t streamPosition = package->Tell();
-    const bool existed = fs.Exists(target);
+    const bool existed = !madeHere.count(folder) && fs.Exists(target);
     if (existed) {
       fs.ClearAttributes(target);
       if (fs.InUse(target)) {

@@ -68,7 +68,7 @@ class MemoryFileSystem : public InstallFileSystem {
   bool packageMissing = false;
   std::map<std::u16string, Bytes> files;
   std::set<std::u16string> dirs{u"C:\\"};
-  std::set<std::u16string> inUse, unwritable, cleared;
+  std::set<std::u16string> inUse, unwritable, cleared, lookedUp;
   std::u16string failingDir;
   size_t diskSpace = SIZE_MAX;
   size_t largestWrite = 0;
@@ -83,6 +83,7 @@ class MemoryFileSystem : public InstallFileSystem {
   }
   std::u16string PackagePath() override { return u"C:\\setup.exe"; }
   bool Exists(const std::u16string& p) override {
+    lookedUp.insert(p);
     return files.count(p) || dirs.count(p) || dirs.count(p + u"\\");
   }
   DirectoryResult MakeDirectory(const std::u16string& p) override {
@@ -580,11 +581,15 @@ TEST_F(Extraction, RecordsTheFoldersItCreated) {
   EXPECT_FALSE(s.InstallDirCreated);
   EXPECT_TRUE(s.CreatedFoldersKnown);
   EXPECT_EQ(s.CreatedFolders, (std::vector<std::u16string>{u"VMSkin", u"VMSkin\\deep", u"Logs"}));
+  // A target is looked up unless its folder is one the run made.
+  EXPECT_TRUE(fs.lookedUp.count(u"C:\\Old\\main.exe") && fs.lookedUp.count(u"C:\\Old\\config\\a.ini"));
+  EXPECT_FALSE(fs.lookedUp.count(u"C:\\Old\\VMSkin\\deep\\b.bmp"));
 
   s = SetupState();
   ASSERT_TRUE(Run(Payload({{u"main.exe", Encode("MZ")}}), u"C:\\New\\Sub"));
   EXPECT_TRUE(s.InstallDirCreated);
   EXPECT_TRUE(s.CreatedFolders.empty());
+  EXPECT_FALSE(fs.lookedUp.count(u"C:\\New\\Sub\\main.exe"));
 }
 
 namespace {
