@@ -56,7 +56,8 @@ mkdir -p "$files/doc" "$files/lib" "$files/fonts" "$files/bin" "$files/media"
 # The mixed payload: documents, libraries, fonts, two large binaries, random data.
 pick() {  # destination, count, find arguments...
   local dest=$1 count=$2; shift 2
-  find "$@" -type f -readable 2>/dev/null | LC_ALL=C sort | head -n "$count" |
+  # sed reads to the end: head's early exit would fail the pipeline (pipefail).
+  find "$@" -type f -readable 2>/dev/null | LC_ALL=C sort | sed -n "1,${count}p" |
     while IFS= read -r f; do cp "$f" "$dest/$(echo "$f" | tr / _ | sed 's/^_//')"; done
 }
 if [ "${BENCH_QUICK:-0}" != 1 ]; then
@@ -64,7 +65,7 @@ if [ "${BENCH_QUICK:-0}" != 1 ]; then
   pick "$files/doc" 4 /usr/share/common-licenses -size +10k
   pick "$files/lib" 12 /usr/lib/x86_64-linux-gnu -maxdepth 1 -name '*.so*' -size +500k -size -4M
   pick "$files/fonts" 6 /usr/share/fonts -name '*.tt[fc]' -size +1M
-  find /usr/lib /usr/bin -type f -size +12M -size -40M -readable 2>/dev/null | LC_ALL=C sort | head -n 2 |
+  find /usr/lib /usr/bin -type f -size +12M -size -40M -readable 2>/dev/null | LC_ALL=C sort | sed -n 1,2p |
     while IFS= read -r f; do cp "$f" "$files/bin/$(basename "$f")"; done
   head -c $((12 << 20)) /dev/urandom > "$files/media/clip1.bin"
   head -c $((8 << 20)) /dev/urandom > "$files/media/clip2.bin"

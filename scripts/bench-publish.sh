@@ -15,9 +15,9 @@ work=$(mktemp -d "${BENCH_DIR:-/tmp}/bench-publish.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 files="$work/files"
 mkdir -p "$files/lib" "$files/doc" "$files/bin"
-find /usr/lib -name '*.so*' -type f -readable -size +200k 2>/dev/null | LC_ALL=C sort | head -n 30 |
+find /usr/lib -name '*.so*' -type f -readable -size +200k 2>/dev/null | LC_ALL=C sort | sed -n 1,30p |
   while IFS= read -r f; do cp "$f" "$files/lib/"; done
-find /usr/share/doc -name copyright -type f -size +8k 2>/dev/null | LC_ALL=C sort | head -n 12 |
+find /usr/share/doc -name copyright -type f -size +8k 2>/dev/null | LC_ALL=C sort | sed -n 1,12p |
   while IFS= read -r f; do cp "$f" "$files/doc/$(echo "$f" | tr / _)"; done
 head -c $((30 << 20)) /dev/urandom > "$files/bin/random.bin"
 for big in /usr/bin/*; do [ -f "$big" ] && [ "$(stat -c %s "$big")" -gt 4000000 ] && cp "$big" "$files/bin/" && break; done
