@@ -152,8 +152,12 @@ TEST_F(MkPackage, BuildThenReadBackGivesTheManifest) {
   EXPECT_EQ(info.payload.ExtraFolders, std::vector<std::u16string>{u"logs"});
   // The payload ends the file.
   EXPECT_EQ(info.payloadOffset + info.payload.size, fs::file_size(dir / "package.exe"));
-  std::ostringstream out;
-  EXPECT_TRUE(mkpackage::VerifyPackage((dir / "package.exe").string(), info, out, error)) << error;
+  // Lines in payload order whatever the threads.
+  std::ostringstream out, threaded;
+  EXPECT_TRUE(mkpackage::VerifyPackage((dir / "package.exe").string(), info, out, error, 1)) << error;
+  EXPECT_TRUE(mkpackage::VerifyPackage((dir / "package.exe").string(), info, threaded, error, 3)) << error;
+  EXPECT_EQ(threaded.str(), out.str());
+  EXPECT_EQ(out.str().find("ok  VMSkin\\login.bmp"), 0u) << out.str();
 
   // Repackaging a package uses only its program image.
   fs::copy_file(dir / "package.exe", dir / "stub.exe", fs::copy_options::overwrite_existing);
@@ -172,9 +176,21 @@ TEST_F(MkPackage, VerifyNamesTheFirstBadStream) {
   const auto& e = info.payload.entries[1];
   for (size_t i = 20; i < e.streamSize; i += 5) pkg[info.payloadOffset + e.streamOffset + i] ^= 0x33;
   std::ofstream(dir / "package.exe", std::ios::binary).write(reinterpret_cast<char*>(pkg.data()), pkg.size());
-  std::ostringstream out;
-  EXPECT_FALSE(mkpackage::VerifyPackage((dir / "package.exe").string(), info, out, error));
-  EXPECT_NE(error.find("ZepClient.exe"), std::string::npos) << error;
+  for (unsigned threads : {1u, 3u}) {
+    std::ostringstream out;
+    EXPECT_FALSE(mkpackage::VerifyPackage((dir / "package.exe").string(), info, out, error, threads));
+    EXPECT_NE(error.find("ZepClient.exe"), std::string::npos) << error;
+    EXPECT_EQ(out.str().find("ok  VMSkin"), 0u) << out.str();
+  }
+  // A bad entry before it is the one named: a stored stream declaring more than it holds.
+  pkg[info.payloadOffset + info.payload.entries[0].streamOffset + 5] = 0x40;
+  std::ofstream(dir / "package.exe", std::ios::binary).write(reinterpret_cast<char*>(pkg.data()), pkg.size());
+  for (unsigned threads : {1u, 3u}) {
+    std::ostringstream out;
+    EXPECT_FALSE(mkpackage::VerifyPackage((dir / "package.exe").string(), info, out, error, threads));
+    EXPECT_NE(error.find("login.bmp"), std::string::npos) << error;
+    EXPECT_EQ(out.str(), "");
+  }
 }
 
 TEST_F(MkPackage, BadManifestsNameTheFieldAndWriteNothing) {

@@ -2,9 +2,14 @@
 #include "tools/mkpackage/package_inspector.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "base/utf16.h"
 #include "setup/package/lzma_stream.h"
@@ -138,44 +143,103 @@ void PrintInfo(const PackageInfo& info, std::ostream& out) {
   for (const auto& f : info.payload.ExtraFolders) out << "  \"" << PrintableText(f) << "\"\n";
 }
 
-bool VerifyPackage(const std::string& path, const PackageInfo& info, std::ostream& out,
-                   std::string& error) {
-  std::ifstream in(std::filesystem::path(vx::PathFromUtf8(path)), std::ios::binary);
-  std::vector<uint8_t> buffer(1 << 20);
-  for (const package::PayloadEntry& e : info.payload.entries) {
-    const std::string name = PrintableText(e.path);
-    if (e.streamSize == 0) {
-      out << "ok  " << name << " (empty)\n";
-      continue;
-    }
-    in.clear();
-    in.seekg(static_cast<std::streamoff>(info.payloadOffset + e.streamOffset));
-    package::StreamDecoder decoder([](const uint8_t*, size_t) { return true; });
-    package::StreamDecoder::Status status = package::StreamDecoder::Status::NeedInput;
-    size_t left = e.streamSize;
-    while (status == package::StreamDecoder::Status::NeedInput) {
-      const size_t piece = std::min(left, buffer.size());
-      in.read(reinterpret_cast<char*>(buffer.data()), piece);
-      if (static_cast<size_t>(in.gcount()) != piece) {
-        error = name + ": stream ends early";
-        return false;
-      }
-      left -= piece;
-      status = decoder.Feed(buffer.data(), piece, left == 0);
-    }
-    if (status != package::StreamDecoder::Status::Done) {
-      error = name + ": stream cannot be decoded";
-      return false;
-    }
-    if (decoder.Produced() == 0 || decoder.Produced() != decoder.Declared()) {
-      error = name + ": decoded " + std::to_string(decoder.Produced()) + " bytes, declared " +
-              std::to_string(decoder.Declared());
-      return false;
-    }
-    out << "ok  " << name << " (" << (decoder.Stored() ? "stored" : "lzma") << ", " << e.streamSize
-        << " -> " << decoder.Produced() << ")\n";
+namespace {
+
+// One entry's verdict: its "ok" line, or what is wrong with it.
+struct Verdict {
+  bool ready = false, ok = false;
+  std::string text;
+};
+
+Verdict VerifyStream(std::ifstream& in, std::vector<uint8_t>& buffer, uint64_t at, const package::PayloadEntry& e) {
+  const std::string name = PrintableText(e.path);
+  if (e.streamSize == 0) return {true, true, "ok  " + name + " (empty)"};
+  in.clear();
+  in.seekg(static_cast<std::streamoff>(at));
+  package::StreamDecoder decoder([](const uint8_t*, size_t) { return true; });
+  package::StreamDecoder::Status status = package::StreamDecoder::Status::NeedInput;
+  size_t left = e.streamSize;
+  while (status == package::StreamDecoder::Status::NeedInput) {
+    const size_t piece = std::min(left, buffer.size());
+    in.read(reinterpret_cast<char*>(buffer.data()), piece);
+    if (static_cast<size_t>(in.gcount()) != piece) return {true, false, name + ": stream ends early"};
+    left -= piece;
+    status = decoder.Feed(buffer.data(), piece, left == 0);
   }
-  return true;
+  if (status != package::StreamDecoder::Status::Done) return {true, false, name + ": stream cannot be decoded"};
+  if (decoder.Produced() == 0 || decoder.Produced() != decoder.Declared())
+    return {true, false,
+            name + ": decoded " + std::to_string(decoder.Produced()) + " bytes, declared " +
+                std::to_string(decoder.Declared())};
+  return {true, true,
+          "ok  " + name + " (" + (decoder.Stored() ? "stored" : "lzma") + ", " + std::to_string(e.streamSize) +
+              " -> " + std::to_string(decoder.Produced()) + ")"};
+}
+
+}  // namespace
+
+bool VerifyPackage(const std::string& path, const PackageInfo& info, std::ostream& out, std::string& error,
+                   unsigned threads) {
+  const std::vector<package::PayloadEntry>& entries = info.payload.entries;
+  if (threads == 0) threads = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+  threads = static_cast<unsigned>(std::min<size_t>(threads, std::max<size_t>(entries.size(), 1)));
+
+  // Threads take the entries in order, each through a handle of its own; the
+  // verdicts are printed in payload order as they come, up to the first bad one.
+  std::vector<Verdict> verdicts(entries.size());
+  std::mutex mutex;
+  std::condition_variable decided;
+  size_t next = 0, firstBad = entries.size();
+  auto work = [&] {
+    std::ifstream in(std::filesystem::path(vx::PathFromUtf8(path)), std::ios::binary);
+    const bool opened = in.is_open();
+    std::vector<uint8_t> buffer(1 << 20);
+    for (;;) {
+      size_t i;
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (next >= firstBad) return;
+        i = next++;
+      }
+      Verdict v = opened ? VerifyStream(in, buffer, info.payloadOffset + entries[i].streamOffset, entries[i])
+                     : Verdict{true, false, PrintableText(entries[i].path) + ": package cannot be opened"};
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!v.ok) firstBad = std::min(firstBad, i);
+        verdicts[i] = std::move(v);
+      }
+      decided.notify_all();
+    }
+  };
+  std::vector<std::thread> workers;
+  for (unsigned t = 0; t < threads; ++t) {
+    try {
+      workers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+  if (workers.empty()) work();  // no thread: this one decodes them all first
+
+  bool ok = true;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    std::unique_lock<std::mutex> lock(mutex);
+    decided.wait(lock, [&] { return verdicts[i].ready; });
+    Verdict v = std::move(verdicts[i]);
+    lock.unlock();
+    if (!v.ok) {
+      error = v.text;
+      ok = false;
+      break;
+    }
+    out << v.text << "\n";
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    firstBad = 0;  // the rest need not be decoded
+  }
+  for (std::thread& w : workers) w.join();
+  return ok;
 }
 
 }  // namespace mkpackage

@@ -29,8 +29,10 @@ std::string PrintableText(const std::u16string& text);
 
 void PrintInfo(const PackageInfo& info, std::ostream& out);
 
-// Decodes every stream; returns false and names the first bad entry.
-bool VerifyPackage(const std::string& path, const PackageInfo& info, std::ostream& out,
-                   std::string& error);
+// Decodes every stream on `threads` threads (0: every core, at most 8) and
+// prints an "ok" line for each in payload order; returns false and names the
+// first bad entry.
+bool VerifyPackage(const std::string& path, const PackageInfo& info, std::ostream& out, std::string& error,
+                   unsigned threads = 0);
 
 }  // namespace mkpackage
