@@ -29,7 +29,15 @@ grep -q '^0x50006 Add registry$' "$work/statuses.txt" || fail "no 0x50006: $(cat
 links=$(sed -n 's/^0x50004 Create shortcut: //p' "$work/statuses.txt")
 [ "$(printf '%s\n' "$links" | grep -c .)" -eq 8 ] || fail "expected 8 links: $links"
 # Wine's own tools, under the tree's loader and prefix.
-winepath() { "$wine_run" winepath.exe "$@"; }
+# winepath now and then prints nothing when its start races the server: asked again.
+winepath() {
+  local out try
+  for try in 1 2 3; do
+    out=$("$wine_run" winepath.exe "$@") && [ -n "$out" ] && { printf '%s\n' "$out"; return 0; }
+    sleep 1
+  done
+  return 1
+}
 wine() { local tool=$1; shift; "$wine_run" "$tool.exe" "$@"; }
 while IFS= read -r link; do
   unix=$(winepath -u "$link" 2>/dev/null)
